@@ -1,0 +1,258 @@
+#!/usr/bin/env bash
+# The Windows build, checked from Linux: cross-builds tarvelle.exe,
+# make_test_wav.exe and tarvelle_tests.exe with MinGW-w64 into build-windows,
+# runs the unit tests under Wine, and checks that the Windows build writes
+# byte for byte the same reports and WAV files as the Linux build.
+#
+#   bash .ci/windows.sh LINUX_BUILD_DIR     (e.g. bash .ci/windows.sh build)
+#
+# LINUX_BUILD_DIR holds an already built tarvelle and make_test_wav.
+set -euo pipefail
+
+if [[ $# -ne 1 ]]; then
+    echo "usage: $0 LINUX_BUILD_DIR" >&2
+    exit 2
+fi
+linux_build=$(cd "$1" && pwd)
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="$repo/build-windows"
+
+for binary in tarvelle make_test_wav; do
+    if [[ ! -x "$linux_build/$binary" ]]; then
+        echo "windows.sh: $linux_build/$binary is missing: build the Linux tree first" >&2
+        exit 2
+    fi
+done
+
+step() {
+    echo "== windows: $*"
+}
+
+# --- Tools ---------------------------------------------------------------
+
+find_wine() {
+    local candidate
+    for candidate in "$(command -v wine64 || true)" /usr/lib/wine/wine64 "$(command -v wine || true)"; do
+        if [[ -n "$candidate" && -x "$candidate" ]]; then
+            echo "$candidate"
+            return 0
+        fi
+    done
+    return 1
+}
+
+missing=()
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64)
+find_wine >/dev/null || missing+=(wine64)
+[[ -f /usr/src/googletest/CMakeLists.txt ]] || missing+=(googletest)
+if [[ ${#missing[@]} -gt 0 ]]; then
+    step "installing ${missing[*]}"
+    sudo=()
+    if [[ $(id -u) -ne 0 ]]; then
+        sudo=(sudo)
+    fi
+    "${sudo[@]}" apt-get update
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y "${missing[@]}"
+fi
+wine=$(find_wine)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+
+# --- Build ---------------------------------------------------------------
+
+step "cross-building into $build"
+cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
+    -DTARVELLE_BUILD_BENCH=OFF
+cmake --build "$build" -j2 --target tarvelle make_test_wav tarvelle_tests
+
+# --- Wine ----------------------------------------------------------------
+
+# A prefix of our own; no display, so nothing can open a window and wait; no
+# Mono or Gecko, whose installers would ask.
+export WINEPREFIX="$build/wineprefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+stop_wineserver() {
+    "$wineserver" -k >/dev/null 2>&1 || true
+}
+trap stop_wineserver EXIT
+
+# The first start sets the prefix up, which takes a while.
+step "starting Wine ($wine)"
+timeout 900 "$wine" wineboot --init </dev/null >"$build/wineboot.log" 2>&1 || {
+    cat "$build/wineboot.log" >&2
+    echo "windows.sh: wineboot failed" >&2
+    exit 1
+}
+
+# Runs a Windows program with no standard input, so nothing waits for a key.
+run_windows() {
+    timeout 900 "$wine" "$@" </dev/null
+}
+
+# --- Unit tests ----------------------------------------------------------
+
+step "unit tests under Wine"
+if ! run_windows "$build/tarvelle_tests.exe" --gtest_brief=1 --gtest_color=no; then
+    echo "windows.sh: unit tests failed under Wine" >&2
+    exit 1
+fi
+
+# --- Same outputs as the Linux build ---------------------------------------
+
+work="$build/compare"
+rm -rf "$work"
+mkdir -p "$work/inputs" "$work/linux" "$work/windows"
+
+step "making test inputs"
+"$linux_build/make_test_wav" --seconds 3 --rate 44100 --seed 1 "$work/inputs/music 44k.wav"
+"$linux_build/make_test_wav" --seconds 2 --rate 88200 --seed 2 "$work/inputs/music 88k.wav"
+"$linux_build/make_test_wav" --seconds 1 --rate 176400 --seed 3 "$work/inputs/music 176k.wav"
+
+# Hand-made headers and sample runs the generator never makes: junk chunk
+# tags, float format tag, an 18-byte fmt chunk, a data size that is no whole
+# number of frames, a data chunk longer than the file, full-scale samples
+# on both sides, silence, and a file with no frames at all.
+python3 - "$work/inputs" <<'PYTHON'
+import math
+import os
+import struct
+import sys
+
+folder = sys.argv[1]
+
+
+def header(data_size, rate=44100, channels=2, bits=16, format_tag=1, fmt_size=16,
+           tags=(b"RIFF", b"WAVE", b"fmt ", b"data"), byte_rate=None, block_align=4):
+    if byte_rate is None:
+        byte_rate = rate * 4
+    return (tags[0] + struct.pack("<i", data_size + 36) + tags[1] + tags[2] +
+            struct.pack("<ihHiihh", fmt_size, format_tag, channels, rate, byte_rate, block_align, bits) +
+            tags[3] + struct.pack("<I", data_size & 0xFFFFFFFF))
+
+
+def samples(values):
+    return struct.pack("<%dh" % len(values), *values)
+
+
+def write(name, data):
+    with open(os.path.join(folder, name), "wb") as output:
+        output.write(data)
+
+
+# Square-ish bursts that clip at every level, with runs of every length.
+bursts = []
+for index in range(20000):
+    level = int(32767 * math.sin(index * 0.013) * math.sin(index * 0.0007))
+    bursts += [level, -level if index % 3 else -32768]
+bursts[100:104] = [32767, -32768, 32767, -32768]
+
+odd = samples(bursts[:4001]) + b"\x01"
+write("odd tags.wav", header(len(odd), rate=88200, format_tag=3, fmt_size=18,
+                             tags=(b"RIFX", b"WAVX", b"fmt\0", b"dat\xff"), byte_rate=12345,
+                             block_align=7) + odd + b"LIST\x04\x00\x00\x00junk")
+write("longer than file.wav", header(400000) + samples(bursts[:10001]))
+write("full scale.wav", header(8 * 4, rate=176400) +
+      samples([32767, -32768, 32767, -32768, -32768, 32767, 0, 0, 1, -1, 32767, 32767, -32768, -32768, 5, 5]))
+write("silence.wav", header(44100 * 4) + bytes(44100 * 4))
+write("no frames.wav", header(0))
+write("abc", header(4000) + samples(bursts[:2000]))
+PYTHON
+
+suffixes=()
+for decibels in 3 6 9 12 15 18; do
+    suffixes+=(" ${decibels}dB clipping.txt" " ${decibels}dB clipping.wav")
+done
+
+# The name less its last four characters; a shorter name stays whole.
+output_stem() {
+    local name=$1
+    if [[ ${#name} -lt 4 ]]; then
+        echo "$name"
+    else
+        echo "${name:0:${#name}-4}"
+    fi
+}
+
+failures=0
+compared=0
+for input in "$work/inputs"/*; do
+    name=$(basename "$input")
+    cp "$input" "$work/linux/$name"
+    cp "$input" "$work/windows/$name"
+    linux_status=0
+    (cd "$work/linux" && timeout 900 "$linux_build/tarvelle" "$name" </dev/null) || linux_status=$?
+    windows_status=0
+    (cd "$work/windows" && run_windows "$build/tarvelle.exe" "$name") || windows_status=$?
+    if [[ $linux_status -ne 0 || $windows_status -ne 0 ]]; then
+        echo "FAIL $name: exit status $linux_status on Linux, $windows_status on Windows (0 expected)" >&2
+        failures=$((failures + 1))
+        continue
+    fi
+    stem=$(output_stem "$name")
+    for suffix in "${suffixes[@]}"; do
+        output="$stem$suffix"
+        compared=$((compared + 1))
+        if [[ ! -f "$work/linux/$output" || ! -f "$work/windows/$output" ]]; then
+            echo "FAIL '$output': missing on $([[ -f "$work/linux/$output" ]] && echo Windows || echo Linux)" >&2
+            failures=$((failures + 1))
+        elif ! cmp "$work/linux/$output" "$work/windows/$output"; then
+            echo "FAIL '$output' differs between Linux and Windows" >&2
+            failures=$((failures + 1))
+        fi
+    done
+done
+
+# Rejected inputs: both builds say no, and neither writes anything.
+step "rejected inputs"
+mkdir -p "$work/rejected/linux" "$work/rejected/windows"
+python3 - "$work/rejected/linux" <<'PYTHON'
+import os
+import struct
+import sys
+
+folder = sys.argv[1]
+fields = {"mono.wav": (1, 16, 44100), "8 bit.wav": (2, 8, 44100), "48k.wav": (2, 16, 48000)}
+for name, (channels, bits, rate) in fields.items():
+    with open(os.path.join(folder, name), "wb") as output:
+        output.write(b"RIFF" + struct.pack("<i", 36 + 64) + b"WAVEfmt " +
+                     struct.pack("<ihHiihh", 16, 1, channels, rate, rate * 4, 4, bits) +
+                     b"data" + struct.pack("<i", 64) + bytes(64))
+PYTHON
+cp "$work/rejected/linux"/* "$work/rejected/windows/"
+for input in "$work/rejected/linux"/*; do
+    name=$(basename "$input")
+    linux_status=0
+    (cd "$work/rejected/linux" && timeout 900 "$linux_build/tarvelle" "$name" </dev/null 2>/dev/null) ||
+        linux_status=$?
+    windows_status=0
+    (cd "$work/rejected/windows" && run_windows "$build/tarvelle.exe" "$name" 2>/dev/null) || windows_status=$?
+    if [[ $linux_status -ne 1 || $windows_status -ne 1 ]]; then
+        echo "FAIL $name: exit status $linux_status on Linux, $windows_status on Windows (1 expected)" >&2
+        failures=$((failures + 1))
+    fi
+done
+for side in linux windows; do
+    if [[ $(find "$work/rejected/$side" -type f | wc -l) -ne 3 ]]; then
+        echo "FAIL a rejected input left files behind on $side" >&2
+        failures=$((failures + 1))
+    fi
+done
+
+# make_test_wav.exe runs and writes a file of the same size and header.
+step "make_test_wav.exe"
+(cd "$work" && run_windows "$build/make_test_wav.exe" --seconds 1 --rate 44100 --seed 7 "generated.wav")
+"$linux_build/make_test_wav" --seconds 1 --rate 44100 --seed 7 "$work/generated-linux.wav"
+if [[ $(stat -c %s "$work/generated.wav") -ne $(stat -c %s "$work/generated-linux.wav") ]] ||
+    ! cmp -n 44 "$work/generated.wav" "$work/generated-linux.wav"; then
+    echo "FAIL make_test_wav.exe wrote another size or header than make_test_wav" >&2
+    failures=$((failures + 1))
+fi
+
+if [[ $failures -ne 0 ]]; then
+    echo "windows.sh: $failures check(s) failed" >&2
+    exit 1
+fi
+step "OK: $compared outputs byte-identical between Linux and Windows"

@@ -1,0 +1,37 @@
+// The work on an accepted file: the load, the peak, the split and the six
+// levels. The caller owns the arrays and runs the levels one by one.
+#pragma once
+
+#include "app/input_checks.hpp"
+#include "wav/samples.hpp"
+#include "wav/wave_header.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tarvelle {
+
+struct RunSamples {
+    SampleArray leftSamples;
+    SampleArray rightSamples;
+    SampleArray interleavedSamples; // the input after the load, each level's output after that
+    std::int32_t peakLevel = 0;
+};
+
+constexpr int outputFileCount = 12;
+
+// Bytes a run holds at once for a file of samplesPerChannel frames.
+std::uint64_t runMemoryBytes(std::int32_t samplesPerChannel);
+
+// Allocates, loads, finds the peak and splits. On failure nothing is written
+// and the error says why (NotEnoughMemory or NotFound).
+std::optional<InputError> prepareRun(const std::string& inputFileName, const WaveHeaderInfo& header,
+                                     RunSamples& run);
+
+// One level: clip and count, the report, then the WAV file. Returns how many
+// of its two files could not be written completely.
+int runClipLevel(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,
+                 RunSamples& run);
+
+} // namespace tarvelle

@@ -1,0 +1,11 @@
+// The run without arguments: the prompt loop, the work and the completion.
+#pragma once
+
+#include "app/dialogue.hpp"
+
+namespace tarvelle {
+
+// Returns the exit status.
+int runDialogue(DialogueMode mode, void* moduleInstance);
+
+} // namespace tarvelle

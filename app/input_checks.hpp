@@ -1,0 +1,38 @@
+// Whether a named file is one the program can process, and the one table of
+// the texts that tell the user why not.
+#pragma once
+
+#include "wav/wave_header.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarvelle {
+
+enum class InputError {
+    NotFound,
+    NotStereo,
+    Not16Bit,
+    UnsupportedRate,
+    TooLarge,
+    NotEnoughMemory,
+};
+
+// The box text, exactly as the user sees it in the " ERROR" box.
+std::string_view inputErrorText(InputError error);
+
+// True when the file can be opened for reading. An empty name and one with
+// * or ? fail without reaching the file system.
+bool inputFileExists(const std::string& inputFileName);
+
+struct InputCheck {
+    std::optional<InputError> error;
+    WaveHeaderInfo header; // with its derived values when there is no error
+};
+
+// The existence test, the header and its checks, in that order; the first
+// failure is the one reported.
+InputCheck checkInputFile(const std::string& inputFileName);
+
+} // namespace tarvelle

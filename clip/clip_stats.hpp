@@ -1,0 +1,35 @@
+// Clipping events of one pass, per channel: a clipping event is a maximal run
+// of consecutive clipped samples, of either polarity.
+#pragma once
+
+#include "clip/peak_clip.hpp"
+
+#include <array>
+#include <cstdint>
+
+namespace tarvelle {
+
+constexpr int eventLengthBinCount = 11;
+
+struct ChannelClipStats {
+    std::int32_t clippedSamples = 0;
+    std::int32_t clipEvents = 0;
+    std::int32_t runLength = 0; // the run in progress; 0 when none is open
+    std::array<std::int32_t, eventLengthBinCount> eventLengthBins{};
+    bool previousClipped = false;
+};
+
+// The bin of a completed event of runLength samples; the limits are the
+// 44.1 kHz ones times rateFactor (1, 2 or 4).
+int eventLengthBin(std::int32_t runLength, std::int16_t rateFactor);
+
+void beginPass(ChannelClipStats& left, ChannelClipStats& right);
+
+// Both channels for one sample index, indices in ascending order.
+void countSample(ChannelClipStats& left, ChannelClipStats& right, ClippedFlags clippedNow, std::int16_t rateFactor);
+
+// Bins an event still open after the last sample, so the eleven bins always
+// add up to clipEvents.
+void endPass(ChannelClipStats& left, ChannelClipStats& right, std::int16_t rateFactor);
+
+} // namespace tarvelle

@@ -1,0 +1,62 @@
+#include "clip/peak_clip.hpp"
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+
+namespace tarvelle {
+
+std::int32_t findPeak(std::span<const std::int16_t> interleavedSamples)
+{
+    std::int32_t peakLevel = 0;
+    for (const std::int16_t sample : interleavedSamples) {
+        peakLevel = std::max(peakLevel, std::abs(static_cast<std::int32_t>(sample)));
+    }
+    return peakLevel;
+}
+
+std::int16_t thresholdForLevel(std::int32_t peakLevel, int clipLevel)
+{
+    // 2^(-(k+1)/2): powers of two are exact, and 1/sqrt(2) correctly rounded
+    // stays far from every half over the peaks a 16-bit file can have.
+    constexpr double inverseSqrt2 = 0.70710678118654752440;
+    constexpr std::array<double, 6> levelFactors = {
+        inverseSqrt2, 0.5, inverseSqrt2 / 2, 0.25, inverseSqrt2 / 4, 0.125,
+    };
+    const double quotient = peakLevel * levelFactors.at(static_cast<std::size_t>(clipLevel));
+    return static_cast<std::int16_t>(std::floor(quotient + 0.5));
+}
+
+ClippedFlags clipChannels(std::size_t sampleIndex, std::int16_t clipThreshold,
+                          std::span<const std::int16_t> leftSamples, std::span<const std::int16_t> rightSamples,
+                          std::span<std::int16_t> clippedLeft, std::span<std::int16_t> clippedRight)
+{
+    const auto clipOne = [clipThreshold](std::int16_t sample, std::int16_t& clipped) {
+        const std::int32_t magnitude = std::abs(static_cast<std::int32_t>(sample));
+        clipped = sample;
+        if (magnitude > clipThreshold && sample > 0) {
+            clipped = clipThreshold;
+            return true;
+        }
+        if (magnitude > clipThreshold && sample < 0) {
+            clipped = static_cast<std::int16_t>(-clipThreshold);
+            return true;
+        }
+        return false;
+    };
+    ClippedFlags clippedNow;
+    clippedNow.left = clipOne(leftSamples[sampleIndex], clippedLeft[sampleIndex]);
+    clippedNow.right = clipOne(rightSamples[sampleIndex], clippedRight[sampleIndex]);
+    return clippedNow;
+}
+
+void interleaveClipped(std::span<const std::int16_t> clippedLeft, std::span<const std::int16_t> clippedRight,
+                       std::span<std::int16_t> interleavedSamples)
+{
+    for (std::size_t frameIndex = 0; frameIndex < clippedLeft.size(); ++frameIndex) {
+        interleavedSamples[2 * frameIndex] = clippedLeft[frameIndex];
+        interleavedSamples[2 * frameIndex + 1] = clippedRight[frameIndex];
+    }
+}
+
+} // namespace tarvelle

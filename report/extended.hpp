@@ -1,0 +1,32 @@
+// A real number with a 64-bit significand, rounded to nearest with ties to even
+// after every operation: the arithmetic the report's numbers are defined in.
+// Done in software because long double is that format only on x86 with GCC or
+// Clang; it is 64 bits wide with MSVC and 128 bits on AArch64.
+#pragma once
+
+#include <cstdint>
+
+namespace tarvelle {
+
+struct Extended {
+    enum class Kind : std::uint8_t { Zero, Finite, Infinite, NaN };
+    Kind kind = Kind::Zero;
+    bool negative = false;
+    // For Finite: value = significand * 2^(exponent - 63), top bit of significand set.
+    std::uint64_t significand = 0;
+    std::int32_t exponent = 0;
+};
+
+// Exact conversions.
+Extended extendedFromInt32(std::int32_t value);
+Extended extendedFromDouble(double value);
+
+// Each result rounded to the 64-bit significand, ties to even. x / 0 is an
+// infinity, 0 / 0 and the other invalid operations a NaN.
+Extended multiply(Extended a, Extended b);
+Extended divide(Extended a, Extended b);
+
+// The nearest whole number, ties to even.
+Extended roundToWhole(Extended value);
+
+} // namespace tarvelle

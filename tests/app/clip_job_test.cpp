@@ -1,0 +1,98 @@
+#include "app/clip_job.hpp"
+
+#include "report/clip_report.hpp"
+#include "support/test_files.hpp"
+#include "wav/output_names.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace tarvelle {
+namespace {
+
+using testing::WaveFields;
+
+// A whole run in process: the twelve files and what they hold.
+TEST(ClipJob, WritesTwelveFilesFromTheUnclippedInputEachTime)
+{
+    testing::ScratchFolder folder;
+    const std::string inputName = folder.path("take1.wav");
+    // Peak 5: thresholds 4, 3, 2, 1, 1, 1.
+    const std::vector<std::int16_t> samples = {0, 0, 5, -5, 2, 1, -3, 0, 4, -4};
+    testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, 20, samples));
+    const InputCheck check = checkInputFile(inputName);
+    ASSERT_FALSE(check.error.has_value());
+
+    RunSamples run;
+    ASSERT_FALSE(prepareRun(inputName, check.header, run).has_value());
+    EXPECT_EQ(run.peakLevel, 5);
+    const std::int16_t thresholds[] = {4, 3, 2, 1, 1, 1};
+    for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
+        EXPECT_EQ(runClipLevel(inputName, check.header, clipLevel, run), 0);
+
+        std::vector<std::int16_t> expected;
+        for (const std::int16_t sample : samples) {
+            const std::int16_t limit = thresholds[clipLevel];
+            expected.push_back(std::clamp(sample, static_cast<std::int16_t>(-limit), limit));
+        }
+        EXPECT_EQ(testing::readFileBytes(outputFileName(inputName, OutputKind::ClippedWav, clipLevel)),
+                  testing::waveBytes(WaveFields{}, 20, expected))
+            << "level " << clipLevel;
+        EXPECT_TRUE(std::filesystem::exists(outputFileName(inputName, OutputKind::Report, clipLevel)));
+    }
+
+    // At 15 dB (threshold 1) the left channel clips at frames 1 to 4, one event
+    // still open at the end; the right one at frames 1 and 4, two single samples.
+    const std::vector<std::uint8_t> report =
+        testing::readFileBytes(outputFileName(inputName, OutputKind::Report, 4));
+    const std::string text(report.begin(), report.end());
+    EXPECT_NE(text.find("Clipped samples:           4 \r\nClipping events:           1 \r\n"), std::string::npos);
+    EXPECT_NE(text.find("Events 50us to <100us:     1 \r\n"), std::string::npos);
+    EXPECT_NE(text.find("Clipped samples:           2 \r\nClipping events:           2 \r\n"), std::string::npos);
+    EXPECT_NE(text.find("Events <25us:              2 \r\n"), std::string::npos);
+}
+
+TEST(ClipJob, CountsTheFilesThatCouldNotBeWritten)
+{
+    testing::ScratchFolder folder;
+    const std::string inputName = folder.path("take1.wav");
+    testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, 8, {100, -100, 50, 25}));
+    std::filesystem::create_directory(outputFileName(inputName, OutputKind::Report, 2));
+    const InputCheck check = checkInputFile(inputName);
+    RunSamples run;
+    ASSERT_FALSE(prepareRun(inputName, check.header, run).has_value());
+
+    int failedOutputCount = 0;
+    for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
+        failedOutputCount += runClipLevel(inputName, check.header, clipLevel, run);
+    }
+    EXPECT_EQ(failedOutputCount, 1);
+    EXPECT_TRUE(std::filesystem::is_regular_file(outputFileName(inputName, OutputKind::ClippedWav, 2)));
+    EXPECT_TRUE(std::filesystem::is_regular_file(outputFileName(inputName, OutputKind::Report, 3)));
+}
+
+TEST(ClipJob, AnEmptyDataChunkStillGivesTwelveFiles)
+{
+    testing::ScratchFolder folder;
+    const std::string inputName = folder.path("empty.wav");
+    testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, 0, {}));
+    const InputCheck check = checkInputFile(inputName);
+    RunSamples run;
+    ASSERT_FALSE(prepareRun(inputName, check.header, run).has_value());
+    for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
+        EXPECT_EQ(runClipLevel(inputName, check.header, clipLevel, run), 0);
+        EXPECT_EQ(std::filesystem::file_size(outputFileName(inputName, OutputKind::ClippedWav, clipLevel)), 44u);
+    }
+}
+
+TEST(ClipJob, MemoryNeededGrowsWithTheFrames)
+{
+    EXPECT_EQ(runMemoryBytes(0), 0u);
+    EXPECT_EQ(runMemoryBytes(-5), 0u);
+    EXPECT_EQ(runMemoryBytes(536870912), 8ULL * 536870912);
+}
+
+} // namespace
+} // namespace tarvelle

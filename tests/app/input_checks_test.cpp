@@ -1,0 +1,97 @@
+#include "app/input_checks.hpp"
+
+#include "support/test_files.hpp"
+#include "wav/file_access.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace tarvelle {
+namespace {
+
+using testing::WaveFields;
+
+TEST(InputErrorText, TheBoxTexts)
+{
+    const std::string_view notFound = inputErrorText(InputError::NotFound);
+    EXPECT_EQ(notFound.size(), 61u);
+    EXPECT_EQ(notFound, "            File not found.\\n Please enter a valid filename  ");
+    EXPECT_EQ(inputErrorText(InputError::NotStereo), "This is not a stereo Wave file  ");
+    EXPECT_EQ(inputErrorText(InputError::Not16Bit), "This is not a 16-bit Wave file  ");
+    EXPECT_EQ(inputErrorText(InputError::UnsupportedRate), "This is not a 44.1, 88.2 or 176.4kHz Wave file  ");
+    EXPECT_EQ(inputErrorText(InputError::TooLarge), "This Wave file is too large  ");
+}
+
+TEST(InputFileExists, OnlyOpenableRegularFilesPass)
+{
+    testing::ScratchFolder folder;
+    const std::string fileName = folder.path("take1.wav");
+    testing::writeFileBytes(fileName, {1, 2, 3});
+    std::filesystem::create_directory(folder.path("folder.wav"));
+
+    const struct {
+        std::string name;
+        bool exists;
+    } cases[] = {
+        {fileName, true},
+        {"", false},
+        {folder.path("take?.wav"), false},
+        {folder.path("*.wav"), false},
+        {folder.path("folder.wav"), false},
+        {folder.path("missing.wav"), false},
+        {" " + fileName, false},
+        {fileName + std::string(300, 'x'), false},
+        // Cut at the NUL, this would name the existing file.
+        {fileName + std::string(1, '\0') + "x", false},
+    };
+    for (const auto& existsCase : cases) {
+        EXPECT_EQ(inputFileExists(existsCase.name), existsCase.exists) << "'" << existsCase.name << "'";
+    }
+}
+
+TEST(InputFileExists, AFileHeldElsewhereIsNotFound)
+{
+    testing::ScratchFolder folder;
+    const std::string fileName = folder.path("take1.wav");
+    testing::writeFileBytes(fileName, {1, 2, 3});
+    {
+        std::optional<FileHandle> held = openInputFile(fileName);
+        ASSERT_TRUE(held.has_value());
+        EXPECT_FALSE(inputFileExists(fileName));
+    }
+    EXPECT_TRUE(inputFileExists(fileName));
+}
+
+TEST(CheckInputFile, ReportsTheFirstProblemAndDerivesTheRest)
+{
+    testing::ScratchFolder folder;
+    WaveFields mono;
+    mono.channelsLow = 1;
+    WaveFields rate48k;
+    rate48k.sampleRate = 48000;
+    const struct {
+        std::string name;
+        std::vector<std::uint8_t> bytes;
+        std::optional<InputError> error;
+    } cases[] = {
+        {"good.wav", testing::waveBytes(WaveFields{}, 8, {1, 2, 3, 4}), std::nullopt},
+        {"mono.wav", testing::waveBytes(mono, 8, {1, 2, 3, 4}), InputError::NotStereo},
+        {"rate.wav", testing::waveBytes(rate48k, 8, {1, 2, 3, 4}), InputError::UnsupportedRate},
+        {"huge.wav", testing::waveBytes(WaveFields{}, 0x90000000LL, {}), InputError::TooLarge},
+        {"empty.wav", {}, InputError::NotStereo},
+    };
+    for (const auto& checkCase : cases) {
+        SCOPED_TRACE(checkCase.name);
+        testing::writeFileBytes(folder.path(checkCase.name), checkCase.bytes);
+        const InputCheck check = checkInputFile(folder.path(checkCase.name));
+        EXPECT_EQ(check.error, checkCase.error);
+    }
+    const InputCheck good = checkInputFile(folder.path("good.wav"));
+    EXPECT_EQ(good.header.samplesPerChannel, 2);
+    EXPECT_EQ(good.header.rateFactor, 1);
+    EXPECT_EQ(checkInputFile(folder.path("none.wav")).error, InputError::NotFound);
+}
+
+} // namespace
+} // namespace tarvelle

@@ -1,0 +1,140 @@
+#include "clip/clip_pass.hpp"
+
+#include "clip/peak_clip.hpp"
+#include "wav/samples.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace tarvelle {
+namespace {
+
+struct PassResult {
+    std::vector<std::int16_t> interleaved;
+    ChannelClipStats left;
+    ChannelClipStats right;
+};
+
+// The pass one index at a time, as the reference operations define it.
+PassResult plainPass(const std::vector<std::int16_t>& leftSamples, const std::vector<std::int16_t>& rightSamples,
+                     std::int16_t clipThreshold, std::int16_t rateFactor)
+{
+    LevelArrays arrays = prepareLevelArrays(leftSamples.size());
+    PassResult result;
+    beginPass(result.left, result.right);
+    for (std::size_t index = 0; index < leftSamples.size(); ++index) {
+        const ClippedFlags clippedNow = clipChannels(index, clipThreshold, leftSamples, rightSamples,
+                                                     arrays.clippedLeft.span(), arrays.clippedRight.span());
+        countSample(result.left, result.right, clippedNow, rateFactor);
+    }
+    endPass(result.left, result.right, rateFactor);
+    interleaveClipped(arrays.clippedLeft.span(), arrays.clippedRight.span(), arrays.interleavedSamples.span());
+    result.interleaved.assign(arrays.interleavedSamples.span().begin(), arrays.interleavedSamples.span().end());
+    return result;
+}
+
+PassResult fusedPass(const std::vector<std::int16_t>& leftSamples, const std::vector<std::int16_t>& rightSamples,
+                     std::int16_t clipThreshold, std::int16_t rateFactor)
+{
+    PassResult result;
+    result.interleaved.assign(2 * leftSamples.size(), 0x7777);
+    result.left.clipEvents = 99;
+    clipAndCountLevel(leftSamples, rightSamples, clipThreshold, rateFactor, result.interleaved, result.left,
+                      result.right);
+    return result;
+}
+
+void expectSameStats(const ChannelClipStats& fused, const ChannelClipStats& plain)
+{
+    EXPECT_EQ(fused.clippedSamples, plain.clippedSamples);
+    EXPECT_EQ(fused.clipEvents, plain.clipEvents);
+    EXPECT_EQ(fused.eventLengthBins, plain.eventLengthBins);
+}
+
+// Signals of several kinds: noise, long loud stretches, sparse spikes, square
+// waves whose runs straddle the fused pass's blocks.
+std::vector<std::int16_t> makeSignal(std::mt19937& random, std::size_t frameCount, int kind)
+{
+    std::vector<std::int16_t> samples(frameCount);
+    std::uniform_int_distribution<int> full(-32768, 32767);
+    std::uniform_int_distribution<int> period(1, 3000);
+    const int squarePeriod = period(random);
+    for (std::size_t index = 0; index < frameCount; ++index) {
+        int value = 0;
+        switch (kind) {
+        case 0:
+            value = full(random);
+            break;
+        case 1:
+            value = (index / static_cast<std::size_t>(squarePeriod)) % 2 ? 30000 : -32768;
+            break;
+        case 2:
+            value = random() % 97 == 0 ? full(random) : 0;
+            break;
+        default:
+            value = static_cast<int>(20000.0 * std::sin(static_cast<double>(index) / (1 + kind)));
+            break;
+        }
+        samples[index] = static_cast<std::int16_t>(value);
+    }
+    return samples;
+}
+
+TEST(ClipAndCountLevel, MatchesThePlainPassOnVariedInputs)
+{
+    std::mt19937 random(20261207);
+    const std::size_t frameCounts[] = {0, 1, 2, 63, 64, 65, 127, 128, 129, 1000, 4096, 50000};
+    for (const std::size_t frameCount : frameCounts) {
+        for (int leftKind = 0; leftKind < 5; ++leftKind) {
+            const int rightKind = (leftKind + 2) % 5;
+            const std::vector<std::int16_t> left = makeSignal(random, frameCount, leftKind);
+            const std::vector<std::int16_t> right = makeSignal(random, frameCount, rightKind);
+            std::vector<std::int16_t> interleaved(2 * frameCount);
+            interleaveClipped(left, right, interleaved);
+            const std::int32_t peakLevel = findPeak(interleaved);
+            for (const std::int16_t rateFactor : {std::int16_t{1}, std::int16_t{2}, std::int16_t{4}}) {
+                for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
+                    const std::int16_t threshold = thresholdForLevel(peakLevel, clipLevel);
+                    SCOPED_TRACE(::testing::Message() << frameCount << " frames, kinds " << leftKind << "/"
+                                                      << rightKind << ", factor " << rateFactor << ", threshold "
+                                                      << threshold);
+                    const PassResult plain = plainPass(left, right, threshold, rateFactor);
+                    const PassResult fused = fusedPass(left, right, threshold, rateFactor);
+                    ASSERT_EQ(fused.interleaved, plain.interleaved);
+                    expectSameStats(fused.left, plain.left);
+                    expectSameStats(fused.right, plain.right);
+                }
+            }
+        }
+    }
+}
+
+TEST(ClipAndCountLevel, EdgeThresholds)
+{
+    const std::vector<std::int16_t> left = {0, 1, -1, 32767, -32768, 2, -2, 0};
+    const std::vector<std::int16_t> right = {-32768, -32768, 0, 0, 5, -5, 5, -5};
+    for (const std::int16_t threshold : {std::int16_t{0}, std::int16_t{1}, std::int16_t{5}, std::int16_t{23170}}) {
+        SCOPED_TRACE(threshold);
+        const PassResult plain = plainPass(left, right, threshold, 1);
+        const PassResult fused = fusedPass(left, right, threshold, 1);
+        EXPECT_EQ(fused.interleaved, plain.interleaved);
+        expectSameStats(fused.left, plain.left);
+        expectSameStats(fused.right, plain.right);
+    }
+}
+
+TEST(ClipAndCountLevel, PositiveThenNegativeClippingIsOneEvent)
+{
+    const std::vector<std::int16_t> left = {0, 100, -100, 0};
+    const std::vector<std::int16_t> right = {0, 0, 0, 0};
+    const PassResult fused = fusedPass(left, right, 50, 1);
+    EXPECT_EQ(fused.interleaved, (std::vector<std::int16_t>{0, 0, 50, 0, -50, 0, 0, 0}));
+    EXPECT_EQ(fused.left.clipEvents, 1);
+    EXPECT_EQ(fused.left.eventLengthBins[1], 1);
+}
+
+} // namespace
+} // namespace tarvelle

@@ -1,0 +1,124 @@
+#include "clip/clip_stats.hpp"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <string>
+
+namespace tarvelle {
+namespace {
+
+using Bins = std::array<std::int32_t, eventLengthBinCount>;
+
+// Runs one pass over flag strings such as "..##.#" ('#' clipped).
+std::pair<ChannelClipStats, ChannelClipStats> countPass(const std::string& leftFlags, const std::string& rightFlags,
+                                                        std::int16_t rateFactor)
+{
+    ChannelClipStats left;
+    ChannelClipStats right;
+    left.clipEvents = 77; // whatever a previous pass left behind
+    beginPass(left, right);
+    for (std::size_t index = 0; index < leftFlags.size(); ++index) {
+        countSample(left, right, ClippedFlags{leftFlags[index] == '#', rightFlags[index] == '#'}, rateFactor);
+    }
+    endPass(left, right, rateFactor);
+    return {left, right};
+}
+
+std::string run(std::size_t length)
+{
+    return "." + std::string(length, '#') + ".";
+}
+
+TEST(EventLengthBin, EdgesAtEveryRate)
+{
+    const struct {
+        std::int16_t rateFactor;
+        std::int32_t length;
+        int bin;
+    } cases[] = {
+        {1, 1, 0},    {1, 2, 1},    {1, 3, 2},     {1, 4, 2},     {1, 5, 3},     {1, 8, 3},
+        {1, 9, 4},    {1, 17, 4},   {1, 18, 5},    {1, 35, 5},    {1, 36, 6},    {1, 70, 6},
+        {1, 71, 7},   {1, 141, 7},  {1, 142, 8},   {1, 282, 8},   {1, 283, 9},   {1, 564, 9},
+        {1, 565, 10}, {1, 1 << 30, 10},
+        {2, 1, 0},    {2, 3, 0},    {2, 4, 1},     {2, 5, 1},     {2, 6, 2},     {2, 9, 2},
+        {2, 10, 3},   {2, 141, 6},  {2, 142, 7},   {2, 1129, 9},  {2, 1130, 10},
+        {4, 7, 0},    {4, 8, 1},    {4, 11, 1},    {4, 12, 2},    {4, 143, 5},   {4, 144, 6},
+        {4, 283, 6},  {4, 284, 7},  {4, 2259, 9},  {4, 2260, 10},
+    };
+    for (const auto& binCase : cases) {
+        EXPECT_EQ(eventLengthBin(binCase.length, binCase.rateFactor), binCase.bin)
+            << "length " << binCase.length << " at factor " << binCase.rateFactor;
+    }
+}
+
+struct PassCase {
+    const char* name;
+    std::string flags;
+    std::int16_t rateFactor;
+    std::int32_t clippedSamples;
+    std::int32_t clipEvents;
+    Bins bins;
+};
+
+TEST(CountSample, EventsAndBins)
+{
+    const PassCase cases[] = {
+        {"Nothing clipped", "......", 1, 0, 0, {}},
+        {"Indices 3, 4, 5 and 9", "...###...#..", 1, 4, 2, {1, 0, 1}},
+        {"Single samples at 44.1 kHz", ".#.#.#", 1, 3, 3, {3}},
+        {"Single samples at 88.2 kHz", ".#.#.#", 2, 3, 3, {3}},
+        {"Single samples at 176.4 kHz", ".#.#.#", 4, 3, 3, {3}},
+        {"Three samples at 88.2 kHz", run(3), 2, 3, 1, {1}},
+        {"Seven samples at 176.4 kHz", run(7), 4, 7, 1, {1}},
+        {"Two samples at 44.1 kHz", run(2), 1, 2, 1, {0, 1}},
+        {"564 samples at 44.1 kHz", run(564), 1, 564, 1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+        {"565 samples at 44.1 kHz", run(565), 1, 565, 1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+        {"First sample clipped", "##....", 1, 2, 1, {0, 1}},
+        {"Every sample clipped", "########", 1, 8, 1, {0, 0, 0, 1}},
+        // A run still open after the last sample is binned too.
+        {"Last sample clipped", "..#..###", 1, 4, 2, {1, 0, 1}},
+        {"Only the last sample", ".......#", 4, 1, 1, {1}},
+        {"No samples", "", 1, 0, 0, {}},
+    };
+    for (const PassCase& passCase : cases) {
+        SCOPED_TRACE(passCase.name);
+        const auto [left, right] = countPass(passCase.flags, std::string(passCase.flags.size(), '.'),
+                                             passCase.rateFactor);
+        EXPECT_EQ(left.clippedSamples, passCase.clippedSamples);
+        EXPECT_EQ(left.clipEvents, passCase.clipEvents);
+        EXPECT_EQ(left.eventLengthBins, passCase.bins);
+        EXPECT_EQ(std::accumulate(left.eventLengthBins.begin(), left.eventLengthBins.end(), 0), left.clipEvents);
+        EXPECT_EQ(right.clippedSamples, 0);
+        EXPECT_EQ(right.clipEvents, 0);
+        EXPECT_EQ(right.eventLengthBins, Bins{});
+    }
+}
+
+TEST(CountSample, ChannelsAreCountedIndependently)
+{
+    const auto [left, right] = countPass("##..##..", ".####..#", 1);
+    EXPECT_EQ(left.clippedSamples, 4);
+    EXPECT_EQ(left.clipEvents, 2);
+    EXPECT_EQ(left.eventLengthBins, (Bins{0, 2}));
+    EXPECT_EQ(right.clippedSamples, 5);
+    EXPECT_EQ(right.clipEvents, 2);
+    EXPECT_EQ(right.eventLengthBins, (Bins{1, 0, 1}));
+}
+
+TEST(BeginPass, NothingCarriesOverFromTheLastPass)
+{
+    ChannelClipStats left;
+    ChannelClipStats right;
+    countSample(left, right, ClippedFlags{true, true}, 1);
+    beginPass(left, right);
+    // Had the open run survived, this clipped first sample would not start an event.
+    countSample(left, right, ClippedFlags{true, false}, 1);
+    EXPECT_EQ(left.clipEvents, 1);
+    EXPECT_EQ(left.clippedSamples, 1);
+    EXPECT_EQ(right.clippedSamples, 0);
+    EXPECT_FALSE(right.previousClipped);
+}
+
+} // namespace
+} // namespace tarvelle

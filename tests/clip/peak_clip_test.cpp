@@ -1,0 +1,112 @@
+#include "clip/peak_clip.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace tarvelle {
+namespace {
+
+// t is the threshold of level k exactly when it is the nearest whole number to
+// peak / 2^((k+1)/2), halves up: 2t - 1 <= 2 * peak / 2^((k+1)/2) < 2t + 1.
+// Squared, everything stays in integers.
+bool isNearestThreshold(std::int64_t threshold, std::int64_t peakLevel, int clipLevel)
+{
+    const std::int64_t divisorSquared = std::int64_t{1} << (clipLevel + 1);
+    const std::int64_t fourPeakSquared = 4 * peakLevel * peakLevel;
+    const bool lowEnough = threshold == 0 || (2 * threshold - 1) * (2 * threshold - 1) * divisorSquared <= fourPeakSquared;
+    const bool highEnough = fourPeakSquared < (2 * threshold + 1) * (2 * threshold + 1) * divisorSquared;
+    return threshold >= 0 && lowEnough && highEnough;
+}
+
+TEST(ThresholdForLevel, MatchesIntegerArithmeticForEveryPeak)
+{
+    for (std::int32_t peakLevel = 0; peakLevel <= 32768; ++peakLevel) {
+        for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
+            const std::int16_t threshold = thresholdForLevel(peakLevel, clipLevel);
+            ASSERT_TRUE(isNearestThreshold(threshold, peakLevel, clipLevel))
+                << "peak " << peakLevel << ", level " << clipLevel << ", got " << threshold;
+        }
+    }
+}
+
+TEST(ThresholdForLevel, KnownTables)
+{
+    struct Row {
+        std::int32_t peakLevel;
+        std::int16_t thresholds[6];
+    };
+    const Row rows[] = {
+        {32767, {23170, 16384, 11585, 8192, 5792, 4096}},
+        {32768, {23170, 16384, 11585, 8192, 5793, 4096}},
+        {5, {4, 3, 2, 1, 1, 1}},
+        {1, {1, 1, 0, 0, 0, 0}},
+        {3, {2, 2, 1, 1, 1, 0}},
+        {0, {0, 0, 0, 0, 0, 0}},
+    };
+    for (const Row& row : rows) {
+        for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
+            EXPECT_EQ(thresholdForLevel(row.peakLevel, clipLevel), row.thresholds[clipLevel])
+                << "peak " << row.peakLevel << ", level " << clipLevel;
+        }
+    }
+}
+
+TEST(FindPeak, LargestMagnitudeOverBothChannels)
+{
+    const struct {
+        std::vector<std::int16_t> samples;
+        std::int32_t expected;
+    } cases[] = {
+        {{}, 0},
+        {{0, 0, 0, 0}, 0},
+        {{-20000, 19999, 100, -5}, 20000},
+        {{1, 2, 3, 32767}, 32767},
+        {{0, 0, -32768, 0}, 32768},
+        {{5, -4}, 5},
+    };
+    for (const auto& peakCase : cases) {
+        EXPECT_EQ(findPeak(peakCase.samples), peakCase.expected);
+    }
+}
+
+TEST(ClipChannels, BoundariesAndPolarity)
+{
+    const struct {
+        std::int16_t threshold;
+        std::int16_t input;
+        std::int16_t output;
+        bool clipped;
+    } cases[] = {
+        {23170, 23170, 23170, false}, {23170, -23170, -23170, false}, {23170, 23171, 23170, true},
+        {23170, -23171, -23170, true}, {23170, -32767, -23170, true},  {23170, -32768, -23170, true},
+        {4096, -32768, -4096, true},   {0, 0, 0, false},               {0, 1, 0, true},
+        {0, -1, 0, true},              {1, -1, -1, false},             {1, 2, 1, true},
+    };
+    for (const auto& clipCase : cases) {
+        SCOPED_TRACE(::testing::Message() << clipCase.threshold << " " << clipCase.input);
+        // The same sample on the left and its opposite-free twin on the right.
+        const std::vector<std::int16_t> left = {0, clipCase.input};
+        const std::vector<std::int16_t> right = {clipCase.input, 0};
+        std::vector<std::int16_t> clippedLeft(2, 99);
+        std::vector<std::int16_t> clippedRight(2, 99);
+        const ClippedFlags atOne = clipChannels(1, clipCase.threshold, left, right, clippedLeft, clippedRight);
+        EXPECT_EQ(clippedLeft[1], clipCase.output);
+        EXPECT_EQ(clippedRight[1], 0);
+        EXPECT_EQ(atOne.left, clipCase.clipped);
+        EXPECT_FALSE(atOne.right);
+        EXPECT_EQ(clippedLeft[0], 99) << "only index 1 is written";
+    }
+}
+
+TEST(InterleaveClipped, LeftAtEvenRightAtOdd)
+{
+    const std::vector<std::int16_t> left = {1, 2, 3};
+    const std::vector<std::int16_t> right = {-1, -2, -3};
+    std::vector<std::int16_t> interleaved(6, 0);
+    interleaveClipped(left, right, interleaved);
+    EXPECT_EQ(interleaved, (std::vector<std::int16_t>{1, -1, 2, -2, 3, -3}));
+}
+
+} // namespace
+} // namespace tarvelle

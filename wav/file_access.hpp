@@ -1,0 +1,60 @@
+// Thin, platform-specific file access. Every file the program opens is held
+// without sharing while it is open: an exclusive non-blocking advisory lock
+// (flock) on POSIX, share mode 0 on Windows. Names reach the file system whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tarvelle {
+
+// An open file, closed by closeFile or, if the caller never gets that far, by
+// the destructor. Move-only.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(std::intptr_t nativeHandle) : nativeHandle_(nativeHandle) {}
+    FileHandle(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle();
+
+    bool isOpen() const { return nativeHandle_ != invalidHandle; }
+    std::intptr_t native() const { return nativeHandle_; }
+    std::intptr_t release();
+
+    static constexpr std::intptr_t invalidHandle = -1;
+
+private:
+    std::intptr_t nativeHandle_ = invalidHandle;
+};
+
+// Opens an existing regular file for reading only, held without sharing.
+// Fails for a folder, a device or pipe, a missing file, one the user may not
+// read and one that another program holds locked.
+std::optional<FileHandle> openInputFile(const std::string& fileName);
+
+// Opens a file for writing, creating it if needed, held without sharing. An
+// existing file is emptied only after the lock is held, so a file that another
+// program holds is left untouched. Fails for anything but a regular file.
+std::optional<FileHandle> openOutputFile(const std::string& fileName);
+
+// Reads up to byteCount bytes from offset, looping over short reads; stops
+// early only at the end of the file. nullopt on a read error.
+std::optional<std::size_t> readAt(const FileHandle& file, std::uint64_t offset, void* buffer,
+                                  std::size_t byteCount);
+
+// Writes all bytes at the current position, looping over short writes.
+// False when any of them could not be written.
+bool writeAll(const FileHandle& file, const void* bytes, std::size_t byteCount);
+
+// Closes the file; false when the close reports an error (data may be lost).
+bool closeFile(FileHandle& file);
+
+// Memory the system reports as available to a new allocation, if it says.
+std::optional<std::uint64_t> availableMemoryBytes();
+
+} // namespace tarvelle

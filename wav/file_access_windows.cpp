@@ -1,0 +1,161 @@
+#include "wav/file_access.hpp"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+namespace tarvelle {
+
+namespace {
+
+// ReadFile and WriteFile take a 32-bit count; 1 GiB per call stays well below it.
+constexpr std::size_t maxTransferBytes = std::size_t{1} << 30;
+
+HANDLE handleOf(const FileHandle& file)
+{
+    return reinterpret_cast<HANDLE>(file.native());
+}
+
+// Devices (CON, NUL, COM1), pipes and folders are not files to read or replace.
+bool isDiskFile(HANDLE handle)
+{
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    return ::GetFileInformationByHandle(handle, &information) != 0 &&
+           (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Share mode 0: while we hold the file no other opener gets it, and the open
+// fails if someone else already has it. The name is passed whole.
+std::optional<FileHandle> openUnsharedDiskFile(const std::string& fileName, DWORD access, DWORD disposition)
+{
+    const HANDLE handle =
+        ::CreateFileA(fileName.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    FileHandle file(reinterpret_cast<std::intptr_t>(handle));
+    if (!isDiskFile(handle)) {
+        return std::nullopt;
+    }
+    return file;
+}
+
+bool seekTo(HANDLE handle, std::uint64_t offset)
+{
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) {
+        return false;
+    }
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    return ::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) != 0;
+}
+
+} // namespace
+
+FileHandle::FileHandle(FileHandle&& other) noexcept : nativeHandle_(other.release()) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
+{
+    if (this != &other) {
+        closeFile(*this);
+        nativeHandle_ = other.release();
+    }
+    return *this;
+}
+
+FileHandle::~FileHandle()
+{
+    closeFile(*this);
+}
+
+std::intptr_t FileHandle::release()
+{
+    return std::exchange(nativeHandle_, invalidHandle);
+}
+
+std::optional<FileHandle> openInputFile(const std::string& fileName)
+{
+    return openUnsharedDiskFile(fileName, GENERIC_READ, OPEN_EXISTING);
+}
+
+std::optional<FileHandle> openOutputFile(const std::string& fileName)
+{
+    // Not CREATE_ALWAYS: an existing file is emptied only once we hold it
+    // unshared and know it is a disk file.
+    std::optional<FileHandle> file = openUnsharedDiskFile(fileName, GENERIC_WRITE, OPEN_ALWAYS);
+    if (file && !(seekTo(handleOf(*file), 0) && ::SetEndOfFile(handleOf(*file)) != 0)) {
+        return std::nullopt;
+    }
+    return file;
+}
+
+std::optional<std::size_t> readAt(const FileHandle& file, std::uint64_t offset, void* buffer,
+                                  std::size_t byteCount)
+{
+    const HANDLE handle = handleOf(file);
+    if (!seekTo(handle, offset)) {
+        return std::nullopt;
+    }
+    auto* destination = static_cast<unsigned char*>(buffer);
+    std::size_t bytesRead = 0;
+    while (bytesRead < byteCount) {
+        const auto request = static_cast<DWORD>(std::min(byteCount - bytesRead, maxTransferBytes));
+        DWORD transferred = 0;
+        if (::ReadFile(handle, destination + bytesRead, request, &transferred, nullptr) == 0) {
+            return std::nullopt;
+        }
+        if (transferred == 0) {
+            break; // end of file
+        }
+        bytesRead += transferred;
+    }
+    return bytesRead;
+}
+
+bool writeAll(const FileHandle& file, const void* bytes, std::size_t byteCount)
+{
+    const HANDLE handle = handleOf(file);
+    const auto* source = static_cast<const unsigned char*>(bytes);
+    std::size_t bytesWritten = 0;
+    while (bytesWritten < byteCount) {
+        const auto request = static_cast<DWORD>(std::min(byteCount - bytesWritten, maxTransferBytes));
+        DWORD transferred = 0;
+        if (::WriteFile(handle, source + bytesWritten, request, &transferred, nullptr) == 0 || transferred == 0) {
+            return false;
+        }
+        bytesWritten += transferred;
+    }
+    return true;
+}
+
+bool closeFile(FileHandle& file)
+{
+    if (!file.isOpen()) {
+        return true;
+    }
+    return ::CloseHandle(reinterpret_cast<HANDLE>(file.release())) != 0;
+}
+
+std::optional<std::uint64_t> availableMemoryBytes()
+{
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (::GlobalMemoryStatusEx(&status) == 0) {
+        return std::nullopt;
+    }
+    return status.ullAvailPhys;
+}
+
+} // namespace tarvelle

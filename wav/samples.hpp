@@ -1,0 +1,50 @@
+// The run's sample arrays: the bulk load, the channel split and the arrays of
+// one pass.
+#pragma once
+
+#include "wav/wave_header.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace tarvelle {
+
+// A fixed-size array of 16-bit samples. Not zeroed on creation: every user
+// fills all of it, and zeroing hundreds of megabytes first costs a full pass.
+struct SampleArray {
+    std::unique_ptr<std::int16_t[]> samples;
+    std::size_t sampleCount = 0;
+
+    std::span<std::int16_t> span() { return {samples.get(), sampleCount}; }
+    std::span<const std::int16_t> span() const { return {samples.get(), sampleCount}; }
+};
+
+// Throws std::bad_alloc when the memory cannot be had.
+SampleArray makeSampleArray(std::size_t sampleCount);
+SampleArray makeZeroedSampleArray(std::size_t sampleCount);
+
+enum class LoadResult { Loaded, NotReadable };
+
+// Reads the 2N samples from offset 44 into interleavedSamples (already sized
+// 2N) in one read. Bytes past the data chunk or past the end of the file are
+// zero, so a chunk after the data never becomes audio.
+LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& header,
+                       std::span<std::int16_t> interleavedSamples);
+
+// leftSamples[i] = interleavedSamples[2i], rightSamples[i] = interleavedSamples[2i+1].
+void splitChannels(std::span<const std::int16_t> interleavedSamples, std::span<std::int16_t> leftSamples,
+                   std::span<std::int16_t> rightSamples);
+
+struct LevelArrays {
+    SampleArray clippedLeft;
+    SampleArray clippedRight;
+    SampleArray interleavedSamples;
+};
+
+// Fresh all-zero arrays for one pass.
+LevelArrays prepareLevelArrays(std::size_t samplesPerChannel);
+
+} // namespace tarvelle
