@@ -12,10 +12,10 @@
 
 namespace tarvelle {
 
+// Only the input is held: each level is counted from it, then clipped from it
+// block by block on its way to the file.
 struct RunSamples {
-    SampleArray leftSamples;
-    SampleArray rightSamples;
-    SampleArray interleavedSamples; // the input after the load, each level's output after that
+    SampleArray interleavedSamples;
     std::int32_t peakLevel = 0;
 };
 
@@ -24,14 +24,14 @@ constexpr int outputFileCount = 12;
 // Bytes a run holds at once for a file of samplesPerChannel frames.
 std::uint64_t runMemoryBytes(std::int32_t samplesPerChannel);
 
-// Allocates, loads, finds the peak and splits. On failure nothing is written
+// Allocates, loads and finds the peak. On failure nothing is written
 // and the error says why (NotEnoughMemory or NotFound).
 std::optional<InputError> prepareRun(const std::string& inputFileName, const WaveHeaderInfo& header,
                                      RunSamples& run);
 
-// One level: clip and count, the report, then the WAV file. Returns how many
+// One level: the count, the report, then the WAV file. Returns how many
 // of its two files could not be written completely.
 int runClipLevel(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,
-                 RunSamples& run);
+                 const RunSamples& run);
 
 } // namespace tarvelle

@@ -88,10 +88,15 @@ void restoreConsoleAtExit()
     restoreConsole();
 }
 
-// Runs on a thread of its own. FALSE lets the default handler end the
-// process, as it would have without us.
-BOOL WINAPI restoreConsoleOnControlEvent(DWORD)
+// Runs on a thread of its own. While the console is held Ctrl+C is an
+// ordinary key, also where a console still raises it as an event (Wine on a
+// terminal does). Otherwise FALSE lets the default handler end the process,
+// as it would have without us.
+BOOL WINAPI restoreConsoleOnControlEvent(DWORD event)
 {
+    if (event == CTRL_C_EVENT && consoleHeld) {
+        return TRUE;
+    }
     restoreConsole();
     return FALSE;
 }
@@ -136,16 +141,17 @@ bool screenInfo(CONSOLE_SCREEN_BUFFER_INFO& info)
     return ::GetConsoleScreenBufferInfo(outputHandle(), &info) != 0;
 }
 
-// The whole buffer moves up one row; the last row comes in blank in the
-// current colours.
+// Rows 2 to the last move up one row; the last row comes in blank in the
+// current colours. (Moving the whole buffer to row -1 instead is refused by
+// some consoles, Wine's among them.)
 void scrollUpOneRow(HANDLE output, const CONSOLE_SCREEN_BUFFER_INFO& info)
 {
-    const SMALL_RECT wholeBuffer{0, 0, static_cast<SHORT>(info.dwSize.X - 1),
-                                 static_cast<SHORT>(info.dwSize.Y - 1)};
+    const SMALL_RECT belowFirstRow{0, 1, static_cast<SHORT>(info.dwSize.X - 1),
+                                   static_cast<SHORT>(info.dwSize.Y - 1)};
     CHAR_INFO fill{};
     fill.Char.AsciiChar = ' ';
     fill.Attributes = info.wAttributes;
-    ::ScrollConsoleScreenBufferA(output, &wholeBuffer, nullptr, COORD{0, -1}, &fill);
+    ::ScrollConsoleScreenBufferA(output, &belowFirstRow, nullptr, COORD{0, 0}, &fill);
 }
 
 // Column 0 of the next row, scrolling when the cursor is on the last row.

@@ -9,8 +9,9 @@ namespace {
 
 constexpr std::int32_t maxPlaces = 18;
 
-// The 80-bit format's exponent range; values outside it cannot arise from the
-// arithmetic, but a hand-built one is read as the format would hold it.
+// The 80-bit format's exponent range. Below it a value is one of the format's
+// denormals; above it none arises from the arithmetic, and a hand-built one is
+// read as an infinity.
 constexpr std::int32_t maxExponent = 16383;
 constexpr std::int32_t minNormalExponent = -16382;
 
@@ -179,7 +180,8 @@ std::string layOutDigits(const std::string& digits, std::int32_t pointPosition)
 bool rendersAsZero(const Extended& value)
 {
     return value.kind == Extended::Kind::Zero || value.kind == Extended::Kind::NaN ||
-           (value.kind == Extended::Kind::Finite && value.exponent < minNormalExponent);
+           (value.kind == Extended::Kind::Finite &&
+            (value.exponent < minNormalExponent || value.significand == 0));
 }
 
 bool rendersAsInfinity(const Extended& value)

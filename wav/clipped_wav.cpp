@@ -33,7 +33,9 @@ void putUint32(HeaderBytes& bytes, std::size_t offset, std::uint32_t value)
     }
 }
 
-bool writeSamplesLittleEndian(const FileHandle& file, std::span<const std::int16_t> samples)
+} // namespace
+
+bool appendSamples(const FileHandle& file, std::span<const std::int16_t> samples)
 {
     if constexpr (std::endian::native == std::endian::little) {
         return writeAll(file, samples.data(), samples.size_bytes());
@@ -56,8 +58,6 @@ bool writeSamplesLittleEndian(const FileHandle& file, std::span<const std::int16
     }
 }
 
-} // namespace
-
 HeaderBytes clippedWavHeader(const WaveHeaderInfo& header)
 {
     HeaderBytes bytes{};
@@ -78,17 +78,26 @@ HeaderBytes clippedWavHeader(const WaveHeaderInfo& header)
     return bytes;
 }
 
-bool writeClippedWav(const std::string& inputFileName, int clipLevel, const WaveHeaderInfo& header,
-                     std::span<const std::int16_t> interleavedSamples)
+std::optional<FileHandle> beginClippedWav(const std::string& inputFileName, int clipLevel, const WaveHeaderInfo& header)
 {
     std::optional<FileHandle> file =
         openOutputFile(outputFileName(inputFileName, OutputKind::ClippedWav, clipLevel));
+    const HeaderBytes headerBytes = clippedWavHeader(header);
+    if (file && !writeAll(*file, headerBytes.data(), headerBytes.size())) {
+        closeFile(*file);
+        return std::nullopt;
+    }
+    return file;
+}
+
+bool writeClippedWav(const std::string& inputFileName, int clipLevel, const WaveHeaderInfo& header,
+                     std::span<const std::int16_t> interleavedSamples)
+{
+    std::optional<FileHandle> file = beginClippedWav(inputFileName, clipLevel, header);
     if (!file) {
         return false;
     }
-    const HeaderBytes headerBytes = clippedWavHeader(header);
-    bool written = writeAll(*file, headerBytes.data(), headerBytes.size());
-    written = written && writeSamplesLittleEndian(*file, interleavedSamples);
+    const bool written = appendSamples(*file, interleavedSamples);
     const bool closed = closeFile(*file);
     return written && closed;
 }

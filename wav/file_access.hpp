@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace tarvelle {
 
@@ -54,7 +55,25 @@ bool writeAll(const FileHandle& file, const void* bytes, std::size_t byteCount);
 // Closes the file; false when the close reports an error (data may be lost).
 bool closeFile(FileHandle& file);
 
-// Memory the system reports as available to a new allocation, if it says.
-std::optional<std::uint64_t> availableMemoryBytes();
+inline FileHandle::FileHandle(FileHandle&& other) noexcept : nativeHandle_(other.release()) {}
+
+inline FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
+{
+    if (this != &other) {
+        closeFile(*this);
+        nativeHandle_ = other.release();
+    }
+    return *this;
+}
+
+inline FileHandle::~FileHandle()
+{
+    closeFile(*this);
+}
+
+inline std::intptr_t FileHandle::release()
+{
+    return std::exchange(nativeHandle_, invalidHandle);
+}
 
 } // namespace tarvelle

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 namespace tarvelle {
 
@@ -48,27 +46,6 @@ std::optional<FileHandle> openLockedRegularFile(const std::string& fileName, int
 }
 
 } // namespace
-
-FileHandle::FileHandle(FileHandle&& other) noexcept : nativeHandle_(other.release()) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
-{
-    if (this != &other) {
-        closeFile(*this);
-        nativeHandle_ = other.release();
-    }
-    return *this;
-}
-
-FileHandle::~FileHandle()
-{
-    closeFile(*this);
-}
-
-std::intptr_t FileHandle::release()
-{
-    return std::exchange(nativeHandle_, invalidHandle);
-}
 
 std::optional<FileHandle> openInputFile(const std::string& fileName)
 {
@@ -135,25 +112,6 @@ bool closeFile(FileHandle& file)
     }
     // Not retried on EINTR: on Linux the descriptor is gone either way.
     return ::close(static_cast<int>(file.release())) == 0;
-}
-
-std::optional<std::uint64_t> availableMemoryBytes()
-{
-    std::FILE* meminfo = std::fopen("/proc/meminfo", "r");
-    if (meminfo == nullptr) {
-        return std::nullopt;
-    }
-    std::optional<std::uint64_t> available;
-    char line[256];
-    while (std::fgets(line, sizeof line, meminfo) != nullptr) {
-        unsigned long long kibibytes = 0;
-        if (std::sscanf(line, "MemAvailable: %llu kB", &kibibytes) == 1) {
-            available = static_cast<std::uint64_t>(kibibytes) * 1024;
-            break;
-        }
-    }
-    std::fclose(meminfo);
-    return available;
 }
 
 } // namespace tarvelle

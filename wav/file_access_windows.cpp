@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
-#include <utility>
 
 namespace tarvelle {
 
@@ -63,27 +62,6 @@ bool seekTo(HANDLE handle, std::uint64_t offset)
 }
 
 } // namespace
-
-FileHandle::FileHandle(FileHandle&& other) noexcept : nativeHandle_(other.release()) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
-{
-    if (this != &other) {
-        closeFile(*this);
-        nativeHandle_ = other.release();
-    }
-    return *this;
-}
-
-FileHandle::~FileHandle()
-{
-    closeFile(*this);
-}
-
-std::intptr_t FileHandle::release()
-{
-    return std::exchange(nativeHandle_, invalidHandle);
-}
 
 std::optional<FileHandle> openInputFile(const std::string& fileName)
 {
@@ -146,16 +124,6 @@ bool closeFile(FileHandle& file)
         return true;
     }
     return ::CloseHandle(reinterpret_cast<HANDLE>(file.release())) != 0;
-}
-
-std::optional<std::uint64_t> availableMemoryBytes()
-{
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof status;
-    if (::GlobalMemoryStatusEx(&status) == 0) {
-        return std::nullopt;
-    }
-    return status.ullAvailPhys;
 }
 
 } // namespace tarvelle

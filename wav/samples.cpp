@@ -1,20 +1,37 @@
 #include "wav/samples.hpp"
 
 #include "wav/file_access.hpp"
+#include "wav/large_memory.hpp"
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
+#include <new>
 
 namespace tarvelle {
 
+void LargeBlockDeleter::operator()(std::int16_t* samples) const
+{
+    freeLargeBlock(samples);
+}
+
 SampleArray makeSampleArray(std::size_t sampleCount)
 {
-    return SampleArray{std::make_unique_for_overwrite<std::int16_t[]>(sampleCount), sampleCount};
+    if (sampleCount > SIZE_MAX / sizeof(std::int16_t)) {
+        throw std::bad_alloc();
+    }
+    auto* samples = static_cast<std::int16_t*>(allocateLargeBlock(sampleCount * sizeof(std::int16_t)));
+    if (samples == nullptr) {
+        throw std::bad_alloc();
+    }
+    return SampleArray{std::unique_ptr<std::int16_t[], LargeBlockDeleter>(samples), sampleCount};
 }
 
 SampleArray makeZeroedSampleArray(std::size_t sampleCount)
 {
-    return SampleArray{std::make_unique<std::int16_t[]>(sampleCount), sampleCount};
+    SampleArray array = makeSampleArray(sampleCount);
+    std::fill_n(array.samples.get(), sampleCount, std::int16_t{0});
+    return array;
 }
 
 LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& header,

@@ -12,10 +12,14 @@
 
 namespace tarvelle {
 
+struct LargeBlockDeleter {
+    void operator()(std::int16_t* samples) const;
+};
+
 // A fixed-size array of 16-bit samples. Not zeroed on creation: every user
 // fills all of it, and zeroing hundreds of megabytes first costs a full pass.
 struct SampleArray {
-    std::unique_ptr<std::int16_t[]> samples;
+    std::unique_ptr<std::int16_t[], LargeBlockDeleter> samples;
     std::size_t sampleCount = 0;
 
     std::span<std::int16_t> span() { return {samples.get(), sampleCount}; }

@@ -89,9 +89,9 @@ TEST(ClipJob, AnEmptyDataChunkStillGivesTwelveFiles)
 
 TEST(ClipJob, MemoryNeededGrowsWithTheFrames)
 {
-    EXPECT_EQ(runMemoryBytes(0), 0u);
-    EXPECT_EQ(runMemoryBytes(-5), 0u);
-    EXPECT_EQ(runMemoryBytes(536870912), 8ULL * 536870912);
+    EXPECT_EQ(runMemoryBytes(-5), runMemoryBytes(0));
+    EXPECT_LT(runMemoryBytes(0), 1u << 20);
+    EXPECT_EQ(runMemoryBytes(536870912) - runMemoryBytes(0), 4ULL * 536870912);
 }
 
 } // namespace

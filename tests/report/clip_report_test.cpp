@@ -130,8 +130,9 @@ struct LineCase {
 TEST(ClipReportText, NumbersOnTheirLines)
 {
     const LineCase cases[] = {
-        {"No samples", 44100, 0, 0, 0, 0, "Duration:             0 seconds", "Clipping level:       3 dB below peak",
-         "Average event length:      0 samples", "Average events/second:     0 "},
+        {"No samples", 44100, 0, 0, 0, 0, "Duration:             0 seconds",
+         "Clipping level:       3 dB below peak", "Average event length:      0 samples",
+         "Average events/second:     0 "},
         {"Whole seconds", 44100, 3 * 44100, 5, 5, 2, "Duration:             3 seconds",
          "Clipping level:       18 dB below peak", "Average event length:      2 samples",
          "Average events/second:     .67 "},
