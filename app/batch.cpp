@@ -13,13 +13,6 @@ namespace tarvelle {
 
 namespace {
 
-void printLine(std::FILE* stream, std::string_view line)
-{
-    std::fwrite(line.data(), 1, line.size(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
-
 void reportRejection(const std::string& inputFileName, InputError error)
 {
     printLine(stderr, plainErrorLine(inputFileName, inputErrorText(error)));

@@ -43,13 +43,6 @@ void writeLine(std::string_view text)
     console::endLine();
 }
 
-void printLine(std::FILE* stream, std::string_view text)
-{
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
-
 bool isUtf8Continuation(char byte)
 {
     return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
@@ -268,6 +261,16 @@ std::optional<std::string> readInputFileName(DialogueMode mode)
     std::string entry = readNameFromKeys();
     console::setCursorVisible(false);
     return entry;
+}
+
+void printLine(std::FILE* stream, std::string_view text)
+{
+    // An empty view may hold no pointer at all, which fwrite must not be given.
+    if (!text.empty()) {
+        std::fwrite(text.data(), 1, text.size(), stream);
+    }
+    std::fputc('\n', stream);
+    std::fflush(stream);
 }
 
 std::string plainErrorLine(std::string_view inputFileName, std::string_view messageText)

@@ -2,6 +2,7 @@
 // input from a pipe or a file, the same dialogue as plain lines.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,9 @@ void showBanner(DialogueMode mode);
 std::optional<std::string> readInputFileName(DialogueMode mode);
 // A box on the terminal; in line mode the line plainErrorLine gives, on standard error.
 void showInputError(DialogueMode mode, std::string_view inputFileName, std::string_view messageText);
+// A line of plain text, flushed at once so that it keeps its place among the
+// other stream's lines.
+void printLine(std::FILE* stream, std::string_view text);
 // "tarvelle: NAME: " and the box text on one line.
 std::string plainErrorLine(std::string_view inputFileName, std::string_view messageText);
 void showWorking(DialogueMode mode);

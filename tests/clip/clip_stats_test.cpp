@@ -25,9 +25,13 @@ std::pair<ChannelClipStats, ChannelClipStats> countPass(const std::string& leftF
     return {left, right};
 }
 
+// A run of length clipped samples between two unclipped ones.
 std::string run(std::size_t length)
 {
-    return "." + std::string(length, '#') + ".";
+    std::string flags(length + 2, '#');
+    flags.front() = '.';
+    flags.back() = '.';
+    return flags;
 }
 
 TEST(EventLengthBin, EdgesAtEveryRate)

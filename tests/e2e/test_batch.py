@@ -73,6 +73,18 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertTrue(os.path.isfile(os.path.join(self.dir, "-odd 3dB clipping.txt")))
 
+    def test_a_file_too_large_for_the_memory_at_hand_is_refused(self):
+        if "libasan" in subprocess.run(["ldd", binary_path()], capture_output=True, text=True).stdout:
+            self.skipTest("AddressSanitizer reserves more address space than the limit allows")
+        # The header promises 2 GiB of samples; the process may have 256 MiB.
+        self.wav("huge.wav", samples=[1, 2, 3, 4], data_size=0x7FFFFFFF)
+        result = subprocess.run(["sh", "-c", 'ulimit -v 262144 && exec "$0" "$@"', binary_path(), "huge.wav"],
+                                cwd=self.dir, capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                                timeout=120)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr, "tarvelle: huge.wav: There is not enough memory for this Wave file\n")
+        self.assertEqual(os.listdir(self.dir), ["huge.wav"])
+
     def test_help_version_and_unknown_options(self):
         help_result = run(["--help"], self.dir)
         self.assertEqual(help_result.returncode, 0)
