@@ -5,6 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace tarvelle {
 
 namespace {
@@ -68,17 +72,47 @@ std::uint64_t evenBits(std::uint64_t bits)
     return bits;
 }
 
-// Whether no sample of the block lies beyond the threshold; the extremes
-// alone decide, in a loop the compiler vectorises.
-bool blockWithinThreshold(const std::int16_t* samples, std::size_t sampleCount, std::int16_t clipThreshold)
+// Bit j of first: sample j of the block was clipped; of second: sample 64 + j.
+struct BlockMasks {
+    std::uint64_t first = 0;
+    std::uint64_t second = 0;
+};
+
+// A sample is clipped exactly when holding it within the threshold changes it.
+BlockMasks clippedMasksOfPartBlock(const std::int16_t* samples, std::size_t sampleCount, std::int16_t clipThreshold)
 {
-    std::int16_t lowest = 0;
-    std::int16_t highest = 0;
+    const std::int16_t upper = clipThreshold;
+    const auto lower = static_cast<std::int16_t>(-clipThreshold);
+    std::uint8_t flags[blockSamples] = {};
     for (std::size_t index = 0; index < sampleCount; ++index) {
-        lowest = std::min(lowest, samples[index]);
-        highest = std::max(highest, samples[index]);
+        flags[index] = samples[index] != std::clamp(samples[index], lower, upper);
     }
-    return highest <= clipThreshold && lowest >= -clipThreshold;
+    return BlockMasks{packFlags(flags), packFlags(flags + blockFrames)};
+}
+
+BlockMasks clippedMasksOfWholeBlock(const std::int16_t* samples, std::int16_t clipThreshold)
+{
+#if defined(__SSE2__) || defined(_M_X64)
+    // Every x86-64 processor has SSE2: sixteen samples compared and their
+    // flags gathered into bits in a handful of instructions.
+    const __m128i upper = _mm_set1_epi16(clipThreshold);
+    const __m128i lower = _mm_set1_epi16(static_cast<std::int16_t>(-clipThreshold));
+    std::uint64_t halves[2] = {};
+    for (std::size_t half = 0; half < 2; ++half) {
+        for (std::size_t group = 0; group < 4; ++group) {
+            const std::int16_t* sixteen = samples + blockFrames * half + 16 * group;
+            const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sixteen));
+            const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sixteen + 8));
+            const __m128i lowClipped = _mm_or_si128(_mm_cmpgt_epi16(low, upper), _mm_cmplt_epi16(low, lower));
+            const __m128i highClipped = _mm_or_si128(_mm_cmpgt_epi16(high, upper), _mm_cmplt_epi16(high, lower));
+            const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(lowClipped, highClipped)));
+            halves[half] |= static_cast<std::uint64_t>(bits) << (16 * group);
+        }
+    }
+    return BlockMasks{halves[0], halves[1]};
+#else
+    return clippedMasksOfPartBlock(samples, blockSamples, clipThreshold);
+#endif
 }
 
 // std::popcount is a library call unless the build targets a processor with
@@ -102,26 +136,30 @@ void countBlockEvents(ChannelClipStats& channel, std::uint64_t clippedMask, std:
     const std::uint64_t ends = ~clippedMask & previousMask & validMask;
 
     channel.clippedSamples += bitCount(clippedMask);
-    if (clippedMask == 0 && !channel.previousClipped) {
-        return;
-    }
-    // Where the run now open began in this block; runLength holds what it
-    // had before the block.
-    std::size_t runStart = 0;
-    for (std::uint64_t edges = starts | ends; edges != 0; edges &= edges - 1) {
-        const auto position = static_cast<std::size_t>(std::countr_zero(edges));
-        if (ends >> position & 1) {
-            const auto length = channel.runLength + static_cast<std::int32_t>(position - runStart);
-            ++channel.eventLengthBins[static_cast<std::size_t>(bins.binOf(length))];
-        } else {
-            ++channel.clipEvents;
-            runStart = position;
+    channel.clipEvents += bitCount(starts);
+    std::uint64_t startsLeft = starts;
+    std::uint64_t endsLeft = ends;
+    // A run carried in from the last block ends first, or fills the block.
+    if (channel.previousClipped) {
+        if (endsLeft == 0) {
+            channel.runLength += static_cast<std::int32_t>(frameCount);
+            return;
         }
+        const std::int32_t length = channel.runLength + std::countr_zero(endsLeft);
+        ++channel.eventLengthBins[static_cast<std::size_t>(bins.binOf(length))];
+        endsLeft &= endsLeft - 1;
         channel.runLength = 0;
     }
-    channel.previousClipped = (clippedMask >> (frameCount - 1) & 1) != 0;
+    // Starts and ends now alternate, each start before its end: pairing them
+    // up needs no branch on which comes next.
+    for (; endsLeft != 0; endsLeft &= endsLeft - 1, startsLeft &= startsLeft - 1) {
+        const std::int32_t length = std::countr_zero(endsLeft) - std::countr_zero(startsLeft);
+        ++channel.eventLengthBins[static_cast<std::size_t>(bins.binOf(length))];
+    }
+    // At most one start is left: a run still open at the end of the block.
+    channel.previousClipped = startsLeft != 0;
     if (channel.previousClipped) {
-        channel.runLength += static_cast<std::int32_t>(frameCount - runStart);
+        channel.runLength = static_cast<std::int32_t>(frameCount) - std::countr_zero(startsLeft);
     }
 }
 
@@ -132,30 +170,20 @@ void countLevel(std::span<const std::int16_t> interleavedSamples, std::int16_t c
 {
     beginPass(left, right);
     const BinTable bins = makeBinTable(rateFactor);
-    const std::int16_t upper = clipThreshold;
-    const auto lower = static_cast<std::int16_t>(-clipThreshold);
     const std::size_t sampleCount = interleavedSamples.size() & ~std::size_t{1};
 
     for (std::size_t blockStart = 0; blockStart < sampleCount; blockStart += blockSamples) {
         const std::size_t samplesInBlock = std::min(blockSamples, sampleCount - blockStart);
         const std::int16_t* samples = interleavedSamples.data() + blockStart;
-        if (blockWithinThreshold(samples, samplesInBlock, clipThreshold)) {
-            // Most blocks of most levels: nothing clipped, at most a run to close.
-            countBlockEvents(left, 0, samplesInBlock / 2, bins);
-            countBlockEvents(right, 0, samplesInBlock / 2, bins);
-            continue;
-        }
-        std::uint8_t flags[blockSamples] = {};
-        // Branch-free so that the compiler can vectorise it; a sample is
-        // clipped exactly when holding it within the threshold changes it.
-        for (std::size_t index = 0; index < samplesInBlock; ++index) {
-            flags[index] = samples[index] != std::clamp(samples[index], lower, upper);
-        }
         // Frames 0-31 interleaved in the first mask, 32-63 in the second.
-        const std::uint64_t firstHalf = packFlags(flags);
-        const std::uint64_t secondHalf = packFlags(flags + blockFrames);
-        const std::uint64_t leftMask = evenBits(firstHalf) | evenBits(secondHalf) << 32;
-        const std::uint64_t rightMask = evenBits(firstHalf >> 1) | evenBits(secondHalf >> 1) << 32;
+        const BlockMasks masks = samplesInBlock == blockSamples
+                                     ? clippedMasksOfWholeBlock(samples, clipThreshold)
+                                     : clippedMasksOfPartBlock(samples, samplesInBlock, clipThreshold);
+        if ((masks.first | masks.second) == 0 && !left.previousClipped && !right.previousClipped) {
+            continue; // most blocks of most levels
+        }
+        const std::uint64_t leftMask = evenBits(masks.first) | evenBits(masks.second) << 32;
+        const std::uint64_t rightMask = evenBits(masks.first >> 1) | evenBits(masks.second >> 1) << 32;
         countBlockEvents(left, leftMask, samplesInBlock / 2, bins);
         countBlockEvents(right, rightMask, samplesInBlock / 2, bins);
     }
