@@ -85,8 +85,8 @@ bool processFile(const std::string& inputFileName, ProgressLine& progress)
 
     const std::string summary = inputFileName + ": peak " + std::to_string(run.peakLevel) + "; ";
     if (failedOutputCount == 0) {
-        printLine(stdout, summary + std::to_string(outputFileCount) + " files written: " +
-                              writtenFilesPattern(inputFileName));
+        printLine(stdout, summary + std::to_string(outputFileCount) +
+                              " files written: " + writtenFilesPattern(inputFileName));
     } else {
         printLine(stdout, summary + std::to_string(failedOutputCount) + " of " + std::to_string(outputFileCount) +
                               " files could not be written: " + writtenFilesPattern(inputFileName));

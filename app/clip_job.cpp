@@ -67,7 +67,8 @@ std::optional<InputError> prepareRun(const std::string& inputFileName, const Wav
     return std::nullopt;
 }
 
-int runClipLevel(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel, const RunSamples& run)
+int runClipLevel(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,
+                 const RunSamples& run)
 {
     const std::int16_t clipThreshold = thresholdForLevel(run.peakLevel, clipLevel);
     const std::span<const std::int16_t> inputSamples = run.interleavedSamples.span();

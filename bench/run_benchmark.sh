@@ -19,6 +19,7 @@ their ratio and tarvelle's peak memory.
   --seconds S       length in whole seconds instead, for a quick try
   --rate R          44100, 88200 or 176400 (default 176400)
   --runs N          timed runs of each (default 5)
+  --pause S         seconds to wait before each timed run (default 2)
   --keep            keep the input file for the next run
   -h, --help        show this text
 EOF
@@ -29,6 +30,7 @@ work_dir=${TARVELLE_BENCH_DIR:-/dev/shm/tarvelle-bench}
 seconds=600
 rate=176400
 runs=5
+pause=2
 keep=0
 
 die() {
@@ -47,6 +49,7 @@ while [[ $# -gt 0 ]]; do
     --seconds) need_value "$@"; [[ $2 =~ ^[0-9]+$ ]] || die "--seconds takes a whole number"; seconds=$((10#$2)); shift 2 ;;
     --rate) need_value "$@"; rate=$2; shift 2 ;;
     --runs) need_value "$@"; [[ $2 =~ ^[0-9]+$ ]] || die "--runs takes a whole number"; runs=$((10#$2)); shift 2 ;;
+    --pause) need_value "$@"; [[ $2 =~ ^[0-9]+(\.[0-9]+)?$ ]] || die "--pause takes a number of seconds"; pause=$2; shift 2 ;;
     --keep) keep=1; shift ;;
     -h | --help) usage; exit 0 ;;
     -*) die "unknown option $1 (see --help)" ;;
@@ -131,9 +134,13 @@ elapsed() {
 }
 
 # Settle the written data outside the timed part, so no run pays for the
-# previous one's write-back.
+# previous one's write-back. The pause lets a virtual machine hand the memory
+# freed by the last run back to its host (free page reporting waits about a
+# second), so that every run starts with memory in the same state rather than
+# whichever state the one before left.
 settle() {
     sync -f -- "$work_dir"
+    sleep "$pause"
 }
 
 time_floor() {

@@ -79,7 +79,8 @@ struct BlockMasks {
 };
 
 // A sample is clipped exactly when holding it within the threshold changes it.
-BlockMasks clippedMasksOfPartBlock(const std::int16_t* samples, std::size_t sampleCount, std::int16_t clipThreshold)
+BlockMasks clippedMasksOfPartBlock(const std::int16_t* samples, std::size_t sampleCount,
+                                   std::int16_t clipThreshold)
 {
     const std::int16_t upper = clipThreshold;
     const auto lower = static_cast<std::int16_t>(-clipThreshold);
@@ -105,7 +106,8 @@ BlockMasks clippedMasksOfWholeBlock(const std::int16_t* samples, std::int16_t cl
             const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sixteen + 8));
             const __m128i lowClipped = _mm_or_si128(_mm_cmpgt_epi16(low, upper), _mm_cmplt_epi16(low, lower));
             const __m128i highClipped = _mm_or_si128(_mm_cmpgt_epi16(high, upper), _mm_cmplt_epi16(high, lower));
-            const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(lowClipped, highClipped)));
+            const auto bits =
+                static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(lowClipped, highClipped)));
             halves[half] |= static_cast<std::uint64_t>(bits) << (16 * group);
         }
     }
@@ -132,13 +134,11 @@ void countBlockEvents(ChannelClipStats& channel, std::uint64_t clippedMask, std:
 {
     const std::uint64_t validMask = frameCount == blockFrames ? ~0ULL : (1ULL << frameCount) - 1;
     const std::uint64_t previousMask = clippedMask << 1 | static_cast<std::uint64_t>(channel.previousClipped);
-    const std::uint64_t starts = clippedMask & ~previousMask;
-    const std::uint64_t ends = ~clippedMask & previousMask & validMask;
+    std::uint64_t startsLeft = clippedMask & ~previousMask;
+    std::uint64_t endsLeft = ~clippedMask & previousMask & validMask;
 
     channel.clippedSamples += bitCount(clippedMask);
-    channel.clipEvents += bitCount(starts);
-    std::uint64_t startsLeft = starts;
-    std::uint64_t endsLeft = ends;
+    channel.clipEvents += bitCount(startsLeft);
     // A run carried in from the last block ends first, or fills the block.
     if (channel.previousClipped) {
         if (endsLeft == 0) {
@@ -165,8 +165,8 @@ void countBlockEvents(ChannelClipStats& channel, std::uint64_t clippedMask, std:
 
 } // namespace
 
-void countLevel(std::span<const std::int16_t> interleavedSamples, std::int16_t clipThreshold, std::int16_t rateFactor,
-                ChannelClipStats& left, ChannelClipStats& right)
+void countLevel(std::span<const std::int16_t> interleavedSamples, std::int16_t clipThreshold,
+                std::int16_t rateFactor, ChannelClipStats& left, ChannelClipStats& right)
 {
     beginPass(left, right);
     const BinTable bins = makeBinTable(rateFactor);

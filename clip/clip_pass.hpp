@@ -15,8 +15,8 @@ namespace tarvelle {
 
 // Resets both records, then counts every frame of interleavedSamples (left at
 // even indices, right at odd ones), binning a run still open at the end.
-void countLevel(std::span<const std::int16_t> interleavedSamples, std::int16_t clipThreshold, std::int16_t rateFactor,
-                ChannelClipStats& left, ChannelClipStats& right);
+void countLevel(std::span<const std::int16_t> interleavedSamples, std::int16_t clipThreshold,
+                std::int16_t rateFactor, ChannelClipStats& left, ChannelClipStats& right);
 
 // clippedSamples[j] = samples[j] held within -clipThreshold..clipThreshold;
 // both spans have the same size.

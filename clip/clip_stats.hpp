@@ -26,7 +26,8 @@ int eventLengthBin(std::int32_t runLength, std::int16_t rateFactor);
 void beginPass(ChannelClipStats& left, ChannelClipStats& right);
 
 // Both channels for one sample index, indices in ascending order.
-void countSample(ChannelClipStats& left, ChannelClipStats& right, ClippedFlags clippedNow, std::int16_t rateFactor);
+void countSample(ChannelClipStats& left, ChannelClipStats& right, ClippedFlags clippedNow,
+                 std::int16_t rateFactor);
 
 // Bins an event still open after the last sample, so the eleven bins always
 // add up to clipEvents.

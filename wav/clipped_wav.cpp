@@ -78,7 +78,8 @@ HeaderBytes clippedWavHeader(const WaveHeaderInfo& header)
     return bytes;
 }
 
-std::optional<FileHandle> beginClippedWav(const std::string& inputFileName, int clipLevel, const WaveHeaderInfo& header)
+std::optional<FileHandle> beginClippedWav(const std::string& inputFileName, int clipLevel,
+                                          const WaveHeaderInfo& header)
 {
     std::optional<FileHandle> file =
         openOutputFile(outputFileName(inputFileName, OutputKind::ClippedWav, clipLevel));

@@ -16,7 +16,8 @@ std::array<std::uint8_t, waveHeaderSizeInBytes> clippedWavHeader(const WaveHeade
 
 // Opens the file of this level, replacing any old one whole, and writes its
 // header; nullopt when either fails.
-std::optional<FileHandle> beginClippedWav(const std::string& inputFileName, int clipLevel, const WaveHeaderInfo& header);
+std::optional<FileHandle> beginClippedWav(const std::string& inputFileName, int clipLevel,
+                                          const WaveHeaderInfo& header);
 
 // Appends samples little-endian, whatever the host's byte order.
 bool appendSamples(const FileHandle& file, std::span<const std::int16_t> samples);

@@ -62,7 +62,8 @@ std::optional<FileHandle> openOutputFile(const std::string& fileName)
     return file;
 }
 
-std::optional<std::size_t> readAt(const FileHandle& file, std::uint64_t offset, void* buffer, std::size_t byteCount)
+std::optional<std::size_t> readAt(const FileHandle& file, std::uint64_t offset, void* buffer,
+                                  std::size_t byteCount)
 {
     auto* destination = static_cast<unsigned char*>(buffer);
     std::size_t bytesRead = 0;

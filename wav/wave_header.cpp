@@ -17,10 +17,9 @@ std::int16_t readInt16(std::span<const std::uint8_t, waveHeaderSizeInBytes> byte
 
 std::int32_t readInt32(std::span<const std::uint8_t, waveHeaderSizeInBytes> bytes, std::size_t offset)
 {
-    const std::uint32_t value = static_cast<std::uint32_t>(bytes[offset]) |
-                                static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
-                                static_cast<std::uint32_t>(bytes[offset + 2]) << 16 |
-                                static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
+    const std::uint32_t value =
+        static_cast<std::uint32_t>(bytes[offset]) | static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
+        static_cast<std::uint32_t>(bytes[offset + 2]) << 16 | static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
     return static_cast<std::int32_t>(value);
 }
 

@@ -102,9 +102,9 @@ TEST(CountLevelAndClipSamples, MatchesThePlainPassOnVariedInputs)
             for (const std::int16_t rateFactor : {std::int16_t{1}, std::int16_t{2}, std::int16_t{4}}) {
                 for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
                     const std::int16_t threshold = thresholdForLevel(peakLevel, clipLevel);
-                    SCOPED_TRACE(::testing::Message() << frameCount << " frames, kinds " << leftKind << "/"
-                                                      << rightKind << ", factor " << rateFactor << ", threshold "
-                                                      << threshold);
+                    SCOPED_TRACE(::testing::Message()
+                                 << frameCount << " frames, kinds " << leftKind << "/" << rightKind << ", factor "
+                                 << rateFactor << ", threshold " << threshold);
                     const PassResult plain = plainPass(left, right, threshold, rateFactor);
                     const PassResult fused = fusedPass(left, right, threshold, rateFactor);
                     ASSERT_EQ(fused.interleaved, plain.interleaved);

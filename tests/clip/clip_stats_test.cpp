@@ -11,8 +11,8 @@ namespace {
 using Bins = std::array<std::int32_t, eventLengthBinCount>;
 
 // Runs one pass over flag strings such as "..##.#" ('#' clipped).
-std::pair<ChannelClipStats, ChannelClipStats> countPass(const std::string& leftFlags, const std::string& rightFlags,
-                                                        std::int16_t rateFactor)
+std::pair<ChannelClipStats, ChannelClipStats> countPass(const std::string& leftFlags,
+                                                        const std::string& rightFlags, std::int16_t rateFactor)
 {
     ChannelClipStats left;
     ChannelClipStats right;
@@ -41,14 +41,17 @@ TEST(EventLengthBin, EdgesAtEveryRate)
         std::int32_t length;
         int bin;
     } cases[] = {
-        {1, 1, 0},    {1, 2, 1},    {1, 3, 2},     {1, 4, 2},     {1, 5, 3},     {1, 8, 3},
-        {1, 9, 4},    {1, 17, 4},   {1, 18, 5},    {1, 35, 5},    {1, 36, 6},    {1, 70, 6},
-        {1, 71, 7},   {1, 141, 7},  {1, 142, 8},   {1, 282, 8},   {1, 283, 9},   {1, 564, 9},
+        // One rate to a group of rows.
+        // clang-format off
+        {1, 1, 0},    {1, 2, 1},    {1, 3, 2},    {1, 4, 2},     {1, 5, 3},      {1, 8, 3},
+        {1, 9, 4},    {1, 17, 4},   {1, 18, 5},   {1, 35, 5},    {1, 36, 6},     {1, 70, 6},
+        {1, 71, 7},   {1, 141, 7},  {1, 142, 8},  {1, 282, 8},   {1, 283, 9},    {1, 564, 9},
         {1, 565, 10}, {1, 1 << 30, 10},
-        {2, 1, 0},    {2, 3, 0},    {2, 4, 1},     {2, 5, 1},     {2, 6, 2},     {2, 9, 2},
-        {2, 10, 3},   {2, 141, 6},  {2, 142, 7},   {2, 1129, 9},  {2, 1130, 10},
-        {4, 7, 0},    {4, 8, 1},    {4, 11, 1},    {4, 12, 2},    {4, 143, 5},   {4, 144, 6},
-        {4, 283, 6},  {4, 284, 7},  {4, 2259, 9},  {4, 2260, 10},
+        {2, 1, 0},    {2, 3, 0},    {2, 4, 1},    {2, 5, 1},     {2, 6, 2},      {2, 9, 2},
+        {2, 10, 3},   {2, 141, 6},  {2, 142, 7},  {2, 1129, 9},  {2, 1130, 10},
+        {4, 7, 0},    {4, 8, 1},    {4, 11, 1},   {4, 12, 2},    {4, 143, 5},    {4, 144, 6},
+        {4, 283, 6},  {4, 284, 7},  {4, 2259, 9}, {4, 2260, 10},
+        // clang-format on
     };
     for (const auto& binCase : cases) {
         EXPECT_EQ(eventLengthBin(binCase.length, binCase.rateFactor), binCase.bin)
@@ -87,8 +90,8 @@ TEST(CountSample, EventsAndBins)
     };
     for (const PassCase& passCase : cases) {
         SCOPED_TRACE(passCase.name);
-        const auto [left, right] = countPass(passCase.flags, std::string(passCase.flags.size(), '.'),
-                                             passCase.rateFactor);
+        const auto [left, right] =
+            countPass(passCase.flags, std::string(passCase.flags.size(), '.'), passCase.rateFactor);
         EXPECT_EQ(left.clippedSamples, passCase.clippedSamples);
         EXPECT_EQ(left.clipEvents, passCase.clipEvents);
         EXPECT_EQ(left.eventLengthBins, passCase.bins);

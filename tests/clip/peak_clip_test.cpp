@@ -14,7 +14,8 @@ bool isNearestThreshold(std::int64_t threshold, std::int64_t peakLevel, int clip
 {
     const std::int64_t divisorSquared = std::int64_t{1} << (clipLevel + 1);
     const std::int64_t fourPeakSquared = 4 * peakLevel * peakLevel;
-    const bool lowEnough = threshold == 0 || (2 * threshold - 1) * (2 * threshold - 1) * divisorSquared <= fourPeakSquared;
+    const bool lowEnough =
+        threshold == 0 || (2 * threshold - 1) * (2 * threshold - 1) * divisorSquared <= fourPeakSquared;
     const bool highEnough = fourPeakSquared < (2 * threshold + 1) * (2 * threshold + 1) * divisorSquared;
     return threshold >= 0 && lowEnough && highEnough;
 }
@@ -78,10 +79,18 @@ TEST(ClipChannels, BoundariesAndPolarity)
         std::int16_t output;
         bool clipped;
     } cases[] = {
-        {23170, 23170, 23170, false}, {23170, -23170, -23170, false}, {23170, 23171, 23170, true},
-        {23170, -23171, -23170, true}, {23170, -32767, -23170, true},  {23170, -32768, -23170, true},
-        {4096, -32768, -4096, true},   {0, 0, 0, false},               {0, 1, 0, true},
-        {0, -1, 0, true},              {1, -1, -1, false},             {1, 2, 1, true},
+        {23170, 23170, 23170, false},
+        {23170, -23170, -23170, false},
+        {23170, 23171, 23170, true},
+        {23170, -23171, -23170, true},
+        {23170, -32767, -23170, true},
+        {23170, -32768, -23170, true},
+        {4096, -32768, -4096, true},
+        {0, 0, 0, false},
+        {0, 1, 0, true},
+        {0, -1, 0, true},
+        {1, -1, -1, false},
+        {1, 2, 1, true},
     };
     for (const auto& clipCase : cases) {
         SCOPED_TRACE(::testing::Message() << clipCase.threshold << " " << clipCase.input);

@@ -5,7 +5,7 @@ import subprocess
 import tempfile
 import unittest
 
-from tmux_screen import binary_path, write_wav
+from tmux_screen import TmuxScreen, binary_path, write_wav
 
 LEVELS = (3, 6, 9, 12, 15, 18)
 
@@ -41,6 +41,15 @@ class BatchTest(unittest.TestCase):
         for stem in ("a", "b"):
             for name in outputs_of(stem):
                 self.assertTrue(os.path.isfile(os.path.join(self.dir, name)), name)
+
+    def test_progress_on_a_terminal_is_cleared_again(self):
+        self.wav("a.wav", samples=[1000, -2000, 30000, -32768] * 20000)
+        screen = TmuxScreen([binary_path(), "a.wav"], cwd=self.dir)
+        self.addCleanup(screen.kill)
+        self.assertEqual(screen.wait_for_exit(), 0)
+        rows = screen.capture()
+        self.assertEqual(rows[0], "a.wav: peak 32768; 12 files written: a {3,6,9,12,15,18}dB clipping.{txt,wav}")
+        self.assertEqual([row for row in rows[1:] if row], [])
 
     def test_rejected_and_missing_files_do_not_stop_the_others(self):
         self.wav("mono.wav", samples=[1, 2, 3], channels=1)

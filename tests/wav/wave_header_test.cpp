@@ -7,8 +7,8 @@
 namespace tarvelle {
 namespace {
 
-using testing::WaveFields;
 using testing::waveBytes;
+using testing::WaveFields;
 
 WaveHeaderInfo parse(const std::vector<std::uint8_t>& bytes)
 {
