@@ -6,6 +6,7 @@
 #include "wav/clipped_wav.hpp"
 #include "wav/file_access.hpp"
 #include "wav/large_memory.hpp"
+#include "wav/output_names.hpp"
 
 #include <algorithm>
 #include <new>
@@ -19,23 +20,44 @@ namespace {
 // between the clip and the copy into the file.
 constexpr std::size_t writeBlockSamples = std::size_t{1} << 16;
 
+// Clips the level into its WAV file block by block. The next level, if any,
+// is counted from the same blocks while they are in the cache, whether or not
+// this file can be written.
 bool writeClippedLevel(const std::string& inputFileName, int clipLevel, const WaveHeaderInfo& header,
-                       std::span<const std::int16_t> inputSamples, std::int16_t clipThreshold)
+                       std::span<const std::int16_t> inputSamples, std::int16_t clipThreshold,
+                       LevelCount* nextLevelCount)
 {
     std::optional<FileHandle> file = beginClippedWav(inputFileName, clipLevel, header);
-    if (!file) {
-        return false;
-    }
+    bool written = file.has_value();
     std::vector<std::int16_t> block(std::min(writeBlockSamples, inputSamples.size()));
-    bool written = true;
-    for (std::size_t start = 0; written && start < inputSamples.size(); start += block.size()) {
-        const std::size_t count = std::min(block.size(), inputSamples.size() - start);
-        const std::span<std::int16_t> clipped(block.data(), count);
-        clipSamples(inputSamples.subspan(start, count), clipThreshold, clipped);
-        written = appendSamples(*file, clipped);
+    for (std::size_t start = 0; start < inputSamples.size() && (written || nextLevelCount);
+         start += block.size()) {
+        const std::span<const std::int16_t> input =
+            inputSamples.subspan(start, std::min(block.size(), inputSamples.size() - start));
+        if (nextLevelCount != nullptr) {
+            countSamples(*nextLevelCount, input);
+        }
+        if (written) {
+            const std::span<std::int16_t> clipped(block.data(), input.size());
+            clipSamples(input, clipThreshold, clipped);
+            written = appendSamples(*file, clipped);
+        }
     }
-    const bool closed = closeFile(*file);
+    const bool closed = file && closeFile(*file);
     return written && closed;
+}
+
+// The count of this level: taken along with the last level's file, or now.
+LevelCount takeLevelCount(const WaveHeaderInfo& header, int clipLevel, RunSamples& run)
+{
+    if (run.nextLevelCount && run.nextClipLevel == clipLevel) {
+        LevelCount count = std::move(*run.nextLevelCount);
+        run.nextLevelCount.reset();
+        return count;
+    }
+    LevelCount count = startLevelCount(thresholdForLevel(run.peakLevel, clipLevel), header.rateFactor);
+    countSamples(count, run.interleavedSamples.span());
+    return count;
 }
 
 } // namespace
@@ -67,21 +89,25 @@ std::optional<InputError> prepareRun(const std::string& inputFileName, const Wav
     return std::nullopt;
 }
 
-int runClipLevel(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,
-                 const RunSamples& run)
+int runClipLevel(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel, RunSamples& run)
 {
-    const std::int16_t clipThreshold = thresholdForLevel(run.peakLevel, clipLevel);
-    const std::span<const std::int16_t> inputSamples = run.interleavedSamples.span();
-    ChannelClipStats left;
-    ChannelClipStats right;
-    countLevel(inputSamples, clipThreshold, header.rateFactor, left, right);
+    LevelCount count = takeLevelCount(header, clipLevel, run);
+    finishLevelCount(count);
     int failedFileCount = 0;
-    if (!writeClipReport(inputFileName, header, clipLevel, left, right)) {
+    if (!writeClipReport(inputFileName, header, clipLevel, count.left, count.right)) {
         ++failedFileCount;
     }
-    if (!writeClippedLevel(inputFileName, clipLevel, header, inputSamples, clipThreshold)) {
+
+    std::optional<LevelCount> nextLevelCount;
+    if (clipLevel + 1 < clipLevelCount) {
+        nextLevelCount = startLevelCount(thresholdForLevel(run.peakLevel, clipLevel + 1), header.rateFactor);
+    }
+    if (!writeClippedLevel(inputFileName, clipLevel, header, run.interleavedSamples.span(), count.clipThreshold,
+                           nextLevelCount ? &*nextLevelCount : nullptr)) {
         ++failedFileCount;
     }
+    run.nextLevelCount = std::move(nextLevelCount);
+    run.nextClipLevel = clipLevel + 1;
     return failedFileCount;
 }
 

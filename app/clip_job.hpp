@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/input_checks.hpp"
+#include "clip/clip_pass.hpp"
 #include "wav/samples.hpp"
 #include "wav/wave_header.hpp"
 
@@ -12,11 +13,13 @@
 
 namespace tarvelle {
 
-// Only the input is held: each level is counted from it, then clipped from it
-// block by block on its way to the file.
+// Only the input is held: each level is clipped from it block by block on its
+// way to the file, and the next level is counted from the same blocks.
 struct RunSamples {
     SampleArray interleavedSamples;
     std::int32_t peakLevel = 0;
+    std::optional<LevelCount> nextLevelCount; // taken while the last level was written
+    int nextClipLevel = -1;                   // the level nextLevelCount belongs to
 };
 
 constexpr int outputFileCount = 12;
@@ -31,7 +34,6 @@ std::optional<InputError> prepareRun(const std::string& inputFileName, const Wav
 
 // One level: the count, the report, then the WAV file. Returns how many
 // of its two files could not be written completely.
-int runClipLevel(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,
-                 const RunSamples& run);
+int runClipLevel(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel, RunSamples& run);
 
 } // namespace tarvelle

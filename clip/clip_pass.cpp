@@ -17,28 +17,23 @@ namespace {
 constexpr std::size_t blockFrames = 64;
 constexpr std::size_t blockSamples = 2 * blockFrames;
 
-// Bins of every event length below the last limit at this rate, so an
-// event's bin costs one load.
-struct BinTable {
-    std::vector<std::uint8_t> binOfLength;
-
-    int binOf(std::int32_t runLength) const
-    {
-        const auto index = static_cast<std::size_t>(runLength);
-        return index < binOfLength.size() ? binOfLength[index] : eventLengthBinCount - 1;
-    }
-};
-
-BinTable makeBinTable(std::int16_t rateFactor)
+// The bin of every event length up to the last limit at this rate, so that
+// an event's bin costs one load.
+std::vector<std::uint8_t> makeBinTable(std::int16_t rateFactor)
 {
-    BinTable table;
     const std::int32_t longestLength = 565 * rateFactor;
-    table.binOfLength.resize(static_cast<std::size_t>(longestLength) + 1);
+    std::vector<std::uint8_t> binOfLength(static_cast<std::size_t>(longestLength) + 1);
     for (std::int32_t length = 0; length <= longestLength; ++length) {
-        table.binOfLength[static_cast<std::size_t>(length)] =
+        binOfLength[static_cast<std::size_t>(length)] =
             static_cast<std::uint8_t>(eventLengthBin(length, rateFactor));
     }
-    return table;
+    return binOfLength;
+}
+
+int binOf(const std::vector<std::uint8_t>& binOfLength, std::int32_t runLength)
+{
+    const auto index = static_cast<std::size_t>(runLength);
+    return index < binOfLength.size() ? binOfLength[index] : eventLengthBinCount - 1;
 }
 
 // Bit j set where flags[j] is 1, for the 64 flags from flags.
@@ -130,7 +125,7 @@ std::int32_t bitCount(std::uint64_t bits)
 // Counts the events of one channel over a block of frameCount frames, bit j of
 // clippedMask being frame j.
 void countBlockEvents(ChannelClipStats& channel, std::uint64_t clippedMask, std::size_t frameCount,
-                      const BinTable& bins)
+                      const std::vector<std::uint8_t>& binOfLength)
 {
     const std::uint64_t validMask = frameCount == blockFrames ? ~0ULL : (1ULL << frameCount) - 1;
     const std::uint64_t previousMask = clippedMask << 1 | static_cast<std::uint64_t>(channel.previousClipped);
@@ -146,7 +141,7 @@ void countBlockEvents(ChannelClipStats& channel, std::uint64_t clippedMask, std:
             return;
         }
         const std::int32_t length = channel.runLength + std::countr_zero(endsLeft);
-        ++channel.eventLengthBins[static_cast<std::size_t>(bins.binOf(length))];
+        ++channel.eventLengthBins[static_cast<std::size_t>(binOf(binOfLength, length))];
         endsLeft &= endsLeft - 1;
         channel.runLength = 0;
     }
@@ -154,7 +149,7 @@ void countBlockEvents(ChannelClipStats& channel, std::uint64_t clippedMask, std:
     // up needs no branch on which comes next.
     for (; endsLeft != 0; endsLeft &= endsLeft - 1, startsLeft &= startsLeft - 1) {
         const std::int32_t length = std::countr_zero(endsLeft) - std::countr_zero(startsLeft);
-        ++channel.eventLengthBins[static_cast<std::size_t>(bins.binOf(length))];
+        ++channel.eventLengthBins[static_cast<std::size_t>(binOf(binOfLength, length))];
     }
     // At most one start is left: a run still open at the end of the block.
     channel.previousClipped = startsLeft != 0;
@@ -165,29 +160,51 @@ void countBlockEvents(ChannelClipStats& channel, std::uint64_t clippedMask, std:
 
 } // namespace
 
-void countLevel(std::span<const std::int16_t> interleavedSamples, std::int16_t clipThreshold,
-                std::int16_t rateFactor, ChannelClipStats& left, ChannelClipStats& right)
+LevelCount startLevelCount(std::int16_t clipThreshold, std::int16_t rateFactor)
 {
-    beginPass(left, right);
-    const BinTable bins = makeBinTable(rateFactor);
-    const std::size_t sampleCount = interleavedSamples.size() & ~std::size_t{1};
+    LevelCount count;
+    count.clipThreshold = clipThreshold;
+    count.rateFactor = rateFactor;
+    count.binOfLength = makeBinTable(rateFactor);
+    beginPass(count.left, count.right);
+    return count;
+}
 
+void countSamples(LevelCount& count, std::span<const std::int16_t> interleavedSamples)
+{
+    ChannelClipStats& left = count.left;
+    ChannelClipStats& right = count.right;
+    const std::size_t sampleCount = interleavedSamples.size() & ~std::size_t{1};
     for (std::size_t blockStart = 0; blockStart < sampleCount; blockStart += blockSamples) {
         const std::size_t samplesInBlock = std::min(blockSamples, sampleCount - blockStart);
         const std::int16_t* samples = interleavedSamples.data() + blockStart;
         // Frames 0-31 interleaved in the first mask, 32-63 in the second.
         const BlockMasks masks = samplesInBlock == blockSamples
-                                     ? clippedMasksOfWholeBlock(samples, clipThreshold)
-                                     : clippedMasksOfPartBlock(samples, samplesInBlock, clipThreshold);
+                                     ? clippedMasksOfWholeBlock(samples, count.clipThreshold)
+                                     : clippedMasksOfPartBlock(samples, samplesInBlock, count.clipThreshold);
         if ((masks.first | masks.second) == 0 && !left.previousClipped && !right.previousClipped) {
             continue; // most blocks of most levels
         }
         const std::uint64_t leftMask = evenBits(masks.first) | evenBits(masks.second) << 32;
         const std::uint64_t rightMask = evenBits(masks.first >> 1) | evenBits(masks.second >> 1) << 32;
-        countBlockEvents(left, leftMask, samplesInBlock / 2, bins);
-        countBlockEvents(right, rightMask, samplesInBlock / 2, bins);
+        countBlockEvents(left, leftMask, samplesInBlock / 2, count.binOfLength);
+        countBlockEvents(right, rightMask, samplesInBlock / 2, count.binOfLength);
     }
-    endPass(left, right, rateFactor);
+}
+
+void finishLevelCount(LevelCount& count)
+{
+    endPass(count.left, count.right, count.rateFactor);
+}
+
+void countLevel(std::span<const std::int16_t> interleavedSamples, std::int16_t clipThreshold,
+                std::int16_t rateFactor, ChannelClipStats& left, ChannelClipStats& right)
+{
+    LevelCount count = startLevelCount(clipThreshold, rateFactor);
+    countSamples(count, interleavedSamples);
+    finishLevelCount(count);
+    left = count.left;
+    right = count.right;
 }
 
 void clipSamples(std::span<const std::int16_t> samples, std::int16_t clipThreshold,

@@ -1,20 +1,39 @@
-// A level's work on the interleaved input, in two sweeps that touch nothing
-// but the input and a block the caller owns: one counts the clipping events
-// of both channels, the other clips samples for writing out block by block.
-// Together they give exactly what clipChannels and countSample for every
-// index, endPass and interleaveClipped give, without holding the channels
-// apart or a whole clipped copy in memory.
+// A level's work on the interleaved input, touching nothing but the input and
+// a block the caller owns: counting the clipping events of both channels, and
+// clipping samples for writing out block by block. Together they give exactly
+// what clipChannels and countSample for every index, endPass and
+// interleaveClipped give, without holding the channels apart or a whole
+// clipped copy in memory.
 #pragma once
 
 #include "clip/clip_stats.hpp"
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace tarvelle {
 
-// Resets both records, then counts every frame of interleavedSamples (left at
-// even indices, right at odd ones), binning a run still open at the end.
+// The count of one level, taken a stretch of samples at a time, so that it can
+// ride along with another sweep over the same samples.
+struct LevelCount {
+    std::int16_t clipThreshold = 0;
+    std::int16_t rateFactor = 1;
+    std::vector<std::uint8_t> binOfLength; // the bin of every event length up to the last limit
+    ChannelClipStats left;
+    ChannelClipStats right;
+};
+
+LevelCount startLevelCount(std::int16_t clipThreshold, std::int16_t rateFactor);
+
+// The next stretch of interleaved samples (left at even indices), a whole
+// number of frames; stretches follow each other in order.
+void countSamples(LevelCount& count, std::span<const std::int16_t> interleavedSamples);
+
+// Bins a run still open after the last stretch.
+void finishLevelCount(LevelCount& count);
+
+// The whole count in one go: start, every frame of interleavedSamples, finish.
 void countLevel(std::span<const std::int16_t> interleavedSamples, std::int16_t clipThreshold,
                 std::int16_t rateFactor, ChannelClipStats& left, ChannelClipStats& right);
 

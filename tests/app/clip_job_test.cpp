@@ -1,5 +1,6 @@
 #include "app/clip_job.hpp"
 
+#include "clip/peak_clip.hpp"
 #include "report/clip_report.hpp"
 #include "support/test_files.hpp"
 #include "wav/output_names.hpp"
@@ -71,6 +72,39 @@ TEST(ClipJob, CountsTheFilesThatCouldNotBeWritten)
     EXPECT_EQ(failedOutputCount, 1);
     EXPECT_TRUE(std::filesystem::is_regular_file(outputFileName(inputName, OutputKind::ClippedWav, 2)));
     EXPECT_TRUE(std::filesystem::is_regular_file(outputFileName(inputName, OutputKind::Report, 3)));
+}
+
+// Each level after the first is counted while the level before it is written,
+// across many write blocks; a WAV file that cannot be written must not cut
+// that count short.
+TEST(ClipJob, ReportsMatchAWholeCountOfTheInput)
+{
+    testing::ScratchFolder folder;
+    const std::string inputName = folder.path("long.wav");
+    std::vector<std::int16_t> samples(2 * 100003);
+    std::uint32_t state = 12345;
+    for (std::int16_t& sample : samples) {
+        state = state * 1664525u + 1013904223u;
+        sample = static_cast<std::int16_t>(static_cast<std::int32_t>(state >> 16) - 32768);
+    }
+    testing::writeFileBytes(inputName,
+                            testing::waveBytes(WaveFields{}, static_cast<std::int64_t>(2 * samples.size()), samples));
+    std::filesystem::create_directory(outputFileName(inputName, OutputKind::ClippedWav, 2));
+    const InputCheck check = checkInputFile(inputName);
+    RunSamples run;
+    ASSERT_FALSE(prepareRun(inputName, check.header, run).has_value());
+
+    for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
+        EXPECT_EQ(runClipLevel(inputName, check.header, clipLevel, run), clipLevel == 2 ? 1 : 0);
+        ChannelClipStats left;
+        ChannelClipStats right;
+        countLevel(samples, thresholdForLevel(run.peakLevel, clipLevel), check.header.rateFactor, left, right);
+        const std::vector<std::uint8_t> report =
+            testing::readFileBytes(outputFileName(inputName, OutputKind::Report, clipLevel));
+        EXPECT_EQ(std::string(report.begin(), report.end()),
+                  clipReportText(inputName, check.header, clipLevel, left, right))
+            << "level " << clipLevel;
+    }
 }
 
 TEST(ClipJob, AnEmptyDataChunkStillGivesTwelveFiles)
