@@ -87,8 +87,8 @@ TEST(ClipJob, ReportsMatchAWholeCountOfTheInput)
         state = state * 1664525u + 1013904223u;
         sample = static_cast<std::int16_t>(static_cast<std::int32_t>(state >> 16) - 32768);
     }
-    testing::writeFileBytes(inputName,
-                            testing::waveBytes(WaveFields{}, static_cast<std::int64_t>(2 * samples.size()), samples));
+    testing::writeFileBytes(
+        inputName, testing::waveBytes(WaveFields{}, static_cast<std::int64_t>(2 * samples.size()), samples));
     std::filesystem::create_directory(outputFileName(inputName, OutputKind::ClippedWav, 2));
     const InputCheck check = checkInputFile(inputName);
     RunSamples run;
