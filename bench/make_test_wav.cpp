@@ -2,6 +2,7 @@
 // the same seed, length and rate. Makes the long benchmark inputs and the
 // demo recording.
 #include "bench/music_signal.hpp"
+#include "wav/clipped_wav.hpp"
 #include "wav/wave_header.hpp"
 
 #include <array>
@@ -125,33 +126,20 @@ std::optional<Options> parseOptions(int argumentCount, char** arguments)
     return options;
 }
 
-void putLittleEndian(std::uint8_t* bytes, std::uint32_t value, int byteCount)
-{
-    for (int index = 0; index < byteCount; ++index) {
-        bytes[index] = static_cast<std::uint8_t>(value >> (8 * index));
-    }
-}
-
+// The canonical header of a PCM file, as the program itself writes one.
 std::array<std::uint8_t, tarvelle::waveHeaderSizeInBytes> canonicalHeader(std::int32_t sampleRate,
                                                                           std::uint32_t dataSizeInBytes)
 {
-    constexpr std::uint32_t channelCount = 2;
-    constexpr std::uint32_t bitsPerSample = 16;
-    std::array<std::uint8_t, tarvelle::waveHeaderSizeInBytes> header{};
-    std::memcpy(&header[0], "RIFF", 4);
-    putLittleEndian(&header[4], dataSizeInBytes + 36, 4);
-    std::memcpy(&header[8], "WAVE", 4);
-    std::memcpy(&header[12], "fmt ", 4);
-    putLittleEndian(&header[16], 16, 4);
-    putLittleEndian(&header[20], 1, 2); // PCM
-    putLittleEndian(&header[22], channelCount, 2);
-    putLittleEndian(&header[24], static_cast<std::uint32_t>(sampleRate), 4);
-    putLittleEndian(&header[28], static_cast<std::uint32_t>(sampleRate) * bytesPerFrame, 4);
-    putLittleEndian(&header[32], bytesPerFrame, 2);
-    putLittleEndian(&header[34], bitsPerSample, 2);
-    std::memcpy(&header[36], "data", 4);
-    putLittleEndian(&header[40], dataSizeInBytes, 4);
-    return header;
+    tarvelle::WaveHeaderInfo header;
+    header.formatTag = 1; // PCM
+    header.channels = 2;
+    header.sampleRate = sampleRate;
+    header.byteRate = sampleRate * static_cast<std::int32_t>(bytesPerFrame);
+    header.blockAlign = static_cast<std::int16_t>(bytesPerFrame);
+    header.bitsPerSample = 16;
+    header.dataSize = static_cast<std::int32_t>(dataSizeInBytes);
+    header.riffSize = static_cast<std::int32_t>(dataSizeInBytes + 36);
+    return tarvelle::clippedWavHeader(header);
 }
 
 void samplesToBytes(const std::vector<std::int16_t>& samples, std::size_t sampleCount,
