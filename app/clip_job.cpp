@@ -20,14 +20,25 @@ namespace {
 // between the clip and the copy into the file.
 constexpr std::size_t writeBlockSamples = std::size_t{1} << 16;
 
+// Whether an output name leads to the input itself, through a hard or a
+// symbolic link: replacing it would destroy the recording.
+bool namesTheInput(const std::string& outputName, const RunSamples& run)
+{
+    const std::optional<FileIdentity> output = fileIdentity(outputName);
+    return output && run.inputIdentity && *output == *run.inputIdentity;
+}
+
 // Clips the level into its WAV file block by block. The next level, if any,
 // is counted from the same blocks while they are in the cache, whether or not
 // this file can be written.
 bool writeClippedLevel(const std::string& inputFileName, int clipLevel, const WaveHeaderInfo& header,
-                       std::span<const std::int16_t> inputSamples, std::int16_t clipThreshold,
-                       LevelCount* nextLevelCount)
+                       const RunSamples& run, std::int16_t clipThreshold, LevelCount* nextLevelCount)
 {
-    std::optional<FileHandle> file = beginClippedWav(inputFileName, clipLevel, header);
+    const std::span<const std::int16_t> inputSamples = run.interleavedSamples.span();
+    std::optional<FileHandle> file;
+    if (!namesTheInput(outputFileName(inputFileName, OutputKind::ClippedWav, clipLevel), run)) {
+        file = beginClippedWav(inputFileName, clipLevel, header);
+    }
     bool written = file.has_value();
     std::vector<std::int16_t> block(std::min(writeBlockSamples, inputSamples.size()));
     for (std::size_t start = 0; start < inputSamples.size() && (written || nextLevelCount);
@@ -86,6 +97,7 @@ std::optional<InputError> prepareRun(const std::string& inputFileName, const Wav
         return InputError::NotFound;
     }
     run.peakLevel = findPeak(run.interleavedSamples.span());
+    run.inputIdentity = fileIdentity(inputFileName);
     return std::nullopt;
 }
 
@@ -94,7 +106,8 @@ int runClipLevel(const std::string& inputFileName, const WaveHeaderInfo& header,
     LevelCount count = takeLevelCount(header, clipLevel, run);
     finishLevelCount(count);
     int failedFileCount = 0;
-    if (!writeClipReport(inputFileName, header, clipLevel, count.left, count.right)) {
+    if (namesTheInput(outputFileName(inputFileName, OutputKind::Report, clipLevel), run) ||
+        !writeClipReport(inputFileName, header, clipLevel, count.left, count.right)) {
         ++failedFileCount;
     }
 
@@ -102,7 +115,7 @@ int runClipLevel(const std::string& inputFileName, const WaveHeaderInfo& header,
     if (clipLevel + 1 < clipLevelCount) {
         nextLevelCount = startLevelCount(thresholdForLevel(run.peakLevel, clipLevel + 1), header.rateFactor);
     }
-    if (!writeClippedLevel(inputFileName, clipLevel, header, run.interleavedSamples.span(), count.clipThreshold,
+    if (!writeClippedLevel(inputFileName, clipLevel, header, run, count.clipThreshold,
                            nextLevelCount ? &*nextLevelCount : nullptr)) {
         ++failedFileCount;
     }

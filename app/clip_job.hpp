@@ -4,6 +4,7 @@
 
 #include "app/input_checks.hpp"
 #include "clip/clip_pass.hpp"
+#include "wav/file_access.hpp"
 #include "wav/samples.hpp"
 #include "wav/wave_header.hpp"
 
@@ -18,8 +19,9 @@ namespace tarvelle {
 struct RunSamples {
     SampleArray interleavedSamples;
     std::int32_t peakLevel = 0;
-    std::optional<LevelCount> nextLevelCount; // taken while the last level was written
-    int nextClipLevel = -1;                   // the level nextLevelCount belongs to
+    std::optional<FileIdentity> inputIdentity; // no output may replace the input itself
+    std::optional<LevelCount> nextLevelCount;  // taken while the last level was written
+    int nextClipLevel = -1;                    // the level nextLevelCount belongs to
 };
 
 constexpr int outputFileCount = 12;

@@ -55,6 +55,19 @@ bool writeAll(const FileHandle& file, const void* bytes, std::size_t byteCount);
 // Closes the file; false when the close reports an error (data may be lost).
 bool closeFile(FileHandle& file);
 
+// What tells one file from another whatever names lead to it: hard and
+// symbolic links share it.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t fileIndex = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file a name leads to; nullopt when there is none or it
+// cannot be told.
+std::optional<FileIdentity> fileIdentity(const std::string& fileName);
+
 inline FileHandle::FileHandle(FileHandle&& other) noexcept : nativeHandle_(other.release()) {}
 
 inline FileHandle& FileHandle::operator=(FileHandle&& other) noexcept

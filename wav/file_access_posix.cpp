@@ -115,4 +115,13 @@ bool closeFile(FileHandle& file)
     return ::close(static_cast<int>(file.release())) == 0;
 }
 
+std::optional<FileIdentity> fileIdentity(const std::string& fileName)
+{
+    struct stat status {};
+    if (::stat(fileName.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
 } // namespace tarvelle

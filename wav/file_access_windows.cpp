@@ -120,4 +120,24 @@ bool closeFile(FileHandle& file)
     return ::CloseHandle(reinterpret_cast<HANDLE>(file.release())) != 0;
 }
 
+std::optional<FileIdentity> fileIdentity(const std::string& fileName)
+{
+    // No access asked for: only the file's attributes are read, and a file
+    // another program holds is still told apart.
+    const HANDLE handle =
+        ::CreateFileA(fileName.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = ::GetFileInformationByHandle(handle, &information) != 0;
+    ::CloseHandle(handle);
+    if (!known) {
+        return std::nullopt;
+    }
+    return FileIdentity{information.dwVolumeSerialNumber,
+                        static_cast<std::uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow};
+}
+
 } // namespace tarvelle

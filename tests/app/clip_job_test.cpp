@@ -107,6 +107,27 @@ TEST(ClipJob, ReportsMatchAWholeCountOfTheInput)
     }
 }
 
+TEST(ClipJob, AnOutputThatIsTheInputUnderAnotherNameIsLeftAlone)
+{
+    testing::ScratchFolder folder;
+    const std::string inputName = folder.path("take1.wav");
+    const std::vector<std::uint8_t> inputBytes = testing::waveBytes(WaveFields{}, 8, {30000, -30000, 5, -5});
+    testing::writeFileBytes(inputName, inputBytes);
+    std::filesystem::create_hard_link(inputName, outputFileName(inputName, OutputKind::ClippedWav, 0));
+    std::filesystem::create_hard_link(inputName, outputFileName(inputName, OutputKind::Report, 5));
+    const InputCheck check = checkInputFile(inputName);
+    RunSamples run;
+    ASSERT_FALSE(prepareRun(inputName, check.header, run).has_value());
+
+    int failedOutputCount = 0;
+    for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
+        failedOutputCount += runClipLevel(inputName, check.header, clipLevel, run);
+    }
+    EXPECT_EQ(failedOutputCount, 2);
+    EXPECT_EQ(testing::readFileBytes(inputName), inputBytes);
+    EXPECT_TRUE(std::filesystem::is_regular_file(outputFileName(inputName, OutputKind::ClippedWav, 1)));
+}
+
 TEST(ClipJob, AnEmptyDataChunkStillGivesTwelveFiles)
 {
     testing::ScratchFolder folder;
