@@ -15,6 +15,22 @@ namespace {
 
 using testing::WaveFields;
 
+// The six levels of an accepted file; how many outputs could not be written,
+// or -1 when the file could not be prepared.
+int runAllLevels(const std::string& inputName)
+{
+    const InputCheck check = checkInputFile(inputName);
+    RunSamples run;
+    if (check.error || prepareRun(inputName, check.header, run)) {
+        return -1;
+    }
+    int failedOutputCount = 0;
+    for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
+        failedOutputCount += runClipLevel(inputName, check.header, clipLevel, run);
+    }
+    return failedOutputCount;
+}
+
 // A whole run in process: the twelve files and what they hold.
 TEST(ClipJob, WritesTwelveFilesFromTheUnclippedInputEachTime)
 {
@@ -61,14 +77,7 @@ TEST(ClipJob, CountsTheFilesThatCouldNotBeWritten)
     const std::string inputName = folder.path("take1.wav");
     testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, 8, {100, -100, 50, 25}));
     std::filesystem::create_directory(outputFileName(inputName, OutputKind::Report, 2));
-    const InputCheck check = checkInputFile(inputName);
-    RunSamples run;
-    ASSERT_FALSE(prepareRun(inputName, check.header, run).has_value());
-
-    int failedOutputCount = 0;
-    for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
-        failedOutputCount += runClipLevel(inputName, check.header, clipLevel, run);
-    }
+    const int failedOutputCount = runAllLevels(inputName);
     EXPECT_EQ(failedOutputCount, 1);
     EXPECT_TRUE(std::filesystem::is_regular_file(outputFileName(inputName, OutputKind::ClippedWav, 2)));
     EXPECT_TRUE(std::filesystem::is_regular_file(outputFileName(inputName, OutputKind::Report, 3)));
@@ -115,14 +124,7 @@ TEST(ClipJob, AnOutputThatIsTheInputUnderAnotherNameIsLeftAlone)
     testing::writeFileBytes(inputName, inputBytes);
     std::filesystem::create_hard_link(inputName, outputFileName(inputName, OutputKind::ClippedWav, 0));
     std::filesystem::create_hard_link(inputName, outputFileName(inputName, OutputKind::Report, 5));
-    const InputCheck check = checkInputFile(inputName);
-    RunSamples run;
-    ASSERT_FALSE(prepareRun(inputName, check.header, run).has_value());
-
-    int failedOutputCount = 0;
-    for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
-        failedOutputCount += runClipLevel(inputName, check.header, clipLevel, run);
-    }
+    const int failedOutputCount = runAllLevels(inputName);
     EXPECT_EQ(failedOutputCount, 2);
     EXPECT_EQ(testing::readFileBytes(inputName), inputBytes);
     EXPECT_TRUE(std::filesystem::is_regular_file(outputFileName(inputName, OutputKind::ClippedWav, 1)));
