@@ -64,6 +64,16 @@ cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_6
     -DTARVELLE_BUILD_BENCH=OFF
 cmake --build "$build" -j2 --target tarvelle make_test_wav tarvelle_tests
 
+step "zip package"
+rm -f "$build"/tarvelle-*.zip
+(cd "$build" && cpack -G ZIP >/dev/null)
+zip_contents=$(python3 -c 'import sys, zipfile; print(" ".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' \
+    "$build"/tarvelle-*.zip)
+if [[ "$zip_contents" != "README.md tarvelle.exe" ]]; then
+    echo "windows.sh: the zip holds '$zip_contents', not just tarvelle.exe and README.md" >&2
+    exit 1
+fi
+
 # --- Wine ----------------------------------------------------------------
 
 # A prefix of our own; no display, so nothing can open a window and wait; no
