@@ -1,6 +1,6 @@
 #include "app/input_checks.hpp"
 
-#include "wav/file_access.hpp"
+#include "platform/file_access.hpp"
 
 namespace tarvelle {
 

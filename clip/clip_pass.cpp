@@ -197,16 +197,6 @@ void finishLevelCount(LevelCount& count)
     endPass(count.left, count.right, count.rateFactor);
 }
 
-void countLevel(std::span<const std::int16_t> interleavedSamples, std::int16_t clipThreshold,
-                std::int16_t rateFactor, ChannelClipStats& left, ChannelClipStats& right)
-{
-    LevelCount count = startLevelCount(clipThreshold, rateFactor);
-    countSamples(count, interleavedSamples);
-    finishLevelCount(count);
-    left = count.left;
-    right = count.right;
-}
-
 void clipSamples(std::span<const std::int16_t> samples, std::int16_t clipThreshold,
                  std::span<std::int16_t> clippedSamples)
 {

@@ -1,6 +1,6 @@
 #include "wav/wave_header.hpp"
 
-#include "wav/file_access.hpp"
+#include "platform/file_access.hpp"
 
 #include <array>
 #include <cmath>
