@@ -21,7 +21,7 @@ constexpr std::size_t blockSamples = 2 * blockFrames;
 // an event's bin costs one load.
 std::vector<std::uint8_t> makeBinTable(std::int16_t rateFactor)
 {
-    const std::int32_t longestLength = 565 * rateFactor;
+    const std::int32_t longestLength = baseEventLengthLimits.back() * rateFactor;
     std::vector<std::uint8_t> binOfLength(static_cast<std::size_t>(longestLength) + 1);
     for (std::int32_t length = 0; length <= longestLength; ++length) {
         binOfLength[static_cast<std::size_t>(length)] =
