@@ -3,11 +3,13 @@
 #include "app/clip_job.hpp"
 #include "app/dialogue.hpp"
 #include "app/input_checks.hpp"
+#include "app/output_names.hpp"
+#include "clip/peak_clip.hpp"
 #include "console/console.hpp"
-#include "wav/output_names.hpp"
 
 #include <cstdio>
 #include <string_view>
+#include <variant>
 
 namespace tarvelle {
 
@@ -52,44 +54,33 @@ private:
     std::size_t width_ = 0;
 };
 
-std::string writtenFilesPattern(const std::string& inputFileName)
-{
-    const std::string prefix = outputFileName(inputFileName, OutputKind::Report, 0);
-    return prefix.substr(0, prefix.size() - outputSuffix(OutputKind::Report, 0).size()) +
-           " {3,6,9,12,15,18}dB clipping.{txt,wav}";
-}
-
 // True when the file was accepted and all twelve outputs written.
 bool processFile(const std::string& inputFileName, ProgressLine& progress)
 {
-    InputCheck check = checkInputFile(inputFileName);
-    if (check.error) {
-        reportRejection(inputFileName, *check.error);
-        return false;
-    }
-    progress.show("tarvelle: " + inputFileName + ": loading");
-    RunSamples run;
-    if (std::optional<InputError> error = prepareRun(inputFileName, check.header, run)) {
+    std::variant<ClipJob, InputError> opened = ClipJob::open(
+        inputFileName, JobOptions{}, [&] { progress.show("tarvelle: " + inputFileName + ": loading"); });
+    if (const InputError* error = std::get_if<InputError>(&opened)) {
         progress.clear();
         reportRejection(inputFileName, *error);
         return false;
     }
-    int failedOutputCount = 0;
-    for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
-        progress.show("tarvelle: " + inputFileName + ": writing the " + std::to_string(3 * (clipLevel + 1)) +
-                      " dB level (" + std::to_string(clipLevel + 1) + " of " + std::to_string(clipLevelCount) +
-                      ")");
-        failedOutputCount += runClipLevel(inputFileName, check.header, clipLevel, run);
-    }
+    ClipJob& job = std::get<ClipJob>(opened);
+    LevelListener listener;
+    listener.levelStarting = [&](int clipLevel) {
+        progress.show("tarvelle: " + inputFileName + ": writing the " +
+                      std::to_string(decibelsBelowPeak(clipLevel)) + " dB level (" +
+                      std::to_string(clipLevel + 1) + " of " + std::to_string(clipLevelCount) + ")");
+    };
+    const int failedOutputCount = job.run(listener);
     progress.clear();
 
-    const std::string summary = inputFileName + ": peak " + std::to_string(run.peakLevel) + "; ";
+    const std::string summary = inputFileName + ": peak " + std::to_string(job.peakLevel()) + "; ";
+    const std::string pattern = outputStem(inputFileName) + " {3,6,9,12,15,18}dB clipping.{txt,wav}";
     if (failedOutputCount == 0) {
-        printLine(stdout, summary + std::to_string(outputFileCount) +
-                              " files written: " + writtenFilesPattern(inputFileName));
+        printLine(stdout, summary + std::to_string(outputFileCount) + " files written: " + pattern);
     } else {
         printLine(stdout, summary + std::to_string(failedOutputCount) + " of " + std::to_string(outputFileCount) +
-                              " files could not be written: " + writtenFilesPattern(inputFileName));
+                              " files could not be written: " + pattern);
     }
     return failedOutputCount == 0;
 }

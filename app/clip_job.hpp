@@ -1,41 +1,83 @@
-// The work on an accepted file: the load, the peak, the split and the six
-// levels. The caller owns the arrays and runs the levels one by one.
+// The work on one input file: the checks and the load when the job is opened,
+// then the six levels, each reported to the caller as it is done.
 #pragma once
 
 #include "app/input_checks.hpp"
+#include "app/output_names.hpp"
 #include "clip/clip_pass.hpp"
-#include "wav/file_access.hpp"
+#include "platform/file_access.hpp"
+#include "platform/output_file.hpp"
 #include "wav/samples.hpp"
 #include "wav/wave_header.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <variant>
+#include <vector>
 
 namespace tarvelle {
 
-// Only the input is held: each level is clipped from it block by block on its
-// way to the file, and the next level is counted from the same blocks.
-struct RunSamples {
-    SampleArray interleavedSamples;
-    std::int32_t peakLevel = 0;
-    std::optional<FileIdentity> inputIdentity; // no output may replace the input itself
-    std::optional<LevelCount> nextLevelCount;  // taken while the last level was written
-    int nextClipLevel = -1;                    // the level nextLevelCount belongs to
+constexpr int outputFileCount = 12;
+
+// How a job is run; the defaults write both files of every level beside the input.
+struct JobOptions {};
+
+// One level as it was done: what it counted and what became of its two files.
+struct LevelResult {
+    int clipLevel = 0;
+    int decibelsBelowPeak = 0;
+    std::int16_t clipThreshold = 0;
+    ChannelClipStats left;
+    ChannelClipStats right;
+    OutputNames names;
+    OutputResult report;
+    OutputResult clippedWav;
+
+    int failedOutputCount() const { return (report.written ? 0 : 1) + (clippedWav.written ? 0 : 1); }
 };
 
-constexpr int outputFileCount = 12;
+// Told of each level as the job runs; either may be left empty.
+struct LevelListener {
+    std::function<void(int clipLevel)> levelStarting;
+    std::function<void(const LevelResult&)> levelDone;
+};
 
 // Bytes a run holds at once for a file of samplesPerChannel frames.
 std::uint64_t runMemoryBytes(std::int32_t samplesPerChannel);
 
-// Allocates, loads and finds the peak. On failure nothing is written
-// and the error says why (NotEnoughMemory or NotFound).
-std::optional<InputError> prepareRun(const std::string& inputFileName, const WaveHeaderInfo& header,
-                                     RunSamples& run);
+class ClipJob {
+public:
+    // Checks the file, then allocates and loads it. onAccepted, if given, is
+    // called once the header passes, before the load. On failure nothing is
+    // written and the error says why.
+    static std::variant<ClipJob, InputError> open(const std::string& inputFileName, const JobOptions& options = {},
+                                                  const std::function<void()>& onAccepted = {});
 
-// One level: the count, the report, then the WAV file. Returns how many
-// of its two files could not be written completely.
-int runClipLevel(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel, RunSamples& run);
+    const std::string& inputFileName() const { return inputFileName_; }
+    const WaveHeaderInfo& header() const { return header_; }
+    std::int32_t peakLevel() const { return peakLevel_; }
+
+    // Levels 0 to 5 in order, each written and reported before the next
+    // starts. Returns how many of the twelve files could not be written.
+    int run(const LevelListener& listener = {});
+
+private:
+    ClipJob() = default;
+
+    OutputResult writeReport(const LevelResult& level) const;
+    OutputResult writeClippedWav(const std::string& fileName, std::int16_t clipThreshold,
+                                 std::optional<LevelCount>& nextLevelCount);
+    bool namesTheInput(const std::string& outputName) const;
+
+    std::string inputFileName_;
+    JobOptions options_;
+    WaveHeaderInfo header_;
+    SampleArray interleavedSamples_;
+    std::vector<std::int16_t> block_; // one block of clipped samples on its way to the file
+    std::int32_t peakLevel_ = 0;
+    std::optional<FileIdentity> inputIdentity_; // no output may replace the input itself
+};
 
 } // namespace tarvelle

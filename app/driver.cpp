@@ -2,9 +2,9 @@
 
 #include "app/clip_job.hpp"
 #include "app/input_checks.hpp"
-#include "wav/output_names.hpp"
 
 #include <string>
+#include <variant>
 
 namespace tarvelle {
 
@@ -20,23 +20,16 @@ int runDialogue(DialogueMode mode, void* moduleInstance)
         }
         const std::string inputFileName = std::move(*entry);
 
-        InputCheck check = checkInputFile(inputFileName);
-        if (check.error) {
-            showInputError(mode, inputFileName, inputErrorText(*check.error));
-            continue;
-        }
-
-        showWorking(mode);
-        RunSamples run;
-        if (std::optional<InputError> error = prepareRun(inputFileName, check.header, run)) {
-            showInputError(mode, inputFileName, inputErrorText(*error));
-            continue;
-        }
         int failedOutputCount = 0;
-        for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
-            failedOutputCount += runClipLevel(inputFileName, check.header, clipLevel, run);
-        }
-        run = RunSamples{};
+        {
+            std::variant<ClipJob, InputError> opened =
+                ClipJob::open(inputFileName, JobOptions{}, [mode] { showWorking(mode); });
+            if (const InputError* error = std::get_if<InputError>(&opened)) {
+                showInputError(mode, inputFileName, inputErrorText(*error));
+                continue;
+            }
+            failedOutputCount = std::get<ClipJob>(opened).run();
+        } // the samples are let go before the completion screen
 
         showCompletion(mode, failedOutputCount);
         waitForKey(mode);

@@ -1,6 +1,6 @@
 #include "app/input_checks.hpp"
 
-#include "wav/file_access.hpp"
+#include "platform/file_access.hpp"
 
 namespace tarvelle {
 
@@ -33,27 +33,6 @@ bool inputFileExists(const std::string& inputFileName)
     return file.has_value();
 }
 
-namespace {
-
-std::optional<InputError> inputErrorFor(WaveCheckResult result)
-{
-    switch (result) {
-    case WaveCheckResult::Accepted:
-        return std::nullopt;
-    case WaveCheckResult::NotStereo:
-        return InputError::NotStereo;
-    case WaveCheckResult::Not16Bit:
-        return InputError::Not16Bit;
-    case WaveCheckResult::UnsupportedRate:
-        return InputError::UnsupportedRate;
-    case WaveCheckResult::TooLarge:
-        return InputError::TooLarge;
-    }
-    return InputError::NotFound;
-}
-
-} // namespace
-
 InputCheck checkInputFile(const std::string& inputFileName)
 {
     InputCheck check;
@@ -68,7 +47,7 @@ InputCheck checkInputFile(const std::string& inputFileName)
         return check;
     }
     check.header = *header;
-    check.error = inputErrorFor(checkWaveHeader(check.header));
+    check.error = checkWaveHeader(check.header);
     if (!check.error) {
         deriveWaveValues(check.header);
     }

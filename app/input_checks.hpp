@@ -10,15 +10,6 @@
 
 namespace tarvelle {
 
-enum class InputError {
-    NotFound,
-    NotStereo,
-    Not16Bit,
-    UnsupportedRate,
-    TooLarge,
-    NotEnoughMemory,
-};
-
 // The box text, exactly as the user sees it in the " ERROR" box.
 std::string_view inputErrorText(InputError error);
 

@@ -1,17 +1,19 @@
 // Time per frame of one clipping pass over both channels: the fused
-// countLevel and clipSamples against the per-index reference loop they replace, on
+// level count and clipSamples against the per-index reference loop they replace, on
 // music-like input that never clips, clips as deep as the 18 dB level, and
 // clips at every sample.
 #include "bench/music_signal.hpp"
 #include "clip/clip_pass.hpp"
 #include "clip/clip_stats.hpp"
 #include "clip/peak_clip.hpp"
+#include "support/clip_reference.hpp"
 
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -95,8 +97,6 @@ bool sameStats(const tarvelle::ChannelClipStats& one, const tarvelle::ChannelCli
 }
 
 struct PassOutput {
-    std::vector<std::int16_t> clippedLeft = std::vector<std::int16_t>(framesPerChannel);
-    std::vector<std::int16_t> clippedRight = std::vector<std::int16_t>(framesPerChannel);
     std::vector<std::int16_t> interleaved = std::vector<std::int16_t>(2 * framesPerChannel);
     tarvelle::ChannelClipStats left;
     tarvelle::ChannelClipStats right;
@@ -104,22 +104,22 @@ struct PassOutput {
 
 void runFusedPass(const PassInput& input, PassOutput& output)
 {
-    tarvelle::countLevel(input.interleaved, input.clipThreshold, rateFactor, output.left, output.right);
+    tarvelle::LevelCount count = tarvelle::startLevelCount(input.clipThreshold, rateFactor);
+    tarvelle::countSamples(count, input.interleaved);
+    tarvelle::finishLevelCount(count);
+    output.left = count.left;
+    output.right = count.right;
     tarvelle::clipSamples(input.interleaved, input.clipThreshold, output.interleaved);
 }
 
-// The driver's original order: clip and count index by index, then interleave.
+// Clip and count index by index with the channels apart, then interleave.
 void runReferencePass(const PassInput& input, PassOutput& output)
 {
-    tarvelle::beginPass(output.left, output.right);
-    for (std::size_t index = 0; index < framesPerChannel; ++index) {
-        const tarvelle::ClippedFlags clippedNow =
-            tarvelle::clipChannels(index, input.clipThreshold, input.leftSamples, input.rightSamples,
-                                   output.clippedLeft, output.clippedRight);
-        tarvelle::countSample(output.left, output.right, clippedNow, rateFactor);
-    }
-    tarvelle::endPass(output.left, output.right, rateFactor);
-    tarvelle::interleaveClipped(output.clippedLeft, output.clippedRight, output.interleaved);
+    tarvelle::testing::ReferencePass pass =
+        tarvelle::testing::referencePass(input.leftSamples, input.rightSamples, input.clipThreshold, rateFactor);
+    output.interleaved = std::move(pass.interleaved);
+    output.left = pass.left;
+    output.right = pass.right;
 }
 
 void reportPerFrame(benchmark::State& state)
@@ -163,8 +163,7 @@ void fusedPass(benchmark::State& state, ClipCase clipCase)
     measurePass<runFusedPass>(state, clipCase);
 }
 
-// For comparison only: the per-index loop of clipChannels and countSample,
-// then endPass and interleaveClipped.
+// For comparison only: the per-index reference loop.
 void referencePerIndexLoop(benchmark::State& state, ClipCase clipCase)
 {
     measurePass<runReferencePass>(state, clipCase);

@@ -21,7 +21,7 @@ constexpr std::size_t blockSamples = 2 * blockFrames;
 // an event's bin costs one load.
 std::vector<std::uint8_t> makeBinTable(std::int16_t rateFactor)
 {
-    const std::int32_t longestLength = 565 * rateFactor;
+    const std::int32_t longestLength = baseEventLengthLimits.back() * rateFactor;
     std::vector<std::uint8_t> binOfLength(static_cast<std::size_t>(longestLength) + 1);
     for (std::int32_t length = 0; length <= longestLength; ++length) {
         binOfLength[static_cast<std::size_t>(length)] =
@@ -195,16 +195,6 @@ void countSamples(LevelCount& count, std::span<const std::int16_t> interleavedSa
 void finishLevelCount(LevelCount& count)
 {
     endPass(count.left, count.right, count.rateFactor);
-}
-
-void countLevel(std::span<const std::int16_t> interleavedSamples, std::int16_t clipThreshold,
-                std::int16_t rateFactor, ChannelClipStats& left, ChannelClipStats& right)
-{
-    LevelCount count = startLevelCount(clipThreshold, rateFactor);
-    countSamples(count, interleavedSamples);
-    finishLevelCount(count);
-    left = count.left;
-    right = count.right;
 }
 
 void clipSamples(std::span<const std::int16_t> samples, std::int16_t clipThreshold,

@@ -1,9 +1,8 @@
 // A level's work on the interleaved input, touching nothing but the input and
 // a block the caller owns: counting the clipping events of both channels, and
 // clipping samples for writing out block by block. Together they give exactly
-// what clipChannels and countSample for every index, endPass and
-// interleaveClipped give, without holding the channels apart or a whole
-// clipped copy in memory.
+// what clipping and counting one index at a time with the channels apart
+// gives, without holding the channels apart or a whole clipped copy in memory.
 #pragma once
 
 #include "clip/clip_stats.hpp"
@@ -32,10 +31,6 @@ void countSamples(LevelCount& count, std::span<const std::int16_t> interleavedSa
 
 // Bins a run still open after the last stretch.
 void finishLevelCount(LevelCount& count);
-
-// The whole count in one go: start, every frame of interleavedSamples, finish.
-void countLevel(std::span<const std::int16_t> interleavedSamples, std::int16_t clipThreshold,
-                std::int16_t rateFactor, ChannelClipStats& left, ChannelClipStats& right);
 
 // clippedSamples[j] = samples[j] held within -clipThreshold..clipThreshold;
 // both spans have the same size.

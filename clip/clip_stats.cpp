@@ -4,12 +4,6 @@ namespace tarvelle {
 
 namespace {
 
-// At 44.1 kHz, the fewest samples that reach 25 us, 50 us, ... 12.8 ms. Other
-// rates scale these rather than recompute them from the time boundaries.
-constexpr std::array<std::int32_t, eventLengthBinCount - 1> baseEventLengthLimits = {
-    2, 3, 5, 9, 18, 36, 71, 142, 283, 565,
-};
-
 void startCounting(ChannelClipStats& channel, bool clippedNow)
 {
     if (!clippedNow) {

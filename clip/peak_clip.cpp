@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdlib>
 
 namespace tarvelle {
 
@@ -29,38 +28,6 @@ std::int16_t thresholdForLevel(std::int32_t peakLevel, int clipLevel)
     };
     const double quotient = peakLevel * levelFactors.at(static_cast<std::size_t>(clipLevel));
     return static_cast<std::int16_t>(std::floor(quotient + 0.5));
-}
-
-ClippedFlags clipChannels(std::size_t sampleIndex, std::int16_t clipThreshold,
-                          std::span<const std::int16_t> leftSamples, std::span<const std::int16_t> rightSamples,
-                          std::span<std::int16_t> clippedLeft, std::span<std::int16_t> clippedRight)
-{
-    const auto clipOne = [clipThreshold](std::int16_t sample, std::int16_t& clipped) {
-        const std::int32_t magnitude = std::abs(static_cast<std::int32_t>(sample));
-        clipped = sample;
-        if (magnitude > clipThreshold && sample > 0) {
-            clipped = clipThreshold;
-            return true;
-        }
-        if (magnitude > clipThreshold && sample < 0) {
-            clipped = static_cast<std::int16_t>(-clipThreshold);
-            return true;
-        }
-        return false;
-    };
-    ClippedFlags clippedNow;
-    clippedNow.left = clipOne(leftSamples[sampleIndex], clippedLeft[sampleIndex]);
-    clippedNow.right = clipOne(rightSamples[sampleIndex], clippedRight[sampleIndex]);
-    return clippedNow;
-}
-
-void interleaveClipped(std::span<const std::int16_t> clippedLeft, std::span<const std::int16_t> clippedRight,
-                       std::span<std::int16_t> interleavedSamples)
-{
-    for (std::size_t frameIndex = 0; frameIndex < clippedLeft.size(); ++frameIndex) {
-        interleavedSamples[2 * frameIndex] = clippedLeft[frameIndex];
-        interleavedSamples[2 * frameIndex + 1] = clippedRight[frameIndex];
-    }
 }
 
 } // namespace tarvelle

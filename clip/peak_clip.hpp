@@ -1,5 +1,4 @@
-// Peak, clip thresholds and the clip rule, one sample index at a time. This is
-// the reference the fused pass in clip_pass.hpp must match.
+// The peak, the clip levels and their thresholds.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +6,14 @@
 #include <span>
 
 namespace tarvelle {
+
+// Levels 0 to 5 clip 3, 6, ... 18 dB below the peak.
+constexpr int clipLevelCount = 6;
+
+constexpr int decibelsBelowPeak(int clipLevel)
+{
+    return 3 * (clipLevel + 1);
+}
 
 // Largest magnitude over both channels; -32768 counts as 32768.
 std::int32_t findPeak(std::span<const std::int16_t> interleavedSamples);
@@ -19,14 +26,5 @@ struct ClippedFlags {
     bool left = false;
     bool right = false;
 };
-
-// Clips leftSamples[i] and rightSamples[i] at +-clipThreshold into
-// clippedLeft[i] and clippedRight[i]; a magnitude equal to the threshold passes.
-ClippedFlags clipChannels(std::size_t sampleIndex, std::int16_t clipThreshold,
-                          std::span<const std::int16_t> leftSamples, std::span<const std::int16_t> rightSamples,
-                          std::span<std::int16_t> clippedLeft, std::span<std::int16_t> clippedRight);
-
-void interleaveClipped(std::span<const std::int16_t> clippedLeft, std::span<const std::int16_t> clippedRight,
-                       std::span<std::int16_t> interleavedSamples);
 
 } // namespace tarvelle

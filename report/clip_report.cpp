@@ -1,8 +1,7 @@
 #include "report/clip_report.hpp"
 
+#include "clip/peak_clip.hpp"
 #include "report/number_text.hpp"
-#include "wav/file_access.hpp"
-#include "wav/output_names.hpp"
 
 #include <array>
 #include <string_view>
@@ -69,7 +68,8 @@ std::string clipReportText(const std::string& inputFileName, const WaveHeaderInf
     appendNumberLine(text, "Duration:            ", roundToPlaces(extendedFromDouble(header.durationSeconds), 2),
                      "seconds");
     appendLine(text, "");
-    appendNumberLine(text, "Clipping level:      ", extendedFromInt32(3 * (clipLevel + 1)), "dB below peak");
+    appendNumberLine(text, "Clipping level:      ", extendedFromInt32(decibelsBelowPeak(clipLevel)),
+                     "dB below peak");
     appendLine(text, "");
     appendLine(text, "");
     appendChannelBlock(text, "LEFT CHANNEL", left, header);
@@ -77,19 +77,6 @@ std::string clipReportText(const std::string& inputFileName, const WaveHeaderInf
     appendLine(text, "");
     appendChannelBlock(text, "RIGHT CHANNEL", right, header);
     return text;
-}
-
-bool writeClipReport(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,
-                     const ChannelClipStats& left, const ChannelClipStats& right)
-{
-    const std::string text = clipReportText(inputFileName, header, clipLevel, left, right);
-    std::optional<FileHandle> file = openOutputFile(outputFileName(inputFileName, OutputKind::Report, clipLevel));
-    if (!file) {
-        return false;
-    }
-    const bool written = writeAll(*file, text.data(), text.size());
-    const bool closed = closeFile(*file);
-    return written && closed;
 }
 
 } // namespace tarvelle

@@ -12,9 +12,4 @@ namespace tarvelle {
 std::string clipReportText(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,
                            const ChannelClipStats& left, const ChannelClipStats& right);
 
-// Replaces the report of this level whole. True only when it was opened,
-// written in full and closed without error.
-bool writeClipReport(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,
-                     const ChannelClipStats& left, const ChannelClipStats& right);
-
 } // namespace tarvelle

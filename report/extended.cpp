@@ -9,9 +9,9 @@ namespace {
 
 static_assert(std::numeric_limits<double>::is_iec559, "doubles are taken apart as IEEE 754 binary64");
 
-// The exponent range of the 80-bit format: 15 bits, bias 16383.
-constexpr std::int64_t maxExponent = 16383;
-constexpr std::int64_t minNormalExponent = -16382;
+// Wide enough for exponents before rounding brings them into range.
+constexpr std::int64_t maxExponent = Extended::maxExponent;
+constexpr std::int64_t minNormalExponent = Extended::minNormalExponent;
 
 constexpr std::uint64_t topBit = std::uint64_t{1} << 63;
 

@@ -15,6 +15,11 @@ struct Extended {
     // For Finite: value = significand * 2^(exponent - 63), top bit of significand set.
     std::uint64_t significand = 0;
     std::int32_t exponent = 0;
+
+    // The exponent range of the 80-bit format: 15 bits, bias 16383. Below it a
+    // Finite value is one of the format's denormals.
+    static constexpr std::int32_t maxExponent = 16383;
+    static constexpr std::int32_t minNormalExponent = -16382;
 };
 
 // Exact conversions.

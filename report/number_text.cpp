@@ -9,11 +9,10 @@ namespace {
 
 constexpr std::int32_t maxPlaces = 18;
 
-// The 80-bit format's exponent range. Below it a value is one of the format's
-// denormals; above it none arises from the arithmetic, and a hand-built one is
-// read as an infinity.
-constexpr std::int32_t maxExponent = 16383;
-constexpr std::int32_t minNormalExponent = -16382;
+// Above the format's range no value arises from the arithmetic, and a
+// hand-built one is read as an infinity.
+constexpr std::int32_t maxExponent = Extended::maxExponent;
+constexpr std::int32_t minNormalExponent = Extended::minNormalExponent;
 
 // The largest power of ten below the format's maximum, about 1.19e4932.
 constexpr std::int32_t largestFinitePowerOfTen = 4932;

@@ -1,11 +1,6 @@
 #include "wav/clipped_wav.hpp"
 
-#include "wav/file_access.hpp"
-#include "wav/output_names.hpp"
-
-#include <algorithm>
 #include <bit>
-#include <vector>
 
 namespace tarvelle {
 
@@ -35,27 +30,15 @@ void putUint32(HeaderBytes& bytes, std::size_t offset, std::uint32_t value)
 
 } // namespace
 
-bool appendSamples(const FileHandle& file, std::span<const std::int16_t> samples)
+std::span<const std::uint8_t> littleEndianBytes(std::span<std::int16_t> samples)
 {
-    if constexpr (std::endian::native == std::endian::little) {
-        return writeAll(file, samples.data(), samples.size_bytes());
-    } else {
-        constexpr std::size_t chunkSamples = 1 << 16;
-        std::vector<std::uint8_t> chunk;
-        for (std::size_t start = 0; start < samples.size(); start += chunkSamples) {
-            const std::size_t count = std::min(chunkSamples, samples.size() - start);
-            chunk.resize(2 * count);
-            for (std::size_t index = 0; index < count; ++index) {
-                const auto raw = static_cast<std::uint16_t>(samples[start + index]);
-                chunk[2 * index] = static_cast<std::uint8_t>(raw & 0xFF);
-                chunk[2 * index + 1] = static_cast<std::uint8_t>(raw >> 8);
-            }
-            if (!writeAll(file, chunk.data(), chunk.size())) {
-                return false;
-            }
+    if constexpr (std::endian::native == std::endian::big) {
+        for (std::int16_t& sample : samples) {
+            const auto raw = static_cast<std::uint16_t>(sample);
+            sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(raw << 8 | raw >> 8));
         }
-        return true;
     }
+    return {reinterpret_cast<const std::uint8_t*>(samples.data()), samples.size_bytes()};
 }
 
 HeaderBytes clippedWavHeader(const WaveHeaderInfo& header)
@@ -76,31 +59,6 @@ HeaderBytes clippedWavHeader(const WaveHeaderInfo& header)
     putTag(bytes, 36, "data");
     putUint32(bytes, 40, static_cast<std::uint32_t>(header.dataSize));
     return bytes;
-}
-
-std::optional<FileHandle> beginClippedWav(const std::string& inputFileName, int clipLevel,
-                                          const WaveHeaderInfo& header)
-{
-    std::optional<FileHandle> file =
-        openOutputFile(outputFileName(inputFileName, OutputKind::ClippedWav, clipLevel));
-    const HeaderBytes headerBytes = clippedWavHeader(header);
-    if (file && !writeAll(*file, headerBytes.data(), headerBytes.size())) {
-        closeFile(*file);
-        return std::nullopt;
-    }
-    return file;
-}
-
-bool writeClippedWav(const std::string& inputFileName, int clipLevel, const WaveHeaderInfo& header,
-                     std::span<const std::int16_t> interleavedSamples)
-{
-    std::optional<FileHandle> file = beginClippedWav(inputFileName, clipLevel, header);
-    if (!file) {
-        return false;
-    }
-    const bool written = appendSamples(*file, interleavedSamples);
-    const bool closed = closeFile(*file);
-    return written && closed;
 }
 
 } // namespace tarvelle

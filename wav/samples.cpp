@@ -1,7 +1,7 @@
 #include "wav/samples.hpp"
 
-#include "wav/file_access.hpp"
-#include "wav/large_memory.hpp"
+#include "platform/file_access.hpp"
+#include "platform/large_memory.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -25,13 +25,6 @@ SampleArray makeSampleArray(std::size_t sampleCount)
         throw std::bad_alloc();
     }
     return SampleArray{std::unique_ptr<std::int16_t[], LargeBlockDeleter>(samples), sampleCount};
-}
-
-SampleArray makeZeroedSampleArray(std::size_t sampleCount)
-{
-    SampleArray array = makeSampleArray(sampleCount);
-    std::fill_n(array.samples.get(), sampleCount, std::int16_t{0});
-    return array;
 }
 
 LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& header,
@@ -58,21 +51,6 @@ LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& h
         }
     }
     return LoadResult::Loaded;
-}
-
-void splitChannels(std::span<const std::int16_t> interleavedSamples, std::span<std::int16_t> leftSamples,
-                   std::span<std::int16_t> rightSamples)
-{
-    for (std::size_t frameIndex = 0; frameIndex < leftSamples.size(); ++frameIndex) {
-        leftSamples[frameIndex] = interleavedSamples[2 * frameIndex];
-        rightSamples[frameIndex] = interleavedSamples[2 * frameIndex + 1];
-    }
-}
-
-LevelArrays prepareLevelArrays(std::size_t samplesPerChannel)
-{
-    return LevelArrays{makeZeroedSampleArray(samplesPerChannel), makeZeroedSampleArray(samplesPerChannel),
-                       makeZeroedSampleArray(2 * samplesPerChannel)};
 }
 
 } // namespace tarvelle

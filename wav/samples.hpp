@@ -1,5 +1,4 @@
-// The run's sample arrays: the bulk load, the channel split and the arrays of
-// one pass.
+// The run's sample array and its bulk load.
 #pragma once
 
 #include "wav/wave_header.hpp"
@@ -28,7 +27,6 @@ struct SampleArray {
 
 // Throws std::bad_alloc when the memory cannot be had.
 SampleArray makeSampleArray(std::size_t sampleCount);
-SampleArray makeZeroedSampleArray(std::size_t sampleCount);
 
 enum class LoadResult { Loaded, NotReadable };
 
@@ -37,18 +35,5 @@ enum class LoadResult { Loaded, NotReadable };
 // zero, so a chunk after the data never becomes audio.
 LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& header,
                        std::span<std::int16_t> interleavedSamples);
-
-// leftSamples[i] = interleavedSamples[2i], rightSamples[i] = interleavedSamples[2i+1].
-void splitChannels(std::span<const std::int16_t> interleavedSamples, std::span<std::int16_t> leftSamples,
-                   std::span<std::int16_t> rightSamples);
-
-struct LevelArrays {
-    SampleArray clippedLeft;
-    SampleArray clippedRight;
-    SampleArray interleavedSamples;
-};
-
-// Fresh all-zero arrays for one pass.
-LevelArrays prepareLevelArrays(std::size_t samplesPerChannel);
 
 } // namespace tarvelle

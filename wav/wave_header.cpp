@@ -1,6 +1,6 @@
 #include "wav/wave_header.hpp"
 
-#include "wav/file_access.hpp"
+#include "platform/file_access.hpp"
 
 #include <array>
 #include <cmath>
@@ -57,21 +57,21 @@ std::optional<WaveHeaderInfo> readWaveHeader(const std::string& inputFileName)
     return parseWaveHeader(std::span(bytes.data(), *bytesRead));
 }
 
-WaveCheckResult checkWaveHeader(const WaveHeaderInfo& header)
+std::optional<InputError> checkWaveHeader(const WaveHeaderInfo& header)
 {
     if (header.channels != 2) {
-        return WaveCheckResult::NotStereo;
+        return InputError::NotStereo;
     }
     if (header.bitsPerSample != 16) {
-        return WaveCheckResult::Not16Bit;
+        return InputError::Not16Bit;
     }
     if (header.sampleRate != 44100 && header.sampleRate != 88200 && header.sampleRate != 176400) {
-        return WaveCheckResult::UnsupportedRate;
+        return InputError::UnsupportedRate;
     }
     if (header.dataSize < 0) {
-        return WaveCheckResult::TooLarge;
+        return InputError::TooLarge;
     }
-    return WaveCheckResult::Accepted;
+    return std::nullopt;
 }
 
 void deriveWaveValues(WaveHeaderInfo& header)

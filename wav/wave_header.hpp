@@ -29,12 +29,15 @@ struct WaveHeaderInfo {
     std::int16_t rateFactor = 0;
 };
 
-enum class WaveCheckResult {
-    Accepted,
+// Why a named file cannot be processed: the header's tests, and what can go
+// wrong in opening and loading it.
+enum class InputError {
+    NotFound,
     NotStereo,
     Not16Bit,
     UnsupportedRate,
     TooLarge, // dataSize reads negative: 2^31 bytes or more
+    NotEnoughMemory,
 };
 
 // Interprets the first 44 bytes of a file; bytes missing from a shorter
@@ -45,8 +48,9 @@ WaveHeaderInfo parseWaveHeader(std::span<const std::uint8_t> headerBytes);
 // opened or read any more.
 std::optional<WaveHeaderInfo> readWaveHeader(const std::string& inputFileName);
 
-// The first failing test, in the order stereo, 16-bit, rate, size.
-WaveCheckResult checkWaveHeader(const WaveHeaderInfo& header);
+// The first failing test, in the order stereo, 16-bit, rate, size; nullopt
+// when the header is accepted.
+std::optional<InputError> checkWaveHeader(const WaveHeaderInfo& header);
 
 // Fills riffSize, samplesPerChannel, durationSeconds and rateFactor of an
 // accepted header.

@@ -2,8 +2,8 @@
 
 #include "clip/peak_clip.hpp"
 #include "report/clip_report.hpp"
+#include "support/clip_reference.hpp"
 #include "support/test_files.hpp"
-#include "wav/output_names.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,20 +15,29 @@ namespace {
 
 using testing::WaveFields;
 
-// The six levels of an accepted file; how many outputs could not be written,
-// or -1 when the file could not be prepared.
-int runAllLevels(const std::string& inputName)
+ClipJob openJob(const std::string& inputName)
 {
-    const InputCheck check = checkInputFile(inputName);
-    RunSamples run;
-    if (check.error || prepareRun(inputName, check.header, run)) {
-        return -1;
+    std::variant<ClipJob, InputError> opened = ClipJob::open(inputName);
+    EXPECT_TRUE(std::holds_alternative<ClipJob>(opened));
+    return std::move(std::get<ClipJob>(opened));
+}
+
+// Every level the job reports, in order.
+std::vector<LevelResult> runJob(ClipJob& job, int* failedOutputCount = nullptr)
+{
+    std::vector<LevelResult> levels;
+    LevelListener listener;
+    listener.levelDone = [&](const LevelResult& level) { levels.push_back(level); };
+    const int failed = job.run(listener);
+    if (failedOutputCount != nullptr) {
+        *failedOutputCount = failed;
     }
-    int failedOutputCount = 0;
-    for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
-        failedOutputCount += runClipLevel(inputName, check.header, clipLevel, run);
-    }
-    return failedOutputCount;
+    return levels;
+}
+
+std::vector<std::uint8_t> readBytes(const OutputResult& output)
+{
+    return testing::readFileBytes(output.fileName);
 }
 
 // A whole run in process: the twelve files and what they hold.
@@ -39,31 +48,33 @@ TEST(ClipJob, WritesTwelveFilesFromTheUnclippedInputEachTime)
     // Peak 5: thresholds 4, 3, 2, 1, 1, 1.
     const std::vector<std::int16_t> samples = {0, 0, 5, -5, 2, 1, -3, 0, 4, -4};
     testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, 20, samples));
-    const InputCheck check = checkInputFile(inputName);
-    ASSERT_FALSE(check.error.has_value());
 
-    RunSamples run;
-    ASSERT_FALSE(prepareRun(inputName, check.header, run).has_value());
-    EXPECT_EQ(run.peakLevel, 5);
+    ClipJob job = openJob(inputName);
+    EXPECT_EQ(job.peakLevel(), 5);
+    int failedOutputCount = -1;
+    const std::vector<LevelResult> levels = runJob(job, &failedOutputCount);
+    EXPECT_EQ(failedOutputCount, 0);
+    ASSERT_EQ(levels.size(), 6u);
     const std::int16_t thresholds[] = {4, 3, 2, 1, 1, 1};
     for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
-        EXPECT_EQ(runClipLevel(inputName, check.header, clipLevel, run), 0);
-
+        const LevelResult& level = levels[static_cast<std::size_t>(clipLevel)];
+        EXPECT_EQ(level.clipLevel, clipLevel);
+        EXPECT_EQ(level.decibelsBelowPeak, 3 * (clipLevel + 1));
+        EXPECT_EQ(level.clipThreshold, thresholds[clipLevel]);
+        EXPECT_TRUE(level.report.written && level.clippedWav.written);
+        EXPECT_EQ(level.clippedWav.fileName, level.names.clippedWav);
         std::vector<std::int16_t> expected;
         for (const std::int16_t sample : samples) {
             const std::int16_t limit = thresholds[clipLevel];
             expected.push_back(std::clamp(sample, static_cast<std::int16_t>(-limit), limit));
         }
-        EXPECT_EQ(testing::readFileBytes(outputFileName(inputName, OutputKind::ClippedWav, clipLevel)),
-                  testing::waveBytes(WaveFields{}, 20, expected))
+        EXPECT_EQ(readBytes(level.clippedWav), testing::waveBytes(WaveFields{}, 20, expected))
             << "level " << clipLevel;
-        EXPECT_TRUE(std::filesystem::exists(outputFileName(inputName, OutputKind::Report, clipLevel)));
     }
 
     // At 15 dB (threshold 1) the left channel clips at frames 1 to 4, one event
     // still open at the end; the right one at frames 1 and 4, two single samples.
-    const std::vector<std::uint8_t> report =
-        testing::readFileBytes(outputFileName(inputName, OutputKind::Report, 4));
+    const std::vector<std::uint8_t> report = readBytes(levels[4].report);
     const std::string text(report.begin(), report.end());
     EXPECT_NE(text.find("Clipped samples:           4 \r\nClipping events:           1 \r\n"), std::string::npos);
     EXPECT_NE(text.find("Events 50us to <100us:     1 \r\n"), std::string::npos);
@@ -71,49 +82,49 @@ TEST(ClipJob, WritesTwelveFilesFromTheUnclippedInputEachTime)
     EXPECT_NE(text.find("Events <25us:              2 \r\n"), std::string::npos);
 }
 
-TEST(ClipJob, CountsTheFilesThatCouldNotBeWritten)
-{
-    testing::ScratchFolder folder;
-    const std::string inputName = folder.path("take1.wav");
-    testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, 8, {100, -100, 50, 25}));
-    std::filesystem::create_directory(outputFileName(inputName, OutputKind::Report, 2));
-    const int failedOutputCount = runAllLevels(inputName);
-    EXPECT_EQ(failedOutputCount, 1);
-    EXPECT_TRUE(std::filesystem::is_regular_file(outputFileName(inputName, OutputKind::ClippedWav, 2)));
-    EXPECT_TRUE(std::filesystem::is_regular_file(outputFileName(inputName, OutputKind::Report, 3)));
-}
-
 // Each level after the first is counted while the level before it is written,
-// across many write blocks; a WAV file that cannot be written must not cut
-// that count short.
-TEST(ClipJob, ReportsMatchAWholeCountOfTheInput)
+// across many write blocks; a file that cannot be written must not cut that
+// count short, and its failure is reported with the file's name and a reason.
+TEST(ClipJob, ReportsMatchAPlainCountWhateverCannotBeWritten)
 {
     testing::ScratchFolder folder;
     const std::string inputName = folder.path("long.wav");
-    std::vector<std::int16_t> samples(2 * 100003);
+    std::vector<std::int16_t> left(100003);
+    std::vector<std::int16_t> right(left.size());
     std::uint32_t state = 12345;
-    for (std::int16_t& sample : samples) {
+    for (std::size_t index = 0; index < left.size(); ++index) {
         state = state * 1664525u + 1013904223u;
-        sample = static_cast<std::int16_t>(static_cast<std::int32_t>(state >> 16) - 32768);
+        left[index] = static_cast<std::int16_t>(static_cast<std::int32_t>(state >> 16) - 32768);
+        right[index] = static_cast<std::int16_t>(static_cast<std::int32_t>(state & 0xFFFF) - 32768);
     }
+    const std::vector<std::int16_t> samples = testing::interleave(left, right);
     testing::writeFileBytes(
         inputName, testing::waveBytes(WaveFields{}, static_cast<std::int64_t>(2 * samples.size()), samples));
-    std::filesystem::create_directory(outputFileName(inputName, OutputKind::ClippedWav, 2));
-    const InputCheck check = checkInputFile(inputName);
-    RunSamples run;
-    ASSERT_FALSE(prepareRun(inputName, check.header, run).has_value());
+    std::filesystem::create_directory(outputNames(inputName, 2).clippedWav);
+    std::filesystem::create_directory(outputNames(inputName, 3).report);
 
-    for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
-        EXPECT_EQ(runClipLevel(inputName, check.header, clipLevel, run), clipLevel == 2 ? 1 : 0);
-        ChannelClipStats left;
-        ChannelClipStats right;
-        countLevel(samples, thresholdForLevel(run.peakLevel, clipLevel), check.header.rateFactor, left, right);
-        const std::vector<std::uint8_t> report =
-            testing::readFileBytes(outputFileName(inputName, OutputKind::Report, clipLevel));
-        EXPECT_EQ(std::string(report.begin(), report.end()),
-                  clipReportText(inputName, check.header, clipLevel, left, right))
-            << "level " << clipLevel;
+    ClipJob job = openJob(inputName);
+    int failedOutputCount = -1;
+    const std::vector<LevelResult> levels = runJob(job, &failedOutputCount);
+    EXPECT_EQ(failedOutputCount, 2);
+    ASSERT_EQ(levels.size(), 6u);
+    for (const LevelResult& level : levels) {
+        SCOPED_TRACE(level.clipLevel);
+        const testing::ReferencePass plain =
+            testing::referencePass(left, right, level.clipThreshold, job.header().rateFactor);
+        EXPECT_EQ(level.left.eventLengthBins, plain.left.eventLengthBins);
+        EXPECT_EQ(level.right.eventLengthBins, plain.right.eventLengthBins);
+        EXPECT_EQ(level.clippedWav.written, level.clipLevel != 2);
+        EXPECT_EQ(level.report.written, level.clipLevel != 3);
+        if (level.report.written) {
+            const std::vector<std::uint8_t> report = readBytes(level.report);
+            EXPECT_EQ(std::string(report.begin(), report.end()),
+                      clipReportText(inputName, job.header(), level.clipLevel, plain.left, plain.right));
+        }
     }
+    EXPECT_EQ(levels[2].clippedWav.fileName, outputNames(inputName, 2).clippedWav);
+    EXPECT_FALSE(levels[2].clippedWav.failure.empty());
+    EXPECT_FALSE(levels[3].report.failure.empty());
 }
 
 TEST(ClipJob, AnOutputThatIsTheInputUnderAnotherNameIsLeftAlone)
@@ -122,12 +133,16 @@ TEST(ClipJob, AnOutputThatIsTheInputUnderAnotherNameIsLeftAlone)
     const std::string inputName = folder.path("take1.wav");
     const std::vector<std::uint8_t> inputBytes = testing::waveBytes(WaveFields{}, 8, {30000, -30000, 5, -5});
     testing::writeFileBytes(inputName, inputBytes);
-    std::filesystem::create_hard_link(inputName, outputFileName(inputName, OutputKind::ClippedWav, 0));
-    std::filesystem::create_hard_link(inputName, outputFileName(inputName, OutputKind::Report, 5));
-    const int failedOutputCount = runAllLevels(inputName);
+    std::filesystem::create_hard_link(inputName, outputNames(inputName, 0).clippedWav);
+    std::filesystem::create_hard_link(inputName, outputNames(inputName, 5).report);
+    ClipJob job = openJob(inputName);
+    int failedOutputCount = -1;
+    const std::vector<LevelResult> levels = runJob(job, &failedOutputCount);
     EXPECT_EQ(failedOutputCount, 2);
     EXPECT_EQ(testing::readFileBytes(inputName), inputBytes);
-    EXPECT_TRUE(std::filesystem::is_regular_file(outputFileName(inputName, OutputKind::ClippedWav, 1)));
+    EXPECT_FALSE(levels.at(0).clippedWav.written);
+    EXPECT_FALSE(levels.at(0).clippedWav.failure.empty());
+    EXPECT_TRUE(std::filesystem::is_regular_file(outputNames(inputName, 1).clippedWav));
 }
 
 TEST(ClipJob, AnEmptyDataChunkStillGivesTwelveFiles)
@@ -135,12 +150,35 @@ TEST(ClipJob, AnEmptyDataChunkStillGivesTwelveFiles)
     testing::ScratchFolder folder;
     const std::string inputName = folder.path("empty.wav");
     testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, 0, {}));
-    const InputCheck check = checkInputFile(inputName);
-    RunSamples run;
-    ASSERT_FALSE(prepareRun(inputName, check.header, run).has_value());
-    for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
-        EXPECT_EQ(runClipLevel(inputName, check.header, clipLevel, run), 0);
-        EXPECT_EQ(std::filesystem::file_size(outputFileName(inputName, OutputKind::ClippedWav, clipLevel)), 44u);
+    ClipJob job = openJob(inputName);
+    for (const LevelResult& level : runJob(job)) {
+        EXPECT_TRUE(level.report.written);
+        EXPECT_EQ(std::filesystem::file_size(level.clippedWav.fileName), 44u);
+    }
+}
+
+// The header is checked before anything is loaded, and a rejected file is
+// never announced as accepted.
+TEST(ClipJob, OpeningARejectedFileGivesItsError)
+{
+    testing::ScratchFolder folder;
+    WaveFields mono;
+    mono.channelsLow = 1;
+    testing::writeFileBytes(folder.path("mono.wav"), testing::waveBytes(mono, 4, {1, 2}));
+    const struct {
+        std::string name;
+        InputError error;
+    } cases[] = {
+        {folder.path("mono.wav"), InputError::NotStereo},
+        {folder.path("gone.wav"), InputError::NotFound},
+    };
+    for (const auto& rejectCase : cases) {
+        bool accepted = false;
+        const std::variant<ClipJob, InputError> opened =
+            ClipJob::open(rejectCase.name, JobOptions{}, [&] { accepted = true; });
+        ASSERT_TRUE(std::holds_alternative<InputError>(opened)) << rejectCase.name;
+        EXPECT_EQ(std::get<InputError>(opened), rejectCase.error);
+        EXPECT_FALSE(accepted);
     }
 }
 

@@ -1,7 +1,7 @@
 #include "app/input_checks.hpp"
 
+#include "platform/file_access.hpp"
 #include "support/test_files.hpp"
-#include "wav/file_access.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "clip/clip_pass.hpp"
 
 #include "clip/peak_clip.hpp"
-#include "wav/samples.hpp"
+#include "support/clip_reference.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,35 +18,16 @@ struct PassResult {
     ChannelClipStats right;
 };
 
-// The pass one index at a time, as the reference operations define it.
-PassResult plainPass(const std::vector<std::int16_t>& leftSamples, const std::vector<std::int16_t>& rightSamples,
-                     std::int16_t clipThreshold, std::int16_t rateFactor)
-{
-    LevelArrays arrays = prepareLevelArrays(leftSamples.size());
-    PassResult result;
-    beginPass(result.left, result.right);
-    for (std::size_t index = 0; index < leftSamples.size(); ++index) {
-        const ClippedFlags clippedNow = clipChannels(index, clipThreshold, leftSamples, rightSamples,
-                                                     arrays.clippedLeft.span(), arrays.clippedRight.span());
-        countSample(result.left, result.right, clippedNow, rateFactor);
-    }
-    endPass(result.left, result.right, rateFactor);
-    interleaveClipped(arrays.clippedLeft.span(), arrays.clippedRight.span(), arrays.interleavedSamples.span());
-    result.interleaved.assign(arrays.interleavedSamples.span().begin(), arrays.interleavedSamples.span().end());
-    return result;
-}
-
-// The same pass the way the program runs it: counted, then clipped, from the
+// The pass the way the program runs it: counted, then clipped, from the
 // interleaved input.
 PassResult fusedPass(const std::vector<std::int16_t>& leftSamples, const std::vector<std::int16_t>& rightSamples,
                      std::int16_t clipThreshold, std::int16_t rateFactor)
 {
-    std::vector<std::int16_t> input(2 * leftSamples.size());
-    interleaveClipped(leftSamples, rightSamples, input);
-    PassResult result;
-    result.left.clipEvents = 99;
-    countLevel(input, clipThreshold, rateFactor, result.left, result.right);
-    result.interleaved.assign(input.size(), 0x7777);
+    const std::vector<std::int16_t> input = testing::interleave(leftSamples, rightSamples);
+    LevelCount count = startLevelCount(clipThreshold, rateFactor);
+    countSamples(count, input);
+    finishLevelCount(count);
+    PassResult result{std::vector<std::int16_t>(input.size(), 0x7777), count.left, count.right};
     clipSamples(input, clipThreshold, result.interleaved);
     return result;
 }
@@ -96,16 +77,15 @@ TEST(CountLevelAndClipSamples, MatchesThePlainPassOnVariedInputs)
             const int rightKind = (leftKind + 2) % 5;
             const std::vector<std::int16_t> left = makeSignal(random, frameCount, leftKind);
             const std::vector<std::int16_t> right = makeSignal(random, frameCount, rightKind);
-            std::vector<std::int16_t> interleaved(2 * frameCount);
-            interleaveClipped(left, right, interleaved);
-            const std::int32_t peakLevel = findPeak(interleaved);
+            const std::int32_t peakLevel = findPeak(testing::interleave(left, right));
             for (const std::int16_t rateFactor : {std::int16_t{1}, std::int16_t{2}, std::int16_t{4}}) {
                 for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
                     const std::int16_t threshold = thresholdForLevel(peakLevel, clipLevel);
                     SCOPED_TRACE(::testing::Message()
                                  << frameCount << " frames, kinds " << leftKind << "/" << rightKind << ", factor "
                                  << rateFactor << ", threshold " << threshold);
-                    const PassResult plain = plainPass(left, right, threshold, rateFactor);
+                    const testing::ReferencePass plain =
+                        testing::referencePass(left, right, threshold, rateFactor);
                     const PassResult fused = fusedPass(left, right, threshold, rateFactor);
                     ASSERT_EQ(fused.interleaved, plain.interleaved);
                     expectSameStats(fused.left, plain.left);
@@ -122,11 +102,41 @@ TEST(CountLevelAndClipSamples, EdgeThresholds)
     const std::vector<std::int16_t> right = {-32768, -32768, 0, 0, 5, -5, 5, -5};
     for (const std::int16_t threshold : {std::int16_t{0}, std::int16_t{1}, std::int16_t{5}, std::int16_t{23170}}) {
         SCOPED_TRACE(threshold);
-        const PassResult plain = plainPass(left, right, threshold, 1);
+        const testing::ReferencePass plain = testing::referencePass(left, right, threshold, 1);
         const PassResult fused = fusedPass(left, right, threshold, 1);
         EXPECT_EQ(fused.interleaved, plain.interleaved);
         expectSameStats(fused.left, plain.left);
         expectSameStats(fused.right, plain.right);
+    }
+}
+
+TEST(CountLevelAndClipSamples, BoundariesAndPolarity)
+{
+    const struct {
+        std::int16_t threshold;
+        std::int16_t input;
+        std::int16_t output;
+        bool clipped;
+    } cases[] = {
+        {23170, 23170, 23170, false},
+        {23170, -23170, -23170, false},
+        {23170, 23171, 23170, true},
+        {23170, -23171, -23170, true},
+        {23170, -32767, -23170, true},
+        {23170, -32768, -23170, true},
+        {4096, -32768, -4096, true},
+        {0, 0, 0, false},
+        {0, 1, 0, true},
+        {0, -1, 0, true},
+        {1, -1, -1, false},
+        {1, 2, 1, true},
+    };
+    for (const auto& clipCase : cases) {
+        SCOPED_TRACE(::testing::Message() << clipCase.threshold << " " << clipCase.input);
+        const PassResult fused = fusedPass({clipCase.input}, {0}, clipCase.threshold, 1);
+        EXPECT_EQ(fused.interleaved, (std::vector<std::int16_t>{clipCase.output, 0}));
+        EXPECT_EQ(fused.left.clippedSamples, clipCase.clipped ? 1 : 0);
+        EXPECT_EQ(fused.right.clippedSamples, 0);
     }
 }
 

@@ -71,51 +71,5 @@ TEST(FindPeak, LargestMagnitudeOverBothChannels)
     }
 }
 
-TEST(ClipChannels, BoundariesAndPolarity)
-{
-    const struct {
-        std::int16_t threshold;
-        std::int16_t input;
-        std::int16_t output;
-        bool clipped;
-    } cases[] = {
-        {23170, 23170, 23170, false},
-        {23170, -23170, -23170, false},
-        {23170, 23171, 23170, true},
-        {23170, -23171, -23170, true},
-        {23170, -32767, -23170, true},
-        {23170, -32768, -23170, true},
-        {4096, -32768, -4096, true},
-        {0, 0, 0, false},
-        {0, 1, 0, true},
-        {0, -1, 0, true},
-        {1, -1, -1, false},
-        {1, 2, 1, true},
-    };
-    for (const auto& clipCase : cases) {
-        SCOPED_TRACE(::testing::Message() << clipCase.threshold << " " << clipCase.input);
-        // The same sample on the left and its opposite-free twin on the right.
-        const std::vector<std::int16_t> left = {0, clipCase.input};
-        const std::vector<std::int16_t> right = {clipCase.input, 0};
-        std::vector<std::int16_t> clippedLeft(2, 99);
-        std::vector<std::int16_t> clippedRight(2, 99);
-        const ClippedFlags atOne = clipChannels(1, clipCase.threshold, left, right, clippedLeft, clippedRight);
-        EXPECT_EQ(clippedLeft[1], clipCase.output);
-        EXPECT_EQ(clippedRight[1], 0);
-        EXPECT_EQ(atOne.left, clipCase.clipped);
-        EXPECT_FALSE(atOne.right);
-        EXPECT_EQ(clippedLeft[0], 99) << "only index 1 is written";
-    }
-}
-
-TEST(InterleaveClipped, LeftAtEvenRightAtOdd)
-{
-    const std::vector<std::int16_t> left = {1, 2, 3};
-    const std::vector<std::int16_t> right = {-1, -2, -3};
-    std::vector<std::int16_t> interleaved(6, 0);
-    interleaveClipped(left, right, interleaved);
-    EXPECT_EQ(interleaved, (std::vector<std::int16_t>{1, -1, 2, -2, 3, -3}));
-}
-
 } // namespace
 } // namespace tarvelle

@@ -1,11 +1,7 @@
 #include "report/clip_report.hpp"
 
-#include "support/test_files.hpp"
-#include "wav/output_names.hpp"
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <sstream>
 #include <vector>
 
@@ -163,28 +159,6 @@ TEST(ClipReportText, NumbersOnTheirLines)
         EXPECT_EQ(lines[34], lineCase.eventsPerSecond);
         EXPECT_EQ(lines[13], "Average event length:      0 samples");
     }
-}
-
-TEST(WriteClipReport, ReplacesAnOlderLongerReportWhole)
-{
-    testing::ScratchFolder folder;
-    const std::string inputName = folder.path("take1.wav");
-    const std::string reportName = folder.path("take1 15dB clipping.txt");
-    testing::writeFileBytes(reportName, std::vector<std::uint8_t>(5000, 'x'));
-    const WaveHeaderInfo header = acceptedHeader(44100, 100000);
-
-    ASSERT_TRUE(writeClipReport(inputName, header, 4, workedLeft(), ChannelClipStats{}));
-    const std::vector<std::uint8_t> bytes = testing::readFileBytes(reportName);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
-              clipReportText(inputName, header, 4, workedLeft(), ChannelClipStats{}));
-}
-
-TEST(WriteClipReport, AFolderInTheWayIsReported)
-{
-    testing::ScratchFolder folder;
-    std::filesystem::create_directory(folder.path("take1 3dB clipping.txt"));
-    EXPECT_FALSE(writeClipReport(folder.path("take1.wav"), acceptedHeader(44100, 10), 0, ChannelClipStats{},
-                                 ChannelClipStats{}));
 }
 
 } // namespace

@@ -78,26 +78,5 @@ TEST(LoadSamples, AMissingFileIsNotReadable)
     EXPECT_EQ(loadSamples(folder.path("gone.wav"), header, samples.span()), LoadResult::NotReadable);
 }
 
-TEST(SplitChannels, EvenIndicesLeftOddIndicesRight)
-{
-    const std::vector<std::int16_t> interleaved = {1, -1, 2, -2, -32768, 32767};
-    std::vector<std::int16_t> left(3);
-    std::vector<std::int16_t> right(3);
-    splitChannels(interleaved, left, right);
-    EXPECT_EQ(left, (std::vector<std::int16_t>{1, 2, -32768}));
-    EXPECT_EQ(right, (std::vector<std::int16_t>{-1, -2, 32767}));
-}
-
-TEST(PrepareLevelArrays, FreshZeroedArraysOfTheRightSizes)
-{
-    LevelArrays arrays = prepareLevelArrays(5);
-    EXPECT_EQ(arrays.clippedLeft.sampleCount, 5u);
-    EXPECT_EQ(arrays.clippedRight.sampleCount, 5u);
-    EXPECT_EQ(arrays.interleavedSamples.sampleCount, 10u);
-    for (const std::int16_t sample : arrays.interleavedSamples.span()) {
-        EXPECT_EQ(sample, 0);
-    }
-}
-
 } // namespace
 } // namespace tarvelle

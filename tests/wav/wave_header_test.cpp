@@ -32,7 +32,7 @@ TEST(WaveHeader, FieldsComeFromTheirFixedOffsets)
     EXPECT_EQ(header.blockAlign, 7);
     EXPECT_EQ(header.bitsPerSample, 16);
     EXPECT_EQ(header.dataSize, 1764000);
-    EXPECT_EQ(checkWaveHeader(header), WaveCheckResult::Accepted);
+    EXPECT_EQ(checkWaveHeader(header), std::optional<InputError>{});
 }
 
 TEST(WaveHeader, TagsAreNeverLookedAt)
@@ -41,7 +41,7 @@ TEST(WaveHeader, TagsAreNeverLookedAt)
     for (const std::size_t offset : {0u, 8u, 12u, 36u}) {
         bytes[offset] = 'X';
     }
-    EXPECT_EQ(checkWaveHeader(parse(bytes)), WaveCheckResult::Accepted);
+    EXPECT_EQ(checkWaveHeader(parse(bytes)), std::optional<InputError>{});
 }
 
 TEST(WaveHeader, ShortFilesReadAsZeroFilledAndFailTheStereoTest)
@@ -53,7 +53,7 @@ TEST(WaveHeader, ShortFilesReadAsZeroFilledAndFailTheStereoTest)
         SCOPED_TRACE(length);
         EXPECT_EQ(header.dataSize, 0);
         if (length <= 22) {
-            EXPECT_EQ(checkWaveHeader(header), WaveCheckResult::NotStereo);
+            EXPECT_EQ(checkWaveHeader(header), InputError::NotStereo);
         }
     }
     // 43 bytes: stereo, 16-bit, 44.1 kHz, and the missing top byte of dataSize is zero.
@@ -68,7 +68,7 @@ struct CheckCase {
     int bitsPerSample;
     std::int32_t sampleRate;
     std::int64_t dataSize;
-    WaveCheckResult expected;
+    std::optional<InputError> expected;
 };
 
 void PrintTo(const CheckCase& check, std::ostream* stream)
@@ -90,22 +90,22 @@ TEST_P(WaveCheckTest, ReportsTheFirstFailingTest)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WaveCheckTest,
-    ::testing::Values(CheckCase{"Mono", 1, 16, 44100, 4, WaveCheckResult::NotStereo},
-                      CheckCase{"MonoEightBitOddRate", 1, 8, 48000, 4, WaveCheckResult::NotStereo},
-                      CheckCase{"ThreeChannels", 3, 16, 44100, 4, WaveCheckResult::NotStereo},
-                      CheckCase{"Stereo8Bit", 2, 8, 44100, 4, WaveCheckResult::Not16Bit},
-                      CheckCase{"Stereo24Bit48k", 2, 24, 48000, 4, WaveCheckResult::Not16Bit},
-                      CheckCase{"Rate48000", 2, 16, 48000, 4, WaveCheckResult::UnsupportedRate},
-                      CheckCase{"Rate96000", 2, 16, 96000, 4, WaveCheckResult::UnsupportedRate},
-                      CheckCase{"Rate44099", 2, 16, 44099, 4, WaveCheckResult::UnsupportedRate},
-                      CheckCase{"NegativeRate", 2, 16, -44100, 4, WaveCheckResult::UnsupportedRate},
-                      CheckCase{"Rate44100", 2, 16, 44100, 4, WaveCheckResult::Accepted},
-                      CheckCase{"Rate88200", 2, 16, 88200, 4, WaveCheckResult::Accepted},
-                      CheckCase{"Rate176400", 2, 16, 176400, 4, WaveCheckResult::Accepted},
-                      CheckCase{"LargestSize", 2, 16, 44100, 0x7FFFFFFF, WaveCheckResult::Accepted},
-                      CheckCase{"TwoGibibytes", 2, 16, 44100, 0x80000000, WaveCheckResult::TooLarge},
-                      CheckCase{"AllOnes", 2, 16, 44100, 0xFFFFFFFF, WaveCheckResult::TooLarge},
-                      CheckCase{"TooLargeButMonoFirst", 1, 16, 44100, 0x80000000, WaveCheckResult::NotStereo}),
+    ::testing::Values(CheckCase{"Mono", 1, 16, 44100, 4, InputError::NotStereo},
+                      CheckCase{"MonoEightBitOddRate", 1, 8, 48000, 4, InputError::NotStereo},
+                      CheckCase{"ThreeChannels", 3, 16, 44100, 4, InputError::NotStereo},
+                      CheckCase{"Stereo8Bit", 2, 8, 44100, 4, InputError::Not16Bit},
+                      CheckCase{"Stereo24Bit48k", 2, 24, 48000, 4, InputError::Not16Bit},
+                      CheckCase{"Rate48000", 2, 16, 48000, 4, InputError::UnsupportedRate},
+                      CheckCase{"Rate96000", 2, 16, 96000, 4, InputError::UnsupportedRate},
+                      CheckCase{"Rate44099", 2, 16, 44099, 4, InputError::UnsupportedRate},
+                      CheckCase{"NegativeRate", 2, 16, -44100, 4, InputError::UnsupportedRate},
+                      CheckCase{"Rate44100", 2, 16, 44100, 4, std::optional<InputError>{}},
+                      CheckCase{"Rate88200", 2, 16, 88200, 4, std::optional<InputError>{}},
+                      CheckCase{"Rate176400", 2, 16, 176400, 4, std::optional<InputError>{}},
+                      CheckCase{"LargestSize", 2, 16, 44100, 0x7FFFFFFF, std::optional<InputError>{}},
+                      CheckCase{"TwoGibibytes", 2, 16, 44100, 0x80000000, InputError::TooLarge},
+                      CheckCase{"AllOnes", 2, 16, 44100, 0xFFFFFFFF, InputError::TooLarge},
+                      CheckCase{"TooLargeButMonoFirst", 1, 16, 44100, 0x80000000, InputError::NotStereo}),
     [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
 
 struct DeriveCase {
@@ -137,7 +137,7 @@ TEST(WaveHeader, DerivedValues)
         WaveFields fields;
         fields.sampleRate = expected.sampleRate;
         WaveHeaderInfo header = parse(waveBytes(fields, expected.dataSize, {}));
-        ASSERT_EQ(checkWaveHeader(header), WaveCheckResult::Accepted);
+        ASSERT_EQ(checkWaveHeader(header), std::optional<InputError>{});
         deriveWaveValues(header);
         SCOPED_TRACE(expected.dataSize);
         EXPECT_EQ(header.samplesPerChannel, expected.samplesPerChannel);

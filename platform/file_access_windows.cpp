@@ -1,10 +1,11 @@
-#include "wav/file_access.hpp"
+#include "platform/file_access.hpp"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <string>
 
 namespace tarvelle {
 
@@ -40,6 +41,8 @@ std::optional<FileHandle> openUnsharedDiskFile(const std::string& fileName, DWOR
     }
     FileHandle file(reinterpret_cast<std::intptr_t>(handle));
     if (!isDiskFile(handle)) {
+        closeFile(file);
+        ::SetLastError(ERROR_ACCESS_DENIED);
         return std::nullopt;
     }
     return file;
@@ -118,6 +121,20 @@ bool closeFile(FileHandle& file)
         return true;
     }
     return ::CloseHandle(reinterpret_cast<HANDLE>(file.release())) != 0;
+}
+
+std::string lastFileErrorText()
+{
+    const DWORD error = ::GetLastError();
+    char text[512] = {};
+    const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                          error, 0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    // The system's text ends in ".\r\n"; the caller puts it in a line of its own.
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "Windows error " + std::to_string(error) : message;
 }
 
 std::optional<FileIdentity> fileIdentity(const std::string& fileName)

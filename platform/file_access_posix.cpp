@@ -1,7 +1,8 @@
-#include "wav/file_access.hpp"
+#include "platform/file_access.hpp"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -32,7 +33,12 @@ std::optional<FileHandle> openLockedRegularFile(const std::string& fileName, int
     }
     FileHandle file(descriptor);
     struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (::fstat(descriptor, &status) != 0) {
+        return std::nullopt;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        closeFile(file);
+        errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
         return std::nullopt;
     }
     if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
@@ -99,6 +105,7 @@ bool writeAll(const FileHandle& file, const void* bytes, std::size_t byteCount)
             return false;
         }
         if (result == 0) {
+            errno = EIO;
             return false;
         }
         bytesWritten += static_cast<std::size_t>(result);
@@ -113,6 +120,11 @@ bool closeFile(FileHandle& file)
     }
     // Not retried on EINTR: on Linux the descriptor is gone either way.
     return ::close(static_cast<int>(file.release())) == 0;
+}
+
+std::string lastFileErrorText()
+{
+    return std::strerror(errno);
 }
 
 std::optional<FileIdentity> fileIdentity(const std::string& fileName)

@@ -1,5 +1,5 @@
 // Built for Windows only: names that open something other than a disk file.
-#include "wav/file_access.hpp"
+#include "platform/file_access.hpp"
 
 #include "support/test_files.hpp"
 

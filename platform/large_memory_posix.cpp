@@ -1,4 +1,4 @@
-#include "wav/large_memory.hpp"
+#include "platform/large_memory.hpp"
 
 #include <cstdio>
 #include <cstdlib>

@@ -55,6 +55,10 @@ bool writeAll(const FileHandle& file, const void* bytes, std::size_t byteCount);
 // Closes the file; false when the close reports an error (data may be lost).
 bool closeFile(FileHandle& file);
 
+// Why the last call of this layer on this thread failed, in the system's own
+// words ("No space left on device"). Read it right after the failure.
+std::string lastFileErrorText();
+
 // What tells one file from another whatever names lead to it: hard and
 // symbolic links share it.
 struct FileIdentity {

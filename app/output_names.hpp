@@ -1,0 +1,20 @@
+// Names of the twelve outputs: the input name less its last four bytes, then a
+// suffix per level. The name is never cut to any length.
+#pragma once
+
+#include <string>
+
+namespace tarvelle {
+
+struct OutputNames {
+    std::string report;
+    std::string clippedWav;
+};
+
+// The input name less its last four bytes, whatever they are; a shorter name stays whole.
+std::string outputStem(const std::string& inputFileName);
+
+// "<stem> 3dB clipping.txt" ... "<stem> 18dB clipping.wav".
+OutputNames outputNames(const std::string& inputFileName, int clipLevel);
+
+} // namespace tarvelle

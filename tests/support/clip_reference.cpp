@@ -1,0 +1,56 @@
+#include "support/clip_reference.hpp"
+
+#include <cstdlib>
+
+namespace tarvelle::testing {
+
+namespace {
+
+// A magnitude equal to the threshold passes.
+bool clipOne(std::int16_t sample, std::int16_t clipThreshold, std::int16_t& clipped)
+{
+    const std::int32_t magnitude = std::abs(static_cast<std::int32_t>(sample));
+    clipped = sample;
+    if (magnitude > clipThreshold && sample > 0) {
+        clipped = clipThreshold;
+        return true;
+    }
+    if (magnitude > clipThreshold && sample < 0) {
+        clipped = static_cast<std::int16_t>(-clipThreshold);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+ReferencePass referencePass(std::span<const std::int16_t> leftSamples, std::span<const std::int16_t> rightSamples,
+                            std::int16_t clipThreshold, std::int16_t rateFactor)
+{
+    std::vector<std::int16_t> clippedLeft(leftSamples.size());
+    std::vector<std::int16_t> clippedRight(rightSamples.size());
+    ReferencePass pass;
+    beginPass(pass.left, pass.right);
+    for (std::size_t index = 0; index < leftSamples.size(); ++index) {
+        ClippedFlags clippedNow;
+        clippedNow.left = clipOne(leftSamples[index], clipThreshold, clippedLeft[index]);
+        clippedNow.right = clipOne(rightSamples[index], clipThreshold, clippedRight[index]);
+        countSample(pass.left, pass.right, clippedNow, rateFactor);
+    }
+    endPass(pass.left, pass.right, rateFactor);
+    pass.interleaved = interleave(clippedLeft, clippedRight);
+    return pass;
+}
+
+std::vector<std::int16_t> interleave(std::span<const std::int16_t> leftSamples,
+                                     std::span<const std::int16_t> rightSamples)
+{
+    std::vector<std::int16_t> interleaved(2 * leftSamples.size());
+    for (std::size_t frame = 0; frame < leftSamples.size(); ++frame) {
+        interleaved[2 * frame] = leftSamples[frame];
+        interleaved[2 * frame + 1] = rightSamples[frame];
+    }
+    return interleaved;
+}
+
+} // namespace tarvelle::testing

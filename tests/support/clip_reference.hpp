@@ -1,0 +1,26 @@
+// The clip pass one sample index at a time, with the channels held apart: the
+// plain reading of the clip rule that the program's block-wise pass must match.
+#pragma once
+
+#include "clip/clip_stats.hpp"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tarvelle::testing {
+
+struct ReferencePass {
+    std::vector<std::int16_t> interleaved; // the clipped samples
+    ChannelClipStats left;
+    ChannelClipStats right;
+};
+
+ReferencePass referencePass(std::span<const std::int16_t> leftSamples, std::span<const std::int16_t> rightSamples,
+                            std::int16_t clipThreshold, std::int16_t rateFactor);
+
+// Left at even indices, right at odd ones.
+std::vector<std::int16_t> interleave(std::span<const std::int16_t> leftSamples,
+                                     std::span<const std::int16_t> rightSamples);
+
+} // namespace tarvelle::testing
