@@ -45,6 +45,7 @@ missing=()
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64)
 find_wine >/dev/null || missing+=(wine64)
 [[ -f /usr/src/googletest/CMakeLists.txt ]] || missing+=(googletest)
+[[ -f /usr/include/nlohmann/json.hpp ]] || missing+=(nlohmann-json3-dev)
 if [[ ${#missing[@]} -gt 0 ]]; then
     step "installing ${missing[*]}"
     sudo=()
