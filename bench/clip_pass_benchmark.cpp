@@ -172,13 +172,23 @@ void referencePerIndexLoop(benchmark::State& state, ClipCase clipCase)
 }
 
 // The reports-only count: all six levels of the music input, in one sweep
-// against six countLevel sweeps. Per frame of the input, not per level.
+// against six sweeps of countSamples. Per frame of the input, not per level.
 enum class SixLevelWay { OneSweep, SixSweeps };
 
 void countAllLevels(benchmark::State& state, SixLevelWay way)
 {
     const PassInput input = makePassInput(ClipCase::EighteenDbBelowPeak);
     const std::int32_t peakLevel = tarvelle::findPeak(input.interleaved);
+    const auto countSeparately = [&](std::array<tarvelle::ChannelClipStats, 12>& stats) {
+        for (std::size_t level = 0; level < 6; ++level) {
+            tarvelle::LevelCount count =
+                tarvelle::startLevelCount(tarvelle::thresholdForLevel(peakLevel, static_cast<int>(level)), rateFactor);
+            tarvelle::countSamples(count, input.interleaved);
+            tarvelle::finishLevelCount(count);
+            stats[2 * level] = count.left;
+            stats[2 * level + 1] = count.right;
+        }
+    };
     const auto countSix = [&](std::array<tarvelle::ChannelClipStats, 12>& stats) {
         if (way == SixLevelWay::OneSweep) {
             tarvelle::SixLevelCount count = tarvelle::startSixLevelCount(peakLevel, rateFactor);
@@ -190,18 +200,12 @@ void countAllLevels(benchmark::State& state, SixLevelWay way)
             }
             return;
         }
-        for (std::size_t level = 0; level < 6; ++level) {
-            tarvelle::countLevel(input.interleaved, tarvelle::thresholdForLevel(peakLevel, static_cast<int>(level)),
-                                 rateFactor, stats[2 * level], stats[2 * level + 1]);
-        }
+        countSeparately(stats);
     };
     std::array<tarvelle::ChannelClipStats, 12> stats;
     std::array<tarvelle::ChannelClipStats, 12> separately;
     countSix(stats);
-    for (std::size_t level = 0; level < 6; ++level) {
-        tarvelle::countLevel(input.interleaved, tarvelle::thresholdForLevel(peakLevel, static_cast<int>(level)),
-                             rateFactor, separately[2 * level], separately[2 * level + 1]);
-    }
+    countSeparately(separately);
     for (std::size_t index = 0; index < stats.size(); ++index) {
         if (!sameStats(stats[index], separately[index])) {
             state.SkipWithError("the six-level count disagrees with six separate counts");
