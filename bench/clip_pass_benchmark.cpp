@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -169,6 +170,57 @@ void referencePerIndexLoop(benchmark::State& state, ClipCase clipCase)
     measurePass<runReferencePass>(state, clipCase);
 }
 
+// The reports-only count: all six levels of the music input, in one sweep
+// against six sweeps of countSamples. Per frame of the input, not per level.
+enum class SixLevelWay { OneSweep, SixSweeps };
+
+void countAllLevels(benchmark::State& state, SixLevelWay way)
+{
+    const PassInput input = makePassInput(ClipCase::EighteenDbBelowPeak);
+    const std::int32_t peakLevel = tarvelle::findPeak(input.interleaved);
+    const auto countSeparately = [&](std::array<tarvelle::ChannelClipStats, 12>& stats) {
+        for (std::size_t level = 0; level < 6; ++level) {
+            tarvelle::LevelCount count =
+                tarvelle::startLevelCount(tarvelle::thresholdForLevel(peakLevel, static_cast<int>(level)), rateFactor);
+            tarvelle::countSamples(count, input.interleaved);
+            tarvelle::finishLevelCount(count);
+            stats[2 * level] = count.left;
+            stats[2 * level + 1] = count.right;
+        }
+    };
+    const auto countSix = [&](std::array<tarvelle::ChannelClipStats, 12>& stats) {
+        if (way == SixLevelWay::OneSweep) {
+            tarvelle::SixLevelCount count = tarvelle::startSixLevelCount(peakLevel, rateFactor);
+            tarvelle::countSixLevels(count, input.interleaved);
+            tarvelle::finishSixLevelCount(count);
+            for (std::size_t level = 0; level < 6; ++level) {
+                stats[2 * level] = count.levels[level].left;
+                stats[2 * level + 1] = count.levels[level].right;
+            }
+            return;
+        }
+        countSeparately(stats);
+    };
+    std::array<tarvelle::ChannelClipStats, 12> stats;
+    std::array<tarvelle::ChannelClipStats, 12> separately;
+    countSix(stats);
+    countSeparately(separately);
+    for (std::size_t index = 0; index < stats.size(); ++index) {
+        if (!sameStats(stats[index], separately[index])) {
+            state.SkipWithError("the six-level count disagrees with six separate counts");
+            return;
+        }
+    }
+    for (auto iteration : state) {
+        countSix(stats);
+        benchmark::DoNotOptimize(stats);
+        benchmark::ClobberMemory();
+    }
+    reportPerFrame(state);
+}
+
+BENCHMARK_CAPTURE(countAllLevels, one_sweep, SixLevelWay::OneSweep)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(countAllLevels, six_sweeps, SixLevelWay::SixSweeps)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(fusedPass, never_clips, ClipCase::NeverClips)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(fusedPass, clips_18dB_below_peak, ClipCase::EighteenDbBelowPeak)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(fusedPass, clips_every_sample, ClipCase::EverySample)->Unit(benchmark::kMillisecond);

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Times a batch run of tarvelle on one long file against the I/O floor of the
-# same job: reading the input once and writing six copies of it. Both run on
-# the same file system, alternately, each from the same clean state.
+# same job: reading the input once and writing six copies of it in the same
+# pass. With --reports-only, times the analysis alone against SoX's
+# statistics of the same file. Both run on the same file system, alternately,
+# each from the same clean state.
 set -euo pipefail
 
 usage() {
     cat <<'EOF'
 Usage: bench/run_benchmark.sh [options] [BUILD_DIR]
 
-Times `tarvelle FILE` against `cat FILE >/dev/null` plus six `cp FILE copyK.wav`
+Times `tarvelle FILE` against `tee copy1.wav ... copy6.wav <FILE >/dev/null`
 on a music-like file made by make_test_wav, and reports each run, the medians,
-their ratio and tarvelle's peak memory.
+their ratio and tarvelle's peak memory. With --reports-only, times
+`tarvelle --reports-only FILE` against `sox FILE -n stats` instead.
 
   BUILD_DIR         where tarvelle and make_test_wav are built (default ./build)
   --dir DIR         working folder (default $TARVELLE_BENCH_DIR or
@@ -20,6 +23,7 @@ their ratio and tarvelle's peak memory.
   --rate R          44100, 88200 or 176400 (default 176400)
   --runs N          timed runs of each (default 5)
   --pause S         seconds to wait before each timed run (default 2)
+  --reports-only    the analysis alone, against SoX (needs sox)
   --keep            keep the input file for the next run
   -h, --help        show this text
 EOF
@@ -32,6 +36,7 @@ rate=176400
 runs=5
 pause=2
 keep=0
+reports_only=0
 
 die() {
     echo "run_benchmark: $*" >&2
@@ -50,6 +55,7 @@ while [[ $# -gt 0 ]]; do
     --rate) need_value "$@"; rate=$2; shift 2 ;;
     --runs) need_value "$@"; [[ $2 =~ ^[0-9]+$ ]] || die "--runs takes a whole number"; runs=$((10#$2)); shift 2 ;;
     --pause) need_value "$@"; [[ $2 =~ ^[0-9]+(\.[0-9]+)?$ ]] || die "--pause takes a number of seconds"; pause=$2; shift 2 ;;
+    --reports-only) reports_only=1; shift ;;
     --keep) keep=1; shift ;;
     -h | --help) usage; exit 0 ;;
     -*) die "unknown option $1 (see --help)" ;;
@@ -68,6 +74,9 @@ tarvelle=$build_dir/tarvelle
 make_test_wav=$build_dir/make_test_wav
 [[ -x $tarvelle ]] || die "no tarvelle in $build_dir (build it, or name the build folder)"
 [[ -x $make_test_wav ]] || die "no make_test_wav in $build_dir"
+if ((reports_only == 1)); then
+    command -v sox >/dev/null || die "--reports-only compares with sox: install it (Debian: sox)"
+fi
 
 time_tool=/usr/bin/time
 if [[ ! -x $time_tool ]]; then
@@ -96,7 +105,7 @@ remove_outputs() {
 
 cleanup() {
     remove_outputs
-    rm -f -- "$input.partial" "$work_dir/time.out" "$work_dir/tarvelle.out"
+    rm -f -- "$input.partial" "$work_dir/time.out" "$work_dir/tarvelle.out" "$work_dir"/only-{3,6,9,12,15,18}dB.txt
     if ((keep == 0)); then
         rm -f -- "$input"
     fi
@@ -107,7 +116,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The input, six copies or six outputs, and some room to spare.
+# The input, six copies or six outputs (one more for the check of a
+# reports-only run against a full one), and some room to spare.
 needed_kib=$((file_bytes * 7 / 1024 + 65536))
 if [[ -e $input && $(stat -c %s -- "$input") -eq $file_bytes ]]; then
     needed_kib=$((needed_kib - file_bytes / 1024))
@@ -143,21 +153,29 @@ settle() {
     sleep "$pause"
 }
 
+# Reads the input once and writes the six copies from that one read.
 time_floor() {
     local start end
     start=$(now)
-    cat -- "$input" >/dev/null
-    for copy in 1 2 3 4 5 6; do
-        cp -- "$input" "$work_dir/copy$copy.wav"
-    done
+    if ((reports_only == 1)); then
+        sox "$input" -n stats 2>/dev/null
+    else
+        tee -- "$work_dir"/copy{1..6}.wav <"$input" >/dev/null
+    fi
     end=$(now)
     elapsed "$start" "$end"
 }
 
+tarvelle_options=()
+if ((reports_only == 1)); then
+    tarvelle_options=(--reports-only)
+fi
+
 time_tarvelle() {
     local start end status=0
     start=$(now)
-    "$time_tool" -v -o "$work_dir/time.out" -- "$tarvelle" "$input" >"$work_dir/tarvelle.out" || status=$?
+    "$time_tool" -v -o "$work_dir/time.out" -- "$tarvelle" "${tarvelle_options[@]}" "$input" \
+        >"$work_dir/tarvelle.out" 2>&1 || status=$?
     end=$(now)
     if ((status != 0)); then
         cat -- "$work_dir/tarvelle.out" >&2
@@ -166,14 +184,41 @@ time_tarvelle() {
     elapsed "$start" "$end"
 }
 
-# A run that skipped its work would look fast: check the twelve outputs.
+# A run that skipped its work would look fast: check the twelve outputs, or
+# the six reports and no WAV file.
 check_outputs() {
     local level
     for level in 3 6 9 12 15 18; do
         [[ -s "$stem ${level}dB clipping.txt" ]] || die "tarvelle wrote no report for $level dB"
-        [[ $(stat -c %s -- "$stem ${level}dB clipping.wav") -eq $file_bytes ]] ||
-            die "tarvelle's $level dB WAV file is missing or not $file_bytes bytes"
+        if ((reports_only == 1)); then
+            [[ ! -e "$stem ${level}dB clipping.wav" ]] || die "tarvelle --reports-only wrote a $level dB WAV file"
+        else
+            [[ $(stat -c %s -- "$stem ${level}dB clipping.wav") -eq $file_bytes ]] ||
+                die "tarvelle's $level dB WAV file is missing or not $file_bytes bytes"
+        fi
     done
+}
+
+# A fast reports-only run must still write the full run's reports, byte for
+# byte: checked once, untimed, before the timed runs.
+check_reports_match_full_run() {
+    local level status=0
+    "$tarvelle" --reports-only "$input" >"$work_dir/tarvelle.out" 2>&1 || status=$?
+    if ((status == 2)); then
+        cat -- "$work_dir/tarvelle.out" >&2
+        die "$tarvelle does not take --reports-only (status 2): build a tarvelle that has the option"
+    fi
+    ((status == 0)) || die "tarvelle --reports-only exited with status $status"
+    check_outputs
+    for level in 3 6 9 12 15 18; do
+        mv -f -- "$stem ${level}dB clipping.txt" "$work_dir/only-${level}dB.txt"
+    done
+    "$tarvelle" "$input" >/dev/null || die "tarvelle's full run exited with status $?"
+    for level in 3 6 9 12 15 18; do
+        cmp -s -- "$stem ${level}dB clipping.txt" "$work_dir/only-${level}dB.txt" ||
+            die "the $level dB report of --reports-only differs from the full run's"
+    done
+    rm -f -- "$work_dir"/only-{3,6,9,12,15,18}dB.txt
 }
 
 peak_rss_kib() {
@@ -185,10 +230,16 @@ median() {
         END { if (NR % 2) printf "%.3f", value[(NR + 1) / 2]; else printf "%.3f", (value[NR / 2] + value[NR / 2 + 1]) / 2 }'
 }
 
+floor_name=floor
+((reports_only == 0)) || floor_name=sox
 floor_times=()
 tarvelle_times=()
 largest_rss_kib=0
 remove_outputs
+if ((reports_only == 1)); then
+    check_reports_match_full_run
+    remove_outputs
+fi
 settle
 for ((run = 1; run <= runs; ++run)); do
     floor_times+=("$(time_floor)")
@@ -204,19 +255,31 @@ for ((run = 1; run <= runs; ++run)); do
     remove_outputs
     settle
 
-    printf 'Run %d: floor %s s   tarvelle %s s   (max RSS %d KiB)\n' "$run" "${floor_times[-1]}" \
+    printf 'Run %d: %s %s s   tarvelle %s s   (max RSS %d KiB)\n' "$run" "$floor_name" "${floor_times[-1]}" \
         "${tarvelle_times[-1]}" "$rss_kib"
 done
 
 floor_median=$(median "${floor_times[@]}")
 tarvelle_median=$(median "${tarvelle_times[@]}")
-budget_bytes=$((12 * frames + 16 * 1024 * 1024))
 echo "tarvelle said: $(head -n 1 -- "$work_dir/tarvelle.out")"
+if ((reports_only == 1)); then
+    # The analysis may hold the whole input, mapped or loaded, and 16 MiB more;
+    # it should take at most half of SoX's time.
+    budget_bytes=$((file_bytes + 16 * 1024 * 1024))
+    floor_label="Median sox FILE -n stats:"
+    ratio_label="Ratio tarvelle/sox (at most 0.50):"
+    budget_label="File size + 16 MiB:"
+else
+    budget_bytes=$((12 * frames + 16 * 1024 * 1024))
+    floor_label="Median floor (tee to six copies):"
+    ratio_label="Ratio tarvelle/floor (at most 1.00):"
+    budget_label="12N + 16 MiB, N = $frames:"
+fi
 awk -v f="$floor_median" -v t="$tarvelle_median" -v rss="$largest_rss_kib" -v budget="$budget_bytes" \
-    -v n="$frames" 'BEGIN {
-    printf "%-44s %.3f s\n", "Median floor (cat once, cp six times):", f
+    -v floor_label="$floor_label" -v ratio_label="$ratio_label" -v budget_label="$budget_label" 'BEGIN {
+    printf "%-44s %.3f s\n", floor_label, f
     printf "%-44s %.3f s\n", "Median tarvelle:", t
-    printf "%-44s %.2f\n", "Ratio tarvelle/floor:", t / f
+    printf "%-44s %.2f\n", ratio_label, t / f
     printf "%-44s %.1f MiB (%d KiB)\n", "Tarvelle peak memory (largest max RSS):", rss / 1024, rss
-    printf "%-44s %.1f MiB (%d bytes)\n", "12N + 16 MiB, N = " n ":", budget / 1048576, budget
+    printf "%-44s %.1f MiB (%d bytes)\n", budget_label, budget / 1048576, budget
 }'

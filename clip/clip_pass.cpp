@@ -1,5 +1,7 @@
 #include "clip/clip_pass.hpp"
 
+#include "clip/peak_clip.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -158,6 +160,77 @@ void countBlockEvents(ChannelClipStats& channel, std::uint64_t clippedMask, std:
     }
 }
 
+// One block of at most blockSamples samples at one level.
+void countBlock(LevelCount& count, const std::int16_t* samples, std::size_t samplesInBlock)
+{
+    ChannelClipStats& left = count.left;
+    ChannelClipStats& right = count.right;
+    // Frames 0-31 interleaved in the first mask, 32-63 in the second.
+    const BlockMasks masks = samplesInBlock == blockSamples
+                                 ? clippedMasksOfWholeBlock(samples, count.clipThreshold)
+                                 : clippedMasksOfPartBlock(samples, samplesInBlock, count.clipThreshold);
+    if ((masks.first | masks.second) == 0 && !left.previousClipped && !right.previousClipped) {
+        return; // most blocks of most levels
+    }
+    const std::uint64_t leftMask = evenBits(masks.first) | evenBits(masks.second) << 32;
+    const std::uint64_t rightMask = evenBits(masks.first >> 1) | evenBits(masks.second >> 1) << 32;
+    countBlockEvents(left, leftMask, samplesInBlock / 2, count.binOfLength);
+    countBlockEvents(right, rightMask, samplesInBlock / 2, count.binOfLength);
+}
+
+#if defined(__SSE2__) || defined(_M_X64)
+// Bit j set where magnitudes[j] > threshold, for 64 magnitudes in 8 vectors.
+std::uint64_t maskAbove(const __m128i* magnitudes, __m128i threshold)
+{
+    std::uint64_t mask = 0;
+    for (std::size_t group = 0; group < 4; ++group) {
+        const __m128i low = _mm_cmpgt_epi16(magnitudes[2 * group], threshold);
+        const __m128i high = _mm_cmpgt_epi16(magnitudes[2 * group + 1], threshold);
+        const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+        mask |= static_cast<std::uint64_t>(bits) << (16 * group);
+    }
+    return mask;
+}
+
+// A whole block at all six levels: the channels are pulled apart and their
+// magnitudes taken once, after which a level costs a compare per eight
+// frames, and a level nothing in the block reaches costs one compare.
+void countWholeBlockAtSixLevels(SixLevelCount& count, const std::int16_t* samples)
+{
+    __m128i leftMagnitudes[8];
+    __m128i rightMagnitudes[8];
+    __m128i largest = _mm_setzero_si128();
+    const __m128i zero = _mm_setzero_si128();
+    for (std::size_t pair = 0; pair < 8; ++pair) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 16 * pair));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 16 * pair + 8));
+        // Sign-extended halves pack back without saturating: left from the
+        // low halves of the 32-bit lanes, right from the high halves.
+        const __m128i left = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(first, 16), 16),
+                                             _mm_srai_epi32(_mm_slli_epi32(second, 16), 16));
+        const __m128i right = _mm_packs_epi32(_mm_srai_epi32(first, 16), _mm_srai_epi32(second, 16));
+        // -32768 becomes 32767, which is above every level's threshold just
+        // as 32768 would be.
+        leftMagnitudes[pair] = _mm_max_epi16(left, _mm_subs_epi16(zero, left));
+        rightMagnitudes[pair] = _mm_max_epi16(right, _mm_subs_epi16(zero, right));
+        largest = _mm_max_epi16(largest, _mm_max_epi16(leftMagnitudes[pair], rightMagnitudes[pair]));
+    }
+    largest = _mm_max_epi16(largest, _mm_srli_si128(largest, 8));
+    largest = _mm_max_epi16(largest, _mm_srli_si128(largest, 4));
+    largest = _mm_max_epi16(largest, _mm_srli_si128(largest, 2));
+    const auto blockPeak = static_cast<std::int16_t>(_mm_cvtsi128_si32(largest));
+
+    for (LevelCount& level : count.levels) {
+        if (blockPeak <= level.clipThreshold && !level.left.previousClipped && !level.right.previousClipped) {
+            continue;
+        }
+        const __m128i threshold = _mm_set1_epi16(level.clipThreshold);
+        countBlockEvents(level.left, maskAbove(leftMagnitudes, threshold), blockFrames, level.binOfLength);
+        countBlockEvents(level.right, maskAbove(rightMagnitudes, threshold), blockFrames, level.binOfLength);
+    }
+}
+#endif
+
 } // namespace
 
 LevelCount startLevelCount(std::int16_t clipThreshold, std::int16_t rateFactor)
@@ -172,23 +245,43 @@ LevelCount startLevelCount(std::int16_t clipThreshold, std::int16_t rateFactor)
 
 void countSamples(LevelCount& count, std::span<const std::int16_t> interleavedSamples)
 {
-    ChannelClipStats& left = count.left;
-    ChannelClipStats& right = count.right;
     const std::size_t sampleCount = interleavedSamples.size() & ~std::size_t{1};
     for (std::size_t blockStart = 0; blockStart < sampleCount; blockStart += blockSamples) {
-        const std::size_t samplesInBlock = std::min(blockSamples, sampleCount - blockStart);
+        countBlock(count, interleavedSamples.data() + blockStart, std::min(blockSamples, sampleCount - blockStart));
+    }
+}
+
+SixLevelCount startSixLevelCount(std::int32_t peakLevel, std::int16_t rateFactor)
+{
+    SixLevelCount count;
+    for (std::size_t clipLevel = 0; clipLevel < count.levels.size(); ++clipLevel) {
+        count.levels[clipLevel] = startLevelCount(thresholdForLevel(peakLevel, static_cast<int>(clipLevel)), rateFactor);
+    }
+    return count;
+}
+
+void countSixLevels(SixLevelCount& count, std::span<const std::int16_t> interleavedSamples)
+{
+    const std::size_t sampleCount = interleavedSamples.size() & ~std::size_t{1};
+    for (std::size_t blockStart = 0; blockStart < sampleCount; blockStart += blockSamples) {
         const std::int16_t* samples = interleavedSamples.data() + blockStart;
-        // Frames 0-31 interleaved in the first mask, 32-63 in the second.
-        const BlockMasks masks = samplesInBlock == blockSamples
-                                     ? clippedMasksOfWholeBlock(samples, count.clipThreshold)
-                                     : clippedMasksOfPartBlock(samples, samplesInBlock, count.clipThreshold);
-        if ((masks.first | masks.second) == 0 && !left.previousClipped && !right.previousClipped) {
-            continue; // most blocks of most levels
+        const std::size_t samplesInBlock = std::min(blockSamples, sampleCount - blockStart);
+#if defined(__SSE2__) || defined(_M_X64)
+        if (samplesInBlock == blockSamples) {
+            countWholeBlockAtSixLevels(count, samples);
+            continue;
         }
-        const std::uint64_t leftMask = evenBits(masks.first) | evenBits(masks.second) << 32;
-        const std::uint64_t rightMask = evenBits(masks.first >> 1) | evenBits(masks.second >> 1) << 32;
-        countBlockEvents(left, leftMask, samplesInBlock / 2, count.binOfLength);
-        countBlockEvents(right, rightMask, samplesInBlock / 2, count.binOfLength);
+#endif
+        for (LevelCount& level : count.levels) {
+            countBlock(level, samples, samplesInBlock);
+        }
+    }
+}
+
+void finishSixLevelCount(SixLevelCount& count)
+{
+    for (LevelCount& level : count.levels) {
+        finishLevelCount(level);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "clip/clip_stats.hpp"
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -31,6 +32,21 @@ void countSamples(LevelCount& count, std::span<const std::int16_t> interleavedSa
 
 // Bins a run still open after the last stretch.
 void finishLevelCount(LevelCount& count);
+
+// The counts of all six levels from one sweep, for when only the reports are
+// wanted: the input is read once instead of six times. levels[k] ends up equal,
+// counter for counter, to a LevelCount of clip level k taken on its own.
+struct SixLevelCount {
+    std::array<LevelCount, clipLevelCount> levels;
+};
+
+// The six thresholds follow from peakLevel (0..32768).
+SixLevelCount startSixLevelCount(std::int32_t peakLevel, std::int16_t rateFactor);
+
+// As countSamples, for all six levels at once.
+void countSixLevels(SixLevelCount& count, std::span<const std::int16_t> interleavedSamples);
+
+void finishSixLevelCount(SixLevelCount& count);
 
 // clippedSamples[j] = samples[j] held within -clipThreshold..clipThreshold;
 // both spans have the same size.

@@ -30,4 +30,14 @@ std::int16_t thresholdForLevel(std::int32_t peakLevel, int clipLevel)
     return static_cast<std::int16_t>(std::floor(quotient + 0.5));
 }
 
+std::optional<double> levelDbfs(std::int32_t level)
+{
+    if (level <= 0) {
+        return std::nullopt;
+    }
+    const double decibels = 20.0 * std::log10(static_cast<double>(level) / 32768.0);
+    // Adding 0.0 turns the -0.0 of levels just below full scale into 0.0.
+    return std::round(decibels * 100.0) / 100.0 + 0.0;
+}
+
 } // namespace tarvelle

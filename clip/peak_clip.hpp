@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace tarvelle {
@@ -20,6 +21,10 @@ std::int32_t findPeak(std::span<const std::int16_t> interleavedSamples);
 
 // peakLevel / sqrt(2)^(clipLevel + 1), nearest, halves up.
 std::int16_t thresholdForLevel(std::int32_t peakLevel, int clipLevel);
+
+// 20 log10(level / 32768) to the nearest hundredth, for a level of 1..32768;
+// none for 0, which has no level in dB.
+std::optional<double> levelDbfs(std::int32_t level);
 
 // Whether each channel's sample at the current index was clipped.
 struct ClippedFlags {

@@ -40,7 +40,7 @@ void expectSameStats(const ChannelClipStats& fused, const ChannelClipStats& plai
 }
 
 // Signals of several kinds: noise, long loud stretches, sparse spikes, square
-// waves whose runs straddle the fused pass's blocks.
+// waves whose runs straddle the fused pass's blocks, spikes on block edges.
 std::vector<std::int16_t> makeSignal(std::mt19937& random, std::size_t frameCount, int kind)
 {
     std::vector<std::int16_t> samples(frameCount);
@@ -59,6 +59,11 @@ std::vector<std::int16_t> makeSignal(std::mt19937& random, std::size_t frameCoun
         case 2:
             value = random() % 97 == 0 ? full(random) : 0;
             break;
+        case 5:
+            // Events that end on a block's last frame and start again on the
+            // first frame after a quiet block.
+            value = index % 128 == 0 || index % 128 == 63 ? 30000 : 0;
+            break;
         default:
             value = static_cast<int>(20000.0 * std::sin(static_cast<double>(index) / (1 + kind)));
             break;
@@ -73,12 +78,18 @@ TEST(CountLevelAndClipSamples, MatchesThePlainPassOnVariedInputs)
     std::mt19937 random(20261207);
     const std::size_t frameCounts[] = {0, 1, 2, 63, 64, 65, 127, 128, 129, 1000, 4096, 50000};
     for (const std::size_t frameCount : frameCounts) {
-        for (int leftKind = 0; leftKind < 5; ++leftKind) {
+        for (int leftKind = 0; leftKind < 6; ++leftKind) {
             const int rightKind = (leftKind + 2) % 5;
             const std::vector<std::int16_t> left = makeSignal(random, frameCount, leftKind);
             const std::vector<std::int16_t> right = makeSignal(random, frameCount, rightKind);
             const std::int32_t peakLevel = findPeak(testing::interleave(left, right));
             for (const std::int16_t rateFactor : {std::int16_t{1}, std::int16_t{2}, std::int16_t{4}}) {
+                // All six levels in one sweep, fed in two stretches that split a block.
+                SixLevelCount sixLevels = startSixLevelCount(peakLevel, rateFactor);
+                const std::size_t split = 2 * (frameCount / 3);
+                countSixLevels(sixLevels, std::span(interleaved).first(split));
+                countSixLevels(sixLevels, std::span(interleaved).subspan(split));
+                finishSixLevelCount(sixLevels);
                 for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
                     const std::int16_t threshold = thresholdForLevel(peakLevel, clipLevel);
                     SCOPED_TRACE(::testing::Message()
@@ -90,6 +101,10 @@ TEST(CountLevelAndClipSamples, MatchesThePlainPassOnVariedInputs)
                     ASSERT_EQ(fused.interleaved, plain.interleaved);
                     expectSameStats(fused.left, plain.left);
                     expectSameStats(fused.right, plain.right);
+                    const LevelCount& oneOfSix = sixLevels.levels[static_cast<std::size_t>(clipLevel)];
+                    EXPECT_EQ(oneOfSix.clipThreshold, threshold);
+                    expectSameStats(oneOfSix.left, plain.left);
+                    expectSameStats(oneOfSix.right, plain.right);
                 }
             }
         }

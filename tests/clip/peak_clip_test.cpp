@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
 
 namespace tarvelle {
@@ -69,6 +70,23 @@ TEST(FindPeak, LargestMagnitudeOverBothChannels)
     for (const auto& peakCase : cases) {
         EXPECT_EQ(findPeak(peakCase.samples), peakCase.expected);
     }
+}
+
+TEST(LevelDbfs, HundredthsAndNoneForSilence)
+{
+    // As the summary line shows them, two decimals; never "-0.00".
+    const struct {
+        std::int32_t level;
+        const char* text;
+    } cases[] = {{32768, "0.00"}, {32767, "0.00"}, {32567, "-0.05"}, {16384, "-6.02"}, {1, "-90.31"}};
+    for (const auto& known : cases) {
+        const std::optional<double> decibels = levelDbfs(known.level);
+        ASSERT_TRUE(decibels.has_value()) << known.level;
+        char text[16];
+        std::snprintf(text, sizeof text, "%.2f", *decibels);
+        EXPECT_STREQ(text, known.text) << known.level;
+    }
+    EXPECT_FALSE(levelDbfs(0).has_value());
 }
 
 } // namespace

@@ -1,0 +1,98 @@
+#include "report/json_result.hpp"
+
+#include "clip/peak_clip.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+
+namespace tarvelle {
+
+namespace {
+
+// Keys in the order written, not sorted.
+using Json = nlohmann::ordered_json;
+
+double toHundredths(double value)
+{
+    return std::round(value * 100.0) / 100.0 + 0.0;
+}
+
+Json dbfsOrNull(std::int32_t level)
+{
+    const std::optional<double> decibels = levelDbfs(level);
+    return decibels ? Json(*decibels) : Json(nullptr);
+}
+
+Json nameOrNull(const std::optional<std::string>& name)
+{
+    return name ? Json(*name) : Json(nullptr);
+}
+
+Json channelJson(const ChannelClipStats& channel, const FileResult& result)
+{
+    const double averageEventLength =
+        channel.clipEvents == 0 ? 0.0 : static_cast<double>(channel.clippedSamples) / channel.clipEvents;
+    // A file of no samples lasts 0 s: no rate to give.
+    const double eventsPerSecond =
+        result.samplesPerChannel == 0 || result.durationSeconds <= 0.0 ? 0.0
+                                                                       : channel.clipEvents / result.durationSeconds;
+    Json json;
+    json["clippedSamples"] = channel.clippedSamples;
+    json["clipEvents"] = channel.clipEvents;
+    json["averageEventLength"] = toHundredths(averageEventLength);
+    json["eventsPerSecond"] = toHundredths(eventsPerSecond);
+    json["eventLengthHistogram"] = channel.eventLengthBins;
+    return json;
+}
+
+const char* statusText(FileStatus status)
+{
+    switch (status) {
+    case FileStatus::Written:
+        return "written";
+    case FileStatus::Errors:
+        return "errors";
+    case FileStatus::Refused:
+        return "refused";
+    }
+    return "errors";
+}
+
+} // namespace
+
+std::string fileResultJson(const FileResult& result)
+{
+    Json json;
+    json["input"] = result.inputName;
+    json["status"] = statusText(result.status);
+    if (result.status == FileStatus::Refused) {
+        json["message"] = result.refusalMessage;
+    } else {
+        json["sampleRate"] = result.sampleRate;
+        json["samplesPerChannel"] = result.samplesPerChannel;
+        json["durationSeconds"] = std::isfinite(result.durationSeconds) ? result.durationSeconds : 0.0;
+        json["peak"] = result.peakLevel;
+        json["peakDbfs"] = dbfsOrNull(result.peakLevel);
+        Json levels = Json::array();
+        for (std::size_t clipLevel = 0; clipLevel < result.levels.size(); ++clipLevel) {
+            const LevelResult& level = result.levels[clipLevel];
+            Json levelJson;
+            levelJson["dbBelowPeak"] = 3 * (clipLevel + 1);
+            levelJson["threshold"] = level.clipThreshold;
+            levelJson["thresholdDbfs"] = dbfsOrNull(level.clipThreshold);
+            levelJson["left"] = channelJson(level.left, result);
+            levelJson["right"] = channelJson(level.right, result);
+            levelJson["report"] = nameOrNull(level.reportName);
+            levelJson["wav"] = nameOrNull(level.wavName);
+            levelJson["written"] = level.written;
+            levels.push_back(std::move(levelJson));
+        }
+        json["levels"] = std::move(levels);
+    }
+    // File names on Linux are bytes: replacing what is not UTF-8 keeps the
+    // line valid JSON where throwing would lose the whole result.
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+} // namespace tarvelle

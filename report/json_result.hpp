@@ -1,0 +1,41 @@
+// One input file's result as a line of JSON, for scripts: what the reports
+// say, plus what was written.
+#pragma once
+
+#include "clip/clip_stats.hpp"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tarvelle {
+
+enum class FileStatus { Written, Errors, Refused };
+
+struct LevelResult {
+    std::int16_t clipThreshold = 0;
+    ChannelClipStats left;
+    ChannelClipStats right;
+    // Names of the outputs this run wrote; none when it did not write them.
+    std::optional<std::string> reportName;
+    std::optional<std::string> wavName;
+    bool written = false; // both files of the level written completely
+};
+
+struct FileResult {
+    std::string inputName; // as given, bytes that need not be UTF-8
+    FileStatus status = FileStatus::Written;
+    std::string refusalMessage; // only for FileStatus::Refused
+    std::int32_t sampleRate = 0;
+    std::int32_t samplesPerChannel = 0;
+    double durationSeconds = 0.0;
+    std::int32_t peakLevel = 0;
+    std::array<LevelResult, 6> levels; // 3 dB below the peak first
+};
+
+// One JSON object on one line, ending in "\n". Bytes of a name that are not
+// UTF-8 come out as U+FFFD.
+std::string fileResultJson(const FileResult& result);
+
+} // namespace tarvelle

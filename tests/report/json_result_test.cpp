@@ -1,0 +1,126 @@
+#include "report/json_result.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tarvelle {
+namespace {
+
+constexpr const char* noEvents = R"({"clippedSamples":0,"clipEvents":0,"averageEventLength":0.0,)"
+                                 R"("eventsPerSecond":0.0,"eventLengthHistogram":[0,0,0,0,0,0,0,0,0,0,0]})";
+
+// A level without events, as its JSON object.
+std::string quietLevel(int dbBelowPeak, int threshold, const std::string& thresholdDbfs, const std::string& names,
+                       bool written)
+{
+    return "{\"dbBelowPeak\":" + std::to_string(dbBelowPeak) + ",\"threshold\":" + std::to_string(threshold) +
+           ",\"thresholdDbfs\":" + thresholdDbfs + ",\"left\":" + noEvents + ",\"right\":" + noEvents + "," +
+           names + ",\"written\":" + (written ? "true" : "false") + "}";
+}
+
+FileResult withThresholds(FileResult result, const std::vector<std::int16_t>& thresholds)
+{
+    for (std::size_t level = 0; level < thresholds.size(); ++level) {
+        result.levels[level].clipThreshold = thresholds[level];
+    }
+    return result;
+}
+
+TEST(FileResultJson, ExactLines)
+{
+    FileResult refused;
+    refused.inputName = "notes.txt";
+    refused.status = FileStatus::Refused;
+    refused.refusalMessage = "Not a stereo file";
+    refused.sampleRate = 44100; // left out for a refused file, whatever it holds
+
+    FileResult silent;
+    silent.inputName = "room tone.wav";
+    silent.sampleRate = 88200;
+    silent.samplesPerChannel = 88200;
+    silent.durationSeconds = 1.0;
+    for (std::size_t level = 0; level < 6; ++level) {
+        const std::string suffix = " " + std::to_string(3 * (level + 1)) + "dB clipping";
+        silent.levels[level].reportName = "room tone" + suffix + ".txt";
+        silent.levels[level].wavName = "room tone" + suffix + ".wav";
+        silent.levels[level].written = true;
+    }
+
+    // Events on the first level only; its WAV file could not be written.
+    FileResult clipped = withThresholds(FileResult{}, {23028, 16284, 11514, 8142, 5757, 4071});
+    clipped.inputName = "take.wav";
+    clipped.status = FileStatus::Errors;
+    clipped.sampleRate = 44100;
+    clipped.samplesPerChannel = 88200;
+    clipped.durationSeconds = 2.0;
+    clipped.peakLevel = 32567;
+    clipped.levels[0].left.clippedSamples = 7;
+    clipped.levels[0].left.clipEvents = 3;
+    clipped.levels[0].left.eventLengthBins = {1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    clipped.levels[0].right.clippedSamples = 2147483647;
+    clipped.levels[0].right.clipEvents = 1;
+    clipped.levels[0].right.eventLengthBins = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    clipped.levels[0].reportName = "take 3dB clipping.txt";
+
+    // Control bytes escaped, a byte that is not UTF-8 replaced; a file of
+    // no samples has no events per second to divide out.
+    FileResult oddName = withThresholds(FileResult{}, {1, 1, 1, 0, 0, 0});
+    oddName.inputName = "a\x01\tb\xff\".wav";
+    oddName.sampleRate = 176400;
+    oddName.peakLevel = 1;
+
+    const std::string unnamed = R"("report":null,"wav":null)";
+    std::string silentLevels;
+    std::string clippedLevels;
+    std::string oddLevels;
+    const std::vector<std::string> clippedDbfs = {"-3.06", "-6.07", "-9.08", "-12.09", "-15.11", "-18.11"};
+    for (int level = 0; level < 6; ++level) {
+        const std::string comma = level == 0 ? "" : ",";
+        const int dbBelowPeak = 3 * (level + 1);
+        const std::string names = "\"report\":\"room tone " + std::to_string(dbBelowPeak) +
+                                  "dB clipping.txt\",\"wav\":\"room tone " + std::to_string(dbBelowPeak) +
+                                  "dB clipping.wav\"";
+        silentLevels += comma + quietLevel(dbBelowPeak, 0, "null", names, true);
+        oddLevels += comma + quietLevel(dbBelowPeak, level < 3 ? 1 : 0, level < 3 ? "-90.31" : "null", unnamed, false);
+        if (level > 0) {
+            clippedLevels +=
+                "," + quietLevel(dbBelowPeak, clipped.levels[static_cast<std::size_t>(level)].clipThreshold,
+                                 clippedDbfs[static_cast<std::size_t>(level)], unnamed, false);
+        }
+    }
+    clippedLevels = R"({"dbBelowPeak":3,"threshold":23028,"thresholdDbfs":-3.06,)"
+                    R"("left":{"clippedSamples":7,"clipEvents":3,"averageEventLength":2.33,"eventsPerSecond":1.5,)"
+                    R"("eventLengthHistogram":[1,2,0,0,0,0,0,0,0,0,0]},)"
+                    R"("right":{"clippedSamples":2147483647,"clipEvents":1,"averageEventLength":2147483647.0,)"
+                    R"("eventsPerSecond":0.5,"eventLengthHistogram":[0,0,0,0,0,0,0,0,0,0,1]},)"
+                    R"("report":"take 3dB clipping.txt","wav":null,"written":false})" +
+                    clippedLevels;
+
+    const struct {
+        const char* what;
+        const FileResult& result;
+        std::string line;
+    } cases[] = {
+        {"refused", refused, R"({"input":"notes.txt","status":"refused","message":"Not a stereo file"})"},
+        {"silent", silent,
+         R"({"input":"room tone.wav","status":"written","sampleRate":88200,"samplesPerChannel":88200,)"
+         R"("durationSeconds":1.0,"peak":0,"peakDbfs":null,"levels":[)" +
+             silentLevels + "]}"},
+        {"clipped", clipped,
+         R"({"input":"take.wav","status":"errors","sampleRate":44100,"samplesPerChannel":88200,)"
+         R"("durationSeconds":2.0,"peak":32567,"peakDbfs":-0.05,"levels":[)" +
+             clippedLevels + "]}"},
+        {"odd name", oddName,
+         "{\"input\":\"a\\u0001\\tb\xEF\xBF\xBD\\\".wav\",\"status\":\"written\",\"sampleRate\":176400,"
+         "\"samplesPerChannel\":0,\"durationSeconds\":0.0,\"peak\":1,\"peakDbfs\":-90.31,\"levels\":[" +
+             oddLevels + "]}"},
+    };
+    for (const auto& known : cases) {
+        EXPECT_EQ(fileResultJson(known.result), known.line + "\n") << known.what;
+    }
+}
+
+} // namespace
+} // namespace tarvelle
