@@ -1,8 +1,8 @@
 #include "app/batch.hpp"
 
 #include "app/clip_job.hpp"
-#include "app/dialogue.hpp"
 #include "app/input_checks.hpp"
+#include "app/plain_text.hpp"
 #include "console/console.hpp"
 #include "wav/output_names.hpp"
 

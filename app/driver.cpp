@@ -8,28 +8,26 @@
 
 namespace tarvelle {
 
-int runDialogue(DialogueMode mode, void* moduleInstance)
+int runDialogue(Dialogue& dialogue)
 {
-    setUpConsole(mode, moduleInstance);
     for (;;) {
-        showBanner(mode);
-        std::optional<std::string> entry = readInputFileName(mode);
+        dialogue.showBanner();
+        std::optional<std::string> entry = dialogue.readInputFileName();
         if (!entry) {
-            closeDialogue(mode);
             return 1;
         }
         const std::string inputFileName = std::move(*entry);
 
         InputCheck check = checkInputFile(inputFileName);
         if (check.error) {
-            showInputError(mode, inputFileName, inputErrorText(*check.error));
+            dialogue.showInputError(inputFileName, inputErrorText(*check.error));
             continue;
         }
 
-        showWorking(mode);
+        dialogue.showWorking();
         RunSamples run;
         if (std::optional<InputError> error = prepareRun(inputFileName, check.header, run)) {
-            showInputError(mode, inputFileName, inputErrorText(*error));
+            dialogue.showInputError(inputFileName, inputErrorText(*error));
             continue;
         }
         int failedOutputCount = 0;
@@ -38,9 +36,8 @@ int runDialogue(DialogueMode mode, void* moduleInstance)
         }
         run = RunSamples{};
 
-        showCompletion(mode, failedOutputCount);
-        waitForKey(mode);
-        closeDialogue(mode);
+        dialogue.showCompletion(failedOutputCount, outputFileCount);
+        dialogue.waitForKey();
         return failedOutputCount == 0 ? 0 : 1;
     }
 }

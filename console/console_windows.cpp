@@ -8,10 +8,12 @@
 // standard output's.
 #include "console/console_windows.hpp"
 #include "console/console.hpp"
+#include "console/text_layout.hpp"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace tarvelle::console {
@@ -23,9 +25,6 @@ constexpr DWORD dialogueOutputMode = 3;
 // No line input, no echo, no processed input: keys one at a time, unechoed,
 // Ctrl+C an ordinary key.
 constexpr DWORD dialogueInputMode = 0;
-
-// A coordinate of ConsoleMove that asks for the window to be centred.
-constexpr int centredPosition = 32767;
 
 // What a restore needs: the handles and the state found at openConsole.
 struct HeldConsole {
@@ -213,6 +212,55 @@ std::optional<Key> takeWaitingKey(HANDLE input, bool takePress)
     }
 }
 
+// The icon of the console window, one of the system's stock icons.
+void setStockIcon(HWND window, LPCSTR iconName)
+{
+    const HICON icon = ::LoadIconA(nullptr, iconName);
+    if (icon == nullptr) {
+        return;
+    }
+    ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+}
+
+// The buffer and the window both columns by rows, so that nothing scrolls
+// out of sight.
+void sizeTextArea(int columns, int rows)
+{
+    const HANDLE output = outputHandle();
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (rows <= 0 || columns <= 0 || !screenInfo(info)) {
+        return;
+    }
+    const SHORT width = toCoordinate(columns);
+    const SHORT height = toCoordinate(rows);
+    // The window must always fit inside the buffer: shrink it to what the
+    // new buffer can hold, size the buffer, then give the window its size.
+    const SMALL_RECT fitting{
+        0, 0, static_cast<SHORT>(std::min<int>(info.srWindow.Right - info.srWindow.Left, width - 1)),
+        static_cast<SHORT>(std::min<int>(info.srWindow.Bottom - info.srWindow.Top, height - 1))};
+    ::SetConsoleWindowInfo(output, TRUE, &fitting);
+    ::SetConsoleScreenBufferSize(output, COORD{width, height});
+    const SMALL_RECT window{0, 0, static_cast<SHORT>(width - 1), static_cast<SHORT>(height - 1)};
+    ::SetConsoleWindowInfo(output, TRUE, &window);
+}
+
+// The window in the middle of its monitor's work area.
+void centreOnMonitor(HWND window)
+{
+    RECT frame{};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (::GetWindowRect(window, &frame) == 0 ||
+        ::GetMonitorInfoA(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor) == 0) {
+        return;
+    }
+    const RECT& work = monitor.rcWork;
+    const int left = work.left + (work.right - work.left - (frame.right - frame.left)) / 2;
+    const int top = work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2;
+    ::SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 } // namespace
 
 std::optional<Key> keyFromEvent(const KEY_EVENT_RECORD& event)
@@ -327,12 +375,6 @@ int cursorRow()
     return screenInfo(info) ? info.dwCursorPosition.Y + 1 : 1;
 }
 
-int screenRows()
-{
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    return screenInfo(info) ? info.dwSize.Y : 25;
-}
-
 int screenColumns()
 {
     CONSOLE_SCREEN_BUFFER_INFO info{};
@@ -406,97 +448,33 @@ Key readKey()
     }
 }
 
-bool keyWaiting()
+void styleWindow(std::string_view title, int columns, int rows)
 {
-    return takeWaitingKey(inputHandle(), false).has_value();
-}
-
-void MessageBeep(unsigned type)
-{
-    ::MessageBeep(type);
-}
-
-// The console window needs no library to be set up, and has no toolbar.
-void InitConsoleTools(void*, int, int, int, std::int32_t*, int) {}
-
-void ConsoleToolBar(int, int) {}
-
-void ConsoleTitle(const char* title)
-{
-    ::SetConsoleTitleA(title);
-}
-
-void ConsoleIcon(int iconId)
-{
+    ::SetConsoleTitleA(std::string(title).c_str());
     const HWND window = ::GetConsoleWindow();
-    const HICON icon = ::LoadIconA(nullptr, MAKEINTRESOURCEA(iconId));
-    if (window == nullptr || icon == nullptr) {
-        return;
+    if (window != nullptr) {
+        setStockIcon(window, IDI_APPLICATION);
+        // No resizing or maximising: the text area is sized to the dialogue.
+        const HMENU menu = ::GetSystemMenu(window, FALSE);
+        if (menu != nullptr) {
+            for (const UINT command : {SC_RESTORE, SC_SIZE, SC_MAXIMIZE}) {
+                ::DeleteMenu(menu, command, MF_BYCOMMAND);
+            }
+            ::DrawMenuBar(window);
+        }
     }
-    ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-    ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-}
-
-// Positive values are window-menu commands (SC_RESTORE, SC_SIZE,
-// SC_MAXIMIZE). The values 0, -2 and -1 name no command; taken as positions
-// they could remove Close, and with it the window's close button, so they
-// are left alone.
-void DeleteWindowMenuItem(int menuItem)
-{
-    const HWND window = ::GetConsoleWindow();
-    if (menuItem <= 0 || window == nullptr) {
-        return;
-    }
-    const HMENU menu = ::GetSystemMenu(window, FALSE);
-    if (menu != nullptr && ::DeleteMenu(menu, static_cast<UINT>(menuItem), MF_BYCOMMAND) != 0) {
-        ::DrawMenuBar(window);
+    sizeTextArea(columns, rows);
+    if (window != nullptr) {
+        centreOnMonitor(window);
     }
 }
 
-void Console80x(int rows)
+void showErrorBox(std::string_view title, std::string_view text)
 {
-    const HANDLE output = outputHandle();
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (rows <= 0 || !screenInfo(info)) {
-        return;
-    }
-    const SHORT columns = 80;
-    const SHORT height = toCoordinate(rows);
-    // The window must always fit inside the buffer: shrink it to what the
-    // new buffer can hold, size the buffer, then give the window its size.
-    const SMALL_RECT fitting{
-        0, 0, static_cast<SHORT>(std::min<int>(info.srWindow.Right - info.srWindow.Left, columns - 1)),
-        static_cast<SHORT>(std::min<int>(info.srWindow.Bottom - info.srWindow.Top, height - 1))};
-    ::SetConsoleWindowInfo(output, TRUE, &fitting);
-    ::SetConsoleScreenBufferSize(output, COORD{columns, height});
-    const SMALL_RECT window{0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(height - 1)};
-    ::SetConsoleWindowInfo(output, TRUE, &window);
-}
-
-// 32767 on an axis centres the window on that axis of its monitor's work
-// area; any other value is a screen coordinate.
-void ConsoleMove(int x, int y)
-{
-    const HWND window = ::GetConsoleWindow();
-    RECT frame{};
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    if (window == nullptr || ::GetWindowRect(window, &frame) == 0 ||
-        ::GetMonitorInfoA(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor) == 0) {
-        return;
-    }
-    const RECT& work = monitor.rcWork;
-    const int left =
-        x == centredPosition ? work.left + (work.right - work.left - (frame.right - frame.left)) / 2 : x;
-    const int top =
-        y == centredPosition ? work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2 : y;
-    ::SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-int ConsoleMessageBox(const char* text, int, const char* title, int, int)
-{
+    ::MessageBeep(MB_OK);
     // No icon: the beep before the box is the only sound.
-    return ::MessageBoxA(::GetConsoleWindow(), text, title, MB_OK | MB_SETFOREGROUND);
+    ::MessageBoxA(::GetConsoleWindow(), messageWithLineBreaks(text).c_str(), std::string(title).c_str(),
+                  MB_OK | MB_SETFOREGROUND);
 }
 
 } // namespace tarvelle::console
