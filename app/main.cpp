@@ -70,6 +70,7 @@ int main(int argumentCount, char** arguments)
     if (!inputFileNames.empty()) {
         return runBatch(inputFileNames);
     }
-    const std::unique_ptr<Dialogue> dialogue = console::isInteractive() ? makeScreenDialogue() : makeLineDialogue();
+    const std::unique_ptr<Dialogue> dialogue =
+        console::isInteractive() ? makeScreenDialogue() : makeLineDialogue();
     return runDialogue(*dialogue);
 }

@@ -188,7 +188,7 @@ bool isModifierOrLockKey(WORD virtualKeyCode)
 
 // The next event that is a key press, taken from the input; nullopt when
 // none is waiting. Everything else in front of it is taken and dropped.
-std::optional<Key> takeWaitingKey(HANDLE input, bool takePress)
+std::optional<Key> takeWaitingKey(HANDLE input)
 {
     for (;;) {
         INPUT_RECORD record{};
@@ -199,9 +199,6 @@ std::optional<Key> takeWaitingKey(HANDLE input, bool takePress)
         std::optional<Key> key;
         if (record.EventType == KEY_EVENT) {
             key = keyFromEvent(record.Event.KeyEvent);
-        }
-        if (key && !takePress) {
-            return key;
         }
         if (::ReadConsoleInputA(input, &record, 1, &count) == 0) {
             return std::nullopt;
@@ -441,7 +438,7 @@ Key readKey()
 {
     const HANDLE input = inputHandle();
     for (;;) {
-        if (std::optional<Key> key = takeWaitingKey(input, true)) {
+        if (std::optional<Key> key = takeWaitingKey(input)) {
             return *key;
         }
         ::Sleep(1);

@@ -71,7 +71,8 @@ void CellBuffer::write(int row, int column, std::string_view text, Colours colou
             return;
         }
         if (column >= 1) {
-            cells_[static_cast<std::size_t>((row - 1) * columns_ + column - 1)] = Cell{std::string(character), colours};
+            cells_[static_cast<std::size_t>((row - 1) * columns_ + column - 1)] =
+                Cell{std::string(character), colours};
         }
         ++column;
     }

@@ -11,8 +11,8 @@
 //
 // Keys arrive as bytes; key_decoder turns them into keys. After a byte that
 // may begin a longer sequence, a short pause tells a lone Esc from a cursor key.
-#include "console/console.hpp"
 #include "console/terminal_posix.hpp"
+#include "console/console.hpp"
 
 #include <cerrno>
 #include <csignal>

@@ -54,6 +54,7 @@ TEST(ErrorBox, IsCentredWithItsLinesAndTheButton)
 {
     const std::string box(38, 'b');
     const std::string buttonRow = std::string(16, 'b') + "nnnnnn" + std::string(16, 'b');
+    // clang-format off
     const std::vector<DrawnRow> expected = {
         {}, {}, {}, {},
         {22, "+- ERROR ----------------------------+", box},
@@ -64,6 +65,7 @@ TEST(ErrorBox, IsCentredWithItsLinesAndTheButton)
         {22, "+------------------------------------+", box},
         {}, {}, {}, {}, {},
     };
+    // clang-format on
     EXPECT_EQ(drawnRows(layOutErrorBox(" ERROR", "            File not found.\\n Please enter a valid filename  ",
                                        15, 80, false)),
               expected);
