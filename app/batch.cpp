@@ -1,9 +1,9 @@
 #include "app/batch.hpp"
 
 #include "app/clip_job.hpp"
-#include "app/dialogue.hpp"
 #include "app/input_checks.hpp"
 #include "app/output_names.hpp"
+#include "app/plain_text.hpp"
 #include "clip/peak_clip.hpp"
 #include "console/console.hpp"
 

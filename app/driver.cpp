@@ -8,14 +8,12 @@
 
 namespace tarvelle {
 
-int runDialogue(DialogueMode mode, void* moduleInstance)
+int runDialogue(Dialogue& dialogue)
 {
-    setUpConsole(mode, moduleInstance);
     for (;;) {
-        showBanner(mode);
-        std::optional<std::string> entry = readInputFileName(mode);
+        dialogue.showBanner();
+        std::optional<std::string> entry = dialogue.readInputFileName();
         if (!entry) {
-            closeDialogue(mode);
             return 1;
         }
         const std::string inputFileName = std::move(*entry);
@@ -23,17 +21,16 @@ int runDialogue(DialogueMode mode, void* moduleInstance)
         int failedOutputCount = 0;
         {
             std::variant<ClipJob, InputError> opened =
-                ClipJob::open(inputFileName, JobOptions{}, [mode] { showWorking(mode); });
+                ClipJob::open(inputFileName, JobOptions{}, [&dialogue] { dialogue.showWorking(); });
             if (const InputError* error = std::get_if<InputError>(&opened)) {
-                showInputError(mode, inputFileName, inputErrorText(*error));
+                dialogue.showInputError(inputFileName, inputErrorText(*error));
                 continue;
             }
             failedOutputCount = std::get<ClipJob>(opened).run();
         } // the samples are let go before the completion screen
 
-        showCompletion(mode, failedOutputCount);
-        waitForKey(mode);
-        closeDialogue(mode);
+        dialogue.showCompletion(failedOutputCount, outputFileCount);
+        dialogue.waitForKey();
         return failedOutputCount == 0 ? 0 : 1;
     }
 }

@@ -6,6 +6,6 @@
 namespace tarvelle {
 
 // Returns the exit status.
-int runDialogue(DialogueMode mode, void* moduleInstance);
+int runDialogue(Dialogue& dialogue);
 
 } // namespace tarvelle

@@ -1,10 +1,13 @@
 // Tarvelle: shows what hard clipping at 3 to 18 dB below the peak would do to
 // a 16-bit stereo WAV file.
 #include "app/batch.hpp"
+#include "app/dialogue.hpp"
 #include "app/driver.hpp"
+#include "app/plain_text.hpp"
 #include "console/console.hpp"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,11 +35,6 @@ constexpr std::string_view usageText =
     "Exit status: 0 when every file was accepted and all its outputs written,\n"
     "1 when a file was rejected or an output could not be written, 2 for a\n"
     "wrong option.\n";
-
-void printText(std::FILE* stream, std::string_view text)
-{
-    std::fwrite(text.data(), 1, text.size(), stream);
-}
 
 } // namespace
 
@@ -72,6 +70,7 @@ int main(int argumentCount, char** arguments)
     if (!inputFileNames.empty()) {
         return runBatch(inputFileNames);
     }
-    const DialogueMode mode = console::isInteractive() ? DialogueMode::Terminal : DialogueMode::Lines;
-    return runDialogue(mode, nullptr);
+    const std::unique_ptr<Dialogue> dialogue =
+        console::isInteractive() ? makeScreenDialogue() : makeLineDialogue();
+    return runDialogue(*dialogue);
 }

@@ -1,6 +1,7 @@
 // make_test_wav: writes a music-like 16-bit stereo WAV file, the same bytes for
 // the same seed, length and rate. Makes the long benchmark inputs and the
 // demo recording.
+#include "app/plain_text.hpp"
 #include "bench/music_signal.hpp"
 #include "wav/clipped_wav.hpp"
 #include "wav/wave_header.hpp"
@@ -20,6 +21,8 @@
 #include <vector>
 
 namespace {
+
+using tarvelle::printText;
 
 constexpr std::string_view usageText =
     "Usage: make_test_wav [--seconds S | --minutes M] [--rate 44100|88200|176400]\n"
@@ -42,11 +45,6 @@ struct Options {
     std::uint64_t seed = 1;
     std::string outputFileName;
 };
-
-void printText(std::FILE* stream, std::string_view text)
-{
-    std::fwrite(text.data(), 1, text.size(), stream);
-}
 
 std::optional<double> parseLength(std::string_view text)
 {

@@ -7,7 +7,6 @@
 
 #include "console/key_decoder.hpp"
 
-#include <cstdint>
 #include <string_view>
 
 namespace tarvelle::console {
@@ -32,7 +31,6 @@ void clearScreen();
 void setColours(Colour foreground, Colour background);
 // Rows and columns count from 1.
 int cursorRow();
-int screenRows();
 int screenColumns();
 void moveCursor(int row, int column);
 // At the cursor in the current colours, wrapping at the right edge.
@@ -43,23 +41,14 @@ void setCursorVisible(bool visible);
 
 // Blocks until the next key and decodes it.
 Key readKey();
-// Whether a key press is waiting, without taking it.
-bool keyWaiting();
 
-// USER32's beep; the terminal bell on POSIX.
-void MessageBeep(unsigned type);
-
-// The console-window library calls, made in the same order with the same
-// values on every platform; where a platform has no counterpart, no action.
-void InitConsoleTools(void* moduleInstance, int a, int b, int c, std::int32_t* state, int d);
-void ConsoleToolBar(int a, int b);
-void ConsoleTitle(const char* title);
-void ConsoleIcon(int iconId);
-void DeleteWindowMenuItem(int menuItem);
-void Console80x(int rows);
-void ConsoleMove(int x, int y);
-// A framed box with the title in its frame, the text and an OK button;
-// returns when the user has closed it.
-int ConsoleMessageBox(const char* text, int a, const char* title, int b, int c);
+// Dresses the dialogue's window: the title, a fixed text area of columns by
+// rows, centred, with no way to resize or maximise it. A terminal keeps only
+// what it can (title, and size where it allows).
+void styleWindow(std::string_view title, int columns, int rows);
+// Beeps, then shows a modal box with the title in its frame, the text
+// (backslash and n break its lines) and an OK button; returns once the user
+// has closed it.
+void showErrorBox(std::string_view title, std::string_view text);
 
 } // namespace tarvelle::console

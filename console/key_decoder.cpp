@@ -1,5 +1,7 @@
 #include "console/key_decoder.hpp"
 
+#include "console/utf8.hpp"
+
 namespace tarvelle::console {
 
 namespace {
@@ -27,11 +29,6 @@ std::optional<DecodedKey> cutShort(std::span<const std::uint8_t> bytes, bool inp
         return std::nullopt;
     }
     return makeKey(KeyKind::Ignored, bytes, bytes.size());
-}
-
-bool isContinuationByte(std::uint8_t byte)
-{
-    return (byte & 0xC0) == 0x80;
 }
 
 // Bytes after the lead byte, or -1 for a byte that cannot start a character
@@ -64,7 +61,7 @@ bool secondByteFits(std::uint8_t leadByte, std::uint8_t secondByte)
     case 0xF4:
         return secondByte >= 0x80 && secondByte <= 0x8F;
     default:
-        return isContinuationByte(secondByte);
+        return isUtf8Continuation(static_cast<char>(secondByte));
     }
 }
 
@@ -82,8 +79,8 @@ std::optional<DecodedKey> decodeUtf8(std::span<const std::uint8_t> bytes, std::s
         if (index >= bytes.size()) {
             return cutShort(bytes, inputPaused);
         }
-        const bool fits =
-            index == offset + 1 ? secondByteFits(leadByte, bytes[index]) : isContinuationByte(bytes[index]);
+        const bool fits = index == offset + 1 ? secondByteFits(leadByte, bytes[index])
+                                              : isUtf8Continuation(static_cast<char>(bytes[index]));
         if (!fits) {
             return makeKey(KeyKind::Ignored, bytes, index);
         }

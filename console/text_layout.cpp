@@ -34,6 +34,17 @@ std::vector<std::string> messageLines(std::string_view text)
     }
 }
 
+std::string messageWithLineBreaks(std::string_view text)
+{
+    const std::vector<std::string> lines = messageLines(text);
+    std::string joined = lines.front();
+    for (std::size_t index = 1; index < lines.size(); ++index) {
+        joined += '\n';
+        joined += lines[index];
+    }
+    return joined;
+}
+
 std::string messageOnOneLine(std::string_view text)
 {
     std::string joined;

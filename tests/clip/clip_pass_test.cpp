@@ -82,7 +82,8 @@ TEST(CountLevelAndClipSamples, MatchesThePlainPassOnVariedInputs)
             const int rightKind = (leftKind + 2) % 5;
             const std::vector<std::int16_t> left = makeSignal(random, frameCount, leftKind);
             const std::vector<std::int16_t> right = makeSignal(random, frameCount, rightKind);
-            const std::int32_t peakLevel = findPeak(testing::interleave(left, right));
+            const std::vector<std::int16_t> interleaved = testing::interleave(left, right);
+            const std::int32_t peakLevel = findPeak(interleaved);
             for (const std::int16_t rateFactor : {std::int16_t{1}, std::int16_t{2}, std::int16_t{4}}) {
                 // All six levels in one sweep, fed in two stretches that split a block.
                 SixLevelCount sixLevels = startSixLevelCount(peakLevel, rateFactor);
@@ -90,7 +91,7 @@ TEST(CountLevelAndClipSamples, MatchesThePlainPassOnVariedInputs)
                 countSixLevels(sixLevels, std::span(interleaved).first(split));
                 countSixLevels(sixLevels, std::span(interleaved).subspan(split));
                 finishSixLevelCount(sixLevels);
-                for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
+                for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
                     const std::int16_t threshold = thresholdForLevel(peakLevel, clipLevel);
                     SCOPED_TRACE(::testing::Message()
                                  << frameCount << " frames, kinds " << leftKind << "/" << rightKind << ", factor "

@@ -14,26 +14,29 @@ struct LayoutCase {
     std::string_view text;
     std::vector<std::string> lines;
     std::string oneLine;
+    std::string withLineBreaks;
 };
 
 const LayoutCase layoutCases[] = {
     {"NotFound",
      notFoundText,
      {"            File not found.", " Please enter a valid filename  "},
-     "File not found. Please enter a valid filename"},
+     "File not found. Please enter a valid filename",
+     "            File not found.\n Please enter a valid filename  "},
     {"NotStereo",
      "This is not a stereo Wave file  ",
      {"This is not a stereo Wave file  "},
-     "This is not a stereo Wave file"},
-    {"Empty", "", {""}, ""},
-    {"OnlyBreak", "\\n", {"", ""}, ""},
-    {"BreakAtEnd", "a\\n", {"a", ""}, "a"},
-    {"EmptyLineBetween", "a\\n\\nb", {"a", "", "b"}, "a b"},
-    {"RealLineFeedIsNotABreak", "a\nb", {"a\nb"}, "a\nb"},
-    {"LoneBackslash", "C:\\temp", {"C:\\temp"}, "C:\\temp"},
-    {"BackslashBeforeBreak", "a\\\\nb", {"a\\", "b"}, "a\\ b"},
-    {"InnerBlanksKept", "  a  b  \\n  c  ", {"  a  b  ", "  c  "}, "a  b c"},
-    {"TabsTrimmed", "\ta\t\\n\tb", {"\ta\t", "\tb"}, "a b"},
+     "This is not a stereo Wave file",
+     "This is not a stereo Wave file  "},
+    {"Empty", "", {""}, "", ""},
+    {"OnlyBreak", "\\n", {"", ""}, "", "\n"},
+    {"BreakAtEnd", "a\\n", {"a", ""}, "a", "a\n"},
+    {"EmptyLineBetween", "a\\n\\nb", {"a", "", "b"}, "a b", "a\n\nb"},
+    {"RealLineFeedIsNotABreak", "a\nb", {"a\nb"}, "a\nb", "a\nb"},
+    {"LoneBackslash", "C:\\temp", {"C:\\temp"}, "C:\\temp", "C:\\temp"},
+    {"BackslashBeforeBreak", "a\\\\nb", {"a\\", "b"}, "a\\ b", "a\\\nb"},
+    {"InnerBlanksKept", "  a  b  \\n  c  ", {"  a  b  ", "  c  "}, "a  b c", "  a  b  \n  c  "},
+    {"TabsTrimmed", "\ta\t\\n\tb", {"\ta\t", "\tb"}, "a b", "\ta\t\n\tb"},
 };
 
 class TextLayoutTest : public testing::TestWithParam<LayoutCase> {};
@@ -46,6 +49,11 @@ TEST_P(TextLayoutTest, SplitsOnBackslashN)
 TEST_P(TextLayoutTest, JoinsTrimmedLinesWithOneBlank)
 {
     EXPECT_EQ(messageOnOneLine(GetParam().text), GetParam().oneLine);
+}
+
+TEST_P(TextLayoutTest, BreaksLinesWithLineFeeds)
+{
+    EXPECT_EQ(messageWithLineBreaks(GetParam().text), GetParam().withLineBreaks);
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, TextLayoutTest, testing::ValuesIn(layoutCases),

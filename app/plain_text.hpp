@@ -1,0 +1,31 @@
+// Plain text on the standard streams, for line mode, batch mode and the
+// command line alike.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace tarvelle {
+
+inline void printText(std::FILE* stream, std::string_view text)
+{
+    // An empty view may hold no pointer at all, which fwrite must not be given.
+    if (!text.empty()) {
+        std::fwrite(text.data(), 1, text.size(), stream);
+    }
+}
+
+// A line of plain text, flushed at once so that it keeps its place among the
+// other stream's lines.
+inline void printLine(std::FILE* stream, std::string_view text)
+{
+    printText(stream, text);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+// "tarvelle: NAME: " and the box text on one line.
+std::string plainErrorLine(std::string_view inputFileName, std::string_view messageText);
+
+} // namespace tarvelle
