@@ -9,7 +9,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::span<const std::uint8_t> bytes(data, size);
-    const std::optional<tarvelle::WaveHeaderInfo> header = tarvelle::readWaveHeader(tarvelle::MemoryByteSource(bytes));
+    const std::optional<tarvelle::WaveHeaderInfo> header =
+        tarvelle::readWaveHeader(tarvelle::MemoryByteSource(bytes));
     if (!header) {
         __builtin_trap(); // memory never fails to read
     }

@@ -60,8 +60,9 @@ using Tag = std::array<char, 4>;
 
 bool hasTag(std::span<const std::uint8_t> bytes, std::size_t offset, const Tag& tag)
 {
-    return std::equal(tag.begin(), tag.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-                      [](char expected, std::uint8_t actual) { return static_cast<std::uint8_t>(expected) == actual; });
+    return std::equal(
+        tag.begin(), tag.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+        [](char expected, std::uint8_t actual) { return static_cast<std::uint8_t>(expected) == actual; });
 }
 
 std::uint64_t readUint(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t length)

@@ -225,8 +225,8 @@ std::vector<std::uint8_t> fmtBody(std::size_t size, std::uint16_t formatTag = 1)
         testing::appendInt16(body, static_cast<std::int32_t>(size - 18));
     }
     if (size == 40) {
-        testing::appendInt16(body, 16);       // valid bits
-        testing::appendInt32(body, 3);        // channel mask
+        testing::appendInt16(body, 16); // valid bits
+        testing::appendInt32(body, 3);  // channel mask
         const std::vector<std::uint8_t> pcm = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                                0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
         body.insert(body.end(), pcm.begin(), pcm.end());
@@ -305,10 +305,14 @@ TEST(WaveLayouts, ReadAsTheirCanonicalTwin)
         const char* name;
         std::vector<std::uint8_t> bytes;
     } layouts[] = {
-        {"JUNK first", riffStart().chunk("JUNK", filler(28)).chunk("fmt ", fmtBody(16)).chunk("data", audio).bytes},
-        {"bext and iXML first",
-         riffStart().chunk("bext", filler(602)).chunk("iXML", filler(41)).chunk("fmt ", fmtBody(16))
-             .chunk("data", audio).bytes},
+        {"JUNK first",
+         riffStart().chunk("JUNK", filler(28)).chunk("fmt ", fmtBody(16)).chunk("data", audio).bytes},
+        {"bext and iXML first", riffStart()
+                                    .chunk("bext", filler(602))
+                                    .chunk("iXML", filler(41))
+                                    .chunk("fmt ", fmtBody(16))
+                                    .chunk("data", audio)
+                                    .bytes},
         {"LIST between fmt and data",
          riffStart().chunk("fmt ", fmtBody(16)).chunk("LIST", filler(26)).chunk("data", audio).bytes},
         {"18-byte fmt with fact",
@@ -318,20 +322,36 @@ TEST(WaveLayouts, ReadAsTheirCanonicalTwin)
         {"odd chunk and its pad before data",
          riffStart().chunk("fmt ", fmtBody(16)).chunk("cue ", filler(7)).chunk("data", audio).bytes},
         {"data before fmt", riffStart().chunk("data", audio).chunk("fmt ", fmtBody(16)).bytes},
-        {"chunks after data",
-         riffStart().chunk("JUNK", filler(4)).chunk("fmt ", fmtBody(16)).chunk("data", audio)
-             .chunk("smpl", filler(60)).chunk("id3 ", filler(9)).bytes},
+        {"chunks after data", riffStart()
+                                  .chunk("JUNK", filler(4))
+                                  .chunk("fmt ", fmtBody(16))
+                                  .chunk("data", audio)
+                                  .chunk("smpl", filler(60))
+                                  .chunk("id3 ", filler(9))
+                                  .bytes},
         {"fmt too short, then a real one",
          riffStart().chunk("fmt ", filler(14)).chunk("fmt ", fmtBody(16)).chunk("data", audio).bytes},
-        {"unknown sizes, written to a pipe",
-         riffStart("RIFF", 0xFFFFFFFF).chunk("fmt ", fmtBody(16)).chunk("LIST", filler(26)).tag("data")
-             .uint32(0xFFFFFFFF).raw(audioThenStray).bytes},
-        {"unknown sizes, canonical layout",
-         riffStart("RIFF", 0xFFFFFFFF).chunk("fmt ", fmtBody(16)).tag("data").uint32(0xFFFFFFFF)
-             .raw(audioThenStray).bytes},
-        {"RF64 with ds64",
-         riffStart("RF64", 0xFFFFFFFF).chunk("ds64", ds64Body(twinDataSize)).chunk("fmt ", fmtBody(16))
-             .tag("data").uint32(0xFFFFFFFF).raw(audio).chunk("LIST", filler(10)).bytes},
+        {"unknown sizes, written to a pipe", riffStart("RIFF", 0xFFFFFFFF)
+                                                 .chunk("fmt ", fmtBody(16))
+                                                 .chunk("LIST", filler(26))
+                                                 .tag("data")
+                                                 .uint32(0xFFFFFFFF)
+                                                 .raw(audioThenStray)
+                                                 .bytes},
+        {"unknown sizes, canonical layout", riffStart("RIFF", 0xFFFFFFFF)
+                                                .chunk("fmt ", fmtBody(16))
+                                                .tag("data")
+                                                .uint32(0xFFFFFFFF)
+                                                .raw(audioThenStray)
+                                                .bytes},
+        {"RF64 with ds64", riffStart("RF64", 0xFFFFFFFF)
+                               .chunk("ds64", ds64Body(twinDataSize))
+                               .chunk("fmt ", fmtBody(16))
+                               .tag("data")
+                               .uint32(0xFFFFFFFF)
+                               .raw(audio)
+                               .chunk("LIST", filler(10))
+                               .bytes},
     };
     const Loaded twin = loadFile(canonicalTwin());
     ASSERT_EQ(twin.header.dataSize, static_cast<std::int32_t>(twinDataSize));
@@ -362,16 +382,20 @@ TEST(WaveLayouts, HostileSizesFallBackOrAreRefused)
         bool fixedOffsets; // falls back to the canonical positions
         WaveCheckResult check;
     } cases[] = {
-        {"chunk runs past the end",
-         riffStart().tag("JUNK").uint32(0x7FFFFFF0).raw(fmtBody(16)).raw(audio).bytes, true,
-         WaveCheckResult::TooLarge},
-        {"sizes near 2^32 before fmt",
-         riffStart().tag("JUNK").uint32(0xFFFFFFFE).raw(filler(40)).bytes, true, WaveCheckResult::NotStereo},
+        {"chunk runs past the end", riffStart().tag("JUNK").uint32(0x7FFFFFF0).raw(fmtBody(16)).raw(audio).bytes,
+         true, WaveCheckResult::TooLarge},
+        {"sizes near 2^32 before fmt", riffStart().tag("JUNK").uint32(0xFFFFFFFE).raw(filler(40)).bytes, true,
+         WaveCheckResult::NotStereo},
         {"fmt size near 2^32", riffStart().tag("fmt ").uint32(0xFFFFFFFF).raw(fmtBody(16)).raw(audio).bytes, true,
          WaveCheckResult::TooLarge},
         {"data size near 2^32",
-         riffStart().chunk("fmt ", fmtBody(16)).chunk("LIST", filler(4)).tag("data").uint32(0xFFFFFFFE)
-             .raw(audio).bytes,
+         riffStart()
+             .chunk("fmt ", fmtBody(16))
+             .chunk("LIST", filler(4))
+             .tag("data")
+             .uint32(0xFFFFFFFE)
+             .raw(audio)
+             .bytes,
          false, WaveCheckResult::TooLarge},
         {"no data chunk", riffStart().chunk("JUNK", filler(4)).chunk("fmt ", fmtBody(16)).bytes, true,
          WaveCheckResult::NotStereo},
@@ -379,15 +403,28 @@ TEST(WaveLayouts, HostileSizesFallBackOrAreRefused)
          riffStart().chunk("fmt ", fmtBody(18)).chunk("LIST", filler(6)).tag("dat").bytes, true,
          WaveCheckResult::Accepted},
         {"RF64 of 2 GiB",
-         riffStart("RF64", 0xFFFFFFFF).chunk("ds64", ds64Body(std::uint64_t{1} << 31)).chunk("fmt ", fmtBody(16))
-             .tag("data").uint32(0xFFFFFFFF).raw(audio).bytes,
+         riffStart("RF64", 0xFFFFFFFF)
+             .chunk("ds64", ds64Body(std::uint64_t{1} << 31))
+             .chunk("fmt ", fmtBody(16))
+             .tag("data")
+             .uint32(0xFFFFFFFF)
+             .raw(audio)
+             .bytes,
          false, WaveCheckResult::TooLarge},
         {"RF64 beyond 4 GiB",
-         riffStart("RF64", 0xFFFFFFFF).chunk("ds64", ds64Body(std::uint64_t{5} << 32)).chunk("fmt ", fmtBody(16))
-             .tag("data").uint32(0xFFFFFFFF).raw(audio).bytes,
+         riffStart("RF64", 0xFFFFFFFF)
+             .chunk("ds64", ds64Body(std::uint64_t{5} << 32))
+             .chunk("fmt ", fmtBody(16))
+             .tag("data")
+             .uint32(0xFFFFFFFF)
+             .raw(audio)
+             .bytes,
          false, WaveCheckResult::TooLarge},
         {"thousands of empty chunks",
-         riffStart().raw(std::vector<std::uint8_t>(8 * 5000, 0)).chunk("fmt ", fmtBody(16)).chunk("data", audio)
+         riffStart()
+             .raw(std::vector<std::uint8_t>(8 * 5000, 0))
+             .chunk("fmt ", fmtBody(16))
+             .chunk("data", audio)
              .bytes,
          true, WaveCheckResult::NotStereo},
     };
