@@ -48,6 +48,9 @@ std::optional<FileHandle> openOutputFile(const std::string& fileName);
 std::optional<std::size_t> readAt(const FileHandle& file, std::uint64_t offset, void* buffer,
                                   std::size_t byteCount);
 
+// The size of the open file in bytes; nullopt when it cannot be told.
+std::optional<std::uint64_t> fileSize(const FileHandle& file);
+
 // Writes all bytes at the current position, looping over short writes.
 // False when any of them could not be written.
 bool writeAll(const FileHandle& file, const void* bytes, std::size_t byteCount);

@@ -68,6 +68,15 @@ std::optional<FileHandle> openOutputFile(const std::string& fileName)
     return file;
 }
 
+std::optional<std::uint64_t> fileSize(const FileHandle& file)
+{
+    struct stat status {};
+    if (::fstat(descriptorOf(file), &status) != 0 || status.st_size < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
 std::optional<std::size_t> readAt(const FileHandle& file, std::uint64_t offset, void* buffer,
                                   std::size_t byteCount)
 {

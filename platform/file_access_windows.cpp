@@ -76,6 +76,15 @@ std::optional<FileHandle> openOutputFile(const std::string& fileName)
     return file;
 }
 
+std::optional<std::uint64_t> fileSize(const FileHandle& file)
+{
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(handleOf(file), &size) == 0 || size.QuadPart < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
 std::optional<std::size_t> readAt(const FileHandle& file, std::uint64_t offset, void* buffer,
                                   std::size_t byteCount)
 {

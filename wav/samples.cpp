@@ -27,19 +27,14 @@ SampleArray makeSampleArray(std::size_t sampleCount)
     return SampleArray{std::unique_ptr<std::int16_t[], LargeBlockDeleter>(samples), sampleCount};
 }
 
-LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& header,
+LoadResult loadSamples(const FileHandle& file, const WaveHeaderInfo& header,
                        std::span<std::int16_t> interleavedSamples)
 {
-    std::optional<FileHandle> file = openInputFile(inputFileName);
-    if (!file) {
-        return LoadResult::NotReadable;
-    }
     const std::size_t wantedBytes = interleavedSamples.size_bytes();
     // Never past the data chunk: what follows it (a pad byte, a LIST chunk) is not audio.
     const std::size_t dataBytes = std::min(wantedBytes, static_cast<std::size_t>(std::max(header.dataSize, 0)));
     auto* bytes = reinterpret_cast<unsigned char*>(interleavedSamples.data());
-    const std::optional<std::size_t> bytesRead = readAt(*file, waveHeaderSizeInBytes, bytes, dataBytes);
-    closeFile(*file);
+    const std::optional<std::size_t> bytesRead = readAt(file, header.dataOffset, bytes, dataBytes);
     if (!bytesRead) {
         return LoadResult::NotReadable;
     }
@@ -51,6 +46,18 @@ LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& h
         }
     }
     return LoadResult::Loaded;
+}
+
+LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& header,
+                       std::span<std::int16_t> interleavedSamples)
+{
+    std::optional<FileHandle> file = openInputFile(inputFileName);
+    if (!file) {
+        return LoadResult::NotReadable;
+    }
+    const LoadResult result = loadSamples(*file, header, interleavedSamples);
+    closeFile(*file);
+    return result;
 }
 
 } // namespace tarvelle

@@ -30,9 +30,11 @@ SampleArray makeSampleArray(std::size_t sampleCount);
 
 enum class LoadResult { Loaded, NotReadable };
 
-// Reads the 2N samples from offset 44 into interleavedSamples (already sized
-// 2N) in one read. Bytes past the data chunk or past the end of the file are
-// zero, so a chunk after the data never becomes audio.
+// Reads the 2N samples from the header's dataOffset into interleavedSamples
+// (already sized 2N) in one read. Bytes past the data chunk or past the end
+// of the file are zero, so a chunk after the data never becomes audio.
+LoadResult loadSamples(const FileHandle& file, const WaveHeaderInfo& header,
+                       std::span<std::int16_t> interleavedSamples);
 LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& header,
                        std::span<std::int16_t> interleavedSamples);
 

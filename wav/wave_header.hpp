@@ -1,6 +1,7 @@
-// The input header, read at the fixed offsets of the canonical 44-byte layout.
-// No RIFF parsing: only the channel count, bits per sample and sample rate are
-// tested, and the rest is carried to the outputs as it stands.
+// The input header. A file in the canonical 44-byte layout, or one that is no
+// RIFF/WAVE file at all, is read at the fixed offsets; any other RIFF or RF64
+// WAVE file by walking its chunks. Only the channel count, bits per sample and
+// sample rate are tested, and the rest is carried to the outputs as it stands.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,8 @@
 #include <string>
 
 namespace tarvelle {
+
+class FileHandle;
 
 constexpr std::size_t waveHeaderSizeInBytes = 44;
 
@@ -22,6 +25,7 @@ struct WaveHeaderInfo {
     std::int16_t blockAlign = 0;
     std::int16_t bitsPerSample = 0;
     std::int32_t dataSize = 0;
+    std::uint64_t dataOffset = waveHeaderSizeInBytes; // where the first sample frame is
     // Derived by deriveWaveValues once the header is accepted.
     std::int32_t riffSize = 0;
     std::int32_t samplesPerChannel = 0;
@@ -40,11 +44,37 @@ enum class InputError {
     NotEnoughMemory,
 };
 
-// Interprets the first 44 bytes of a file; bytes missing from a shorter
-// buffer read as zero.
+// What the header reader reads: an open file, or bytes in memory. Bodies of
+// chunks before the audio are skipped, never read, so they may be megabytes.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t size() const = 0;
+    // Up to buffer.size() bytes from offset, fewer only at the end; nullopt
+    // on a read error.
+    virtual std::optional<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const = 0;
+};
+
+class MemoryByteSource final : public ByteSource {
+public:
+    explicit MemoryByteSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    std::uint64_t size() const override { return bytes_.size(); }
+    std::optional<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const override;
+
+private:
+    std::span<const std::uint8_t> bytes_;
+};
+
+// Interprets the first 44 bytes of a file at the fixed offsets; bytes missing
+// from a shorter buffer read as zero.
 WaveHeaderInfo parseWaveHeader(std::span<const std::uint8_t> headerBytes);
 
-// Opens the file read-only and parses its header; nullopt when it cannot be
+// The header of a whole file, chunks walked where the layout is not the
+// canonical one; nullopt on a read error.
+std::optional<WaveHeaderInfo> readWaveHeader(const ByteSource& source);
+std::optional<WaveHeaderInfo> readWaveHeader(const FileHandle& file);
+
+// Opens the file read-only and reads its header; nullopt when it cannot be
 // opened or read any more.
 std::optional<WaveHeaderInfo> readWaveHeader(const std::string& inputFileName);
 

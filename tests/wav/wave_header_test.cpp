@@ -1,8 +1,12 @@
 #include "wav/wave_header.hpp"
 
 #include "support/test_files.hpp"
+#include "wav/clipped_wav.hpp"
+#include "wav/samples.hpp"
 
 #include <gtest/gtest.h>
+
+#include <string_view>
 
 namespace tarvelle {
 namespace {
@@ -156,6 +160,316 @@ TEST(WaveHeader, ReadsFromAFileAndFailsForAMissingOne)
     ASSERT_TRUE(header.has_value());
     EXPECT_EQ(header->dataSize, 8);
     EXPECT_FALSE(readWaveHeader(folder.path("missing.wav")).has_value());
+}
+
+// A RIFF file assembled chunk by chunk, as other programs write them.
+struct RiffBuilder {
+    std::vector<std::uint8_t> bytes;
+
+    RiffBuilder& tag(std::string_view text)
+    {
+        bytes.insert(bytes.end(), text.begin(), text.end());
+        return *this;
+    }
+    RiffBuilder& uint32(std::uint32_t value)
+    {
+        testing::appendInt32(bytes, value);
+        return *this;
+    }
+    RiffBuilder& raw(const std::vector<std::uint8_t>& body)
+    {
+        bytes.insert(bytes.end(), body.begin(), body.end());
+        return *this;
+    }
+    // Tag, size, body and the pad byte after an odd body.
+    RiffBuilder& chunk(std::string_view chunkTag, const std::vector<std::uint8_t>& body)
+    {
+        tag(chunkTag).uint32(static_cast<std::uint32_t>(body.size())).raw(body);
+        if (body.size() % 2 != 0) {
+            bytes.push_back(0);
+        }
+        return *this;
+    }
+};
+
+RiffBuilder riffStart(std::string_view riffTag = "RIFF", std::uint32_t riffSize = 1000)
+{
+    RiffBuilder file;
+    file.tag(riffTag).uint32(riffSize).tag("WAVE");
+    return file;
+}
+
+const std::vector<std::int16_t> twinAudio = {1000, -2000, 30000, -32768, 5, -5};
+constexpr std::uint32_t twinDataSize = 12;
+
+std::vector<std::uint8_t> audioBytes()
+{
+    std::vector<std::uint8_t> bytes;
+    for (const std::int16_t sample : twinAudio) {
+        testing::appendInt16(bytes, sample);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> fmtBody(std::size_t size, std::uint16_t formatTag = 1)
+{
+    // The twin's fields: stereo, 16-bit, 88.2 kHz, with an odd byte rate to show it is copied.
+    std::vector<std::uint8_t> body;
+    testing::appendInt16(body, formatTag);
+    testing::appendInt16(body, 2);
+    testing::appendInt32(body, 88200);
+    testing::appendInt32(body, 352801);
+    testing::appendInt16(body, 4);
+    testing::appendInt16(body, 16);
+    if (size >= 18) {
+        testing::appendInt16(body, static_cast<std::int32_t>(size - 18));
+    }
+    if (size == 40) {
+        testing::appendInt16(body, 16); // valid bits
+        testing::appendInt32(body, 3);  // channel mask
+        const std::vector<std::uint8_t> pcm = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                               0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        body.insert(body.end(), pcm.begin(), pcm.end());
+    }
+    return body;
+}
+
+std::vector<std::uint8_t> filler(std::size_t size)
+{
+    std::vector<std::uint8_t> body(size);
+    for (std::size_t index = 0; index < size; ++index) {
+        body[index] = static_cast<std::uint8_t>('a' + index % 26);
+    }
+    return body;
+}
+
+std::vector<std::uint8_t> canonicalTwin()
+{
+    return riffStart().chunk("fmt ", fmtBody(16)).chunk("data", audioBytes()).bytes;
+}
+
+std::vector<std::uint8_t> ds64Body(std::uint64_t dataSize)
+{
+    std::vector<std::uint8_t> body;
+    testing::appendInt32(body, 0);
+    testing::appendInt32(body, 0);
+    testing::appendInt32(body, static_cast<std::int64_t>(dataSize & 0xFFFFFFFF));
+    testing::appendInt32(body, static_cast<std::int64_t>(dataSize >> 32));
+    body.resize(28, 0); // sample count and an empty table
+    return body;
+}
+
+struct Loaded {
+    WaveHeaderInfo header;
+    std::vector<std::int16_t> samples;
+    std::array<std::uint8_t, waveHeaderSizeInBytes> outputHeader{};
+};
+
+Loaded loadFile(const std::vector<std::uint8_t>& bytes)
+{
+    testing::ScratchFolder folder;
+    const std::string fileName = folder.path("in.wav");
+    testing::writeFileBytes(fileName, bytes);
+    Loaded loaded;
+    const std::optional<WaveHeaderInfo> header = readWaveHeader(fileName);
+    EXPECT_TRUE(header.has_value());
+    loaded.header = header.value_or(WaveHeaderInfo{});
+    if (checkWaveHeader(loaded.header)) {
+        return loaded;
+    }
+    deriveWaveValues(loaded.header);
+    SampleArray samples = makeSampleArray(2 * static_cast<std::size_t>(loaded.header.samplesPerChannel));
+    EXPECT_EQ(loadSamples(fileName, loaded.header, samples.span()), LoadResult::Loaded);
+    loaded.samples.assign(samples.span().begin(), samples.span().end());
+    loaded.outputHeader = clippedWavHeader(loaded.header);
+    return loaded;
+}
+
+void expectSameHeader(const WaveHeaderInfo& actual, const WaveHeaderInfo& expected)
+{
+    EXPECT_EQ(actual.formatTag, expected.formatTag);
+    EXPECT_EQ(actual.channels, expected.channels);
+    EXPECT_EQ(actual.sampleRate, expected.sampleRate);
+    EXPECT_EQ(actual.byteRate, expected.byteRate);
+    EXPECT_EQ(actual.blockAlign, expected.blockAlign);
+    EXPECT_EQ(actual.bitsPerSample, expected.bitsPerSample);
+    EXPECT_EQ(actual.dataSize, expected.dataSize);
+}
+
+TEST(WaveLayouts, ReadAsTheirCanonicalTwin)
+{
+    const std::vector<std::uint8_t> audio = audioBytes();
+    std::vector<std::uint8_t> audioThenStray = audio;
+    audioThenStray.insert(audioThenStray.end(), {0x11, 0x22, 0x33}); // not a whole frame
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+    } layouts[] = {
+        {"JUNK first",
+         riffStart().chunk("JUNK", filler(28)).chunk("fmt ", fmtBody(16)).chunk("data", audio).bytes},
+        {"bext and iXML first", riffStart()
+                                    .chunk("bext", filler(602))
+                                    .chunk("iXML", filler(41))
+                                    .chunk("fmt ", fmtBody(16))
+                                    .chunk("data", audio)
+                                    .bytes},
+        {"LIST between fmt and data",
+         riffStart().chunk("fmt ", fmtBody(16)).chunk("LIST", filler(26)).chunk("data", audio).bytes},
+        {"18-byte fmt with fact",
+         riffStart().chunk("fmt ", fmtBody(18)).chunk("fact", filler(4)).chunk("data", audio).bytes},
+        {"extensible fmt with fact",
+         riffStart().chunk("fmt ", fmtBody(40, 0xFFFE)).chunk("fact", filler(4)).chunk("data", audio).bytes},
+        {"odd chunk and its pad before data",
+         riffStart().chunk("fmt ", fmtBody(16)).chunk("cue ", filler(7)).chunk("data", audio).bytes},
+        {"data before fmt", riffStart().chunk("data", audio).chunk("fmt ", fmtBody(16)).bytes},
+        {"chunks after data", riffStart()
+                                  .chunk("JUNK", filler(4))
+                                  .chunk("fmt ", fmtBody(16))
+                                  .chunk("data", audio)
+                                  .chunk("smpl", filler(60))
+                                  .chunk("id3 ", filler(9))
+                                  .bytes},
+        {"fmt too short, then a real one",
+         riffStart().chunk("fmt ", filler(14)).chunk("fmt ", fmtBody(16)).chunk("data", audio).bytes},
+        {"unknown sizes, written to a pipe", riffStart("RIFF", 0xFFFFFFFF)
+                                                 .chunk("fmt ", fmtBody(16))
+                                                 .chunk("LIST", filler(26))
+                                                 .tag("data")
+                                                 .uint32(0xFFFFFFFF)
+                                                 .raw(audioThenStray)
+                                                 .bytes},
+        {"unknown sizes, canonical layout", riffStart("RIFF", 0xFFFFFFFF)
+                                                .chunk("fmt ", fmtBody(16))
+                                                .tag("data")
+                                                .uint32(0xFFFFFFFF)
+                                                .raw(audioThenStray)
+                                                .bytes},
+        {"RF64 with ds64", riffStart("RF64", 0xFFFFFFFF)
+                               .chunk("ds64", ds64Body(twinDataSize))
+                               .chunk("fmt ", fmtBody(16))
+                               .tag("data")
+                               .uint32(0xFFFFFFFF)
+                               .raw(audio)
+                               .chunk("LIST", filler(10))
+                               .bytes},
+    };
+    const Loaded twin = loadFile(canonicalTwin());
+    ASSERT_EQ(twin.header.dataSize, static_cast<std::int32_t>(twinDataSize));
+    ASSERT_EQ(twin.samples, twinAudio);
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        const Loaded loaded = loadFile(layout.bytes);
+        expectSameHeader(loaded.header, twin.header);
+        EXPECT_EQ(loaded.samples, twin.samples);
+        EXPECT_EQ(loaded.outputHeader, twin.outputHeader);
+    }
+}
+
+TEST(WaveLayouts, OtherExtensibleSubFormatsKeepTheirTag)
+{
+    std::vector<std::uint8_t> floatFmt = fmtBody(40, 0xFFFE);
+    floatFmt[24] = 0x03; // IEEE float
+    const Loaded loaded = loadFile(riffStart().chunk("fmt ", floatFmt).chunk("data", audioBytes()).bytes);
+    EXPECT_EQ(loaded.header.formatTag, static_cast<std::int16_t>(0xFFFE));
+}
+
+TEST(WaveLayouts, HostileSizesFallBackOrAreRefused)
+{
+    const std::vector<std::uint8_t> audio = audioBytes();
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        bool fixedOffsets; // falls back to the canonical positions
+        std::optional<InputError> check;
+    } cases[] = {
+        {"chunk runs past the end", riffStart().tag("JUNK").uint32(0x7FFFFFF0).raw(fmtBody(16)).raw(audio).bytes,
+         true, InputError::TooLarge},
+        {"sizes near 2^32 before fmt", riffStart().tag("JUNK").uint32(0xFFFFFFFE).raw(filler(40)).bytes, true,
+         InputError::NotStereo},
+        {"fmt size near 2^32", riffStart().tag("fmt ").uint32(0xFFFFFFFF).raw(fmtBody(16)).raw(audio).bytes, true,
+         InputError::TooLarge},
+        {"data size near 2^32",
+         riffStart()
+             .chunk("fmt ", fmtBody(16))
+             .chunk("LIST", filler(4))
+             .tag("data")
+             .uint32(0xFFFFFFFE)
+             .raw(audio)
+             .bytes,
+         false, InputError::TooLarge},
+        {"no data chunk", riffStart().chunk("JUNK", filler(4)).chunk("fmt ", fmtBody(16)).bytes, true,
+         InputError::NotStereo},
+        {"ends inside a chunk header",
+         riffStart().chunk("fmt ", fmtBody(18)).chunk("LIST", filler(6)).tag("dat").bytes, true,
+         std::nullopt},
+        {"RF64 of 2 GiB",
+         riffStart("RF64", 0xFFFFFFFF)
+             .chunk("ds64", ds64Body(std::uint64_t{1} << 31))
+             .chunk("fmt ", fmtBody(16))
+             .tag("data")
+             .uint32(0xFFFFFFFF)
+             .raw(audio)
+             .bytes,
+         false, InputError::TooLarge},
+        {"RF64 beyond 4 GiB",
+         riffStart("RF64", 0xFFFFFFFF)
+             .chunk("ds64", ds64Body(std::uint64_t{5} << 32))
+             .chunk("fmt ", fmtBody(16))
+             .tag("data")
+             .uint32(0xFFFFFFFF)
+             .raw(audio)
+             .bytes,
+         false, InputError::TooLarge},
+        {"thousands of empty chunks",
+         riffStart()
+             .raw(std::vector<std::uint8_t>(8 * 5000, 0))
+             .chunk("fmt ", fmtBody(16))
+             .chunk("data", audio)
+             .bytes,
+         true, InputError::NotStereo},
+    };
+    for (const auto& hostile : cases) {
+        SCOPED_TRACE(hostile.name);
+        const std::optional<WaveHeaderInfo> header = readWaveHeader(MemoryByteSource(hostile.bytes));
+        ASSERT_TRUE(header.has_value());
+        if (hostile.fixedOffsets) {
+            expectSameHeader(*header, parseWaveHeader(hostile.bytes));
+            EXPECT_EQ(header->dataOffset, waveHeaderSizeInBytes);
+        }
+        EXPECT_EQ(checkWaveHeader(*header), hostile.check);
+    }
+}
+
+// Counts what is read: bodies before the audio are skipped, not read.
+class CountingSource final : public ByteSource {
+public:
+    explicit CountingSource(std::span<const std::uint8_t> bytes) : memory_(bytes) {}
+    std::uint64_t size() const override { return memory_.size(); }
+    std::optional<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const override
+    {
+        bytesRead += buffer.size();
+        return memory_.readAt(offset, buffer);
+    }
+    mutable std::size_t bytesRead = 0;
+
+private:
+    MemoryByteSource memory_;
+};
+
+TEST(WaveLayouts, LargeChunksBeforeTheAudioAreSkipped)
+{
+    const std::vector<std::uint8_t> bytes = riffStart()
+                                                .chunk("LIST", filler(8 << 20))
+                                                .chunk("fmt ", fmtBody(16))
+                                                .chunk("id3 ", filler(3 << 20))
+                                                .chunk("data", audioBytes())
+                                                .bytes;
+    const CountingSource source(bytes);
+    const std::optional<WaveHeaderInfo> header = readWaveHeader(source);
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->dataSize, static_cast<std::int32_t>(twinDataSize));
+    EXPECT_EQ(header->dataOffset, bytes.size() - twinDataSize);
+    EXPECT_LT(source.bytesRead, 200u);
 }
 
 } // namespace
