@@ -6,9 +6,15 @@
 #include "app/plain_text.hpp"
 #include "clip/peak_clip.hpp"
 #include "console/console.hpp"
+#include "console/text_layout.hpp"
+#include "report/json_result.hpp"
 
+#include <cstdint>
 #include <cstdio>
+#include <map>
+#include <optional>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 namespace tarvelle {
@@ -54,45 +60,152 @@ private:
     std::size_t width_ = 0;
 };
 
-// True when the file was accepted and all twelve outputs written.
-bool processFile(const std::string& inputFileName, ProgressLine& progress)
+std::string peakText(std::int32_t peakLevel)
+{
+    const std::optional<double> decibels = levelDbfs(peakLevel);
+    if (!decibels) {
+        return "peak 0 (silent)";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", *decibels);
+    return "peak " + std::to_string(peakLevel) + " (" + text + " dBFS)";
+}
+
+FileResult refusedResult(const std::string& inputFileName, InputError error)
+{
+    FileResult result;
+    result.inputName = inputFileName;
+    result.status = FileStatus::Refused;
+    result.refusalMessage = console::messageOnOneLine(inputErrorText(error));
+    return result;
+}
+
+LevelRecord levelRecord(const LevelResult& level)
+{
+    LevelRecord record;
+    record.clipThreshold = level.clipThreshold;
+    record.left = level.left;
+    record.right = level.right;
+    if (level.report.written) {
+        record.reportName = level.names.report;
+    }
+    if (level.clippedWavWanted && level.clippedWav.written) {
+        record.wavName = level.names.clippedWav;
+    }
+    record.written = level.failedOutputCount() == 0;
+    return record;
+}
+
+// True when the file was accepted and all its outputs written.
+bool processFile(const std::string& inputFileName, const BatchOptions& options, ProgressLine& progress)
 {
     std::variant<ClipJob, InputError> opened = ClipJob::open(
-        inputFileName, JobOptions{}, [&] { progress.show("tarvelle: " + inputFileName + ": loading"); });
+        inputFileName, options.job, [&] { progress.show("tarvelle: " + inputFileName + ": loading"); });
     if (const InputError* error = std::get_if<InputError>(&opened)) {
         progress.clear();
         reportRejection(inputFileName, *error);
+        if (options.json) {
+            printText(stdout, fileResultJson(refusedResult(inputFileName, *error)));
+            std::fflush(stdout);
+        }
         return false;
     }
     ClipJob& job = std::get<ClipJob>(opened);
+    FileResult result;
     LevelListener listener;
     listener.levelStarting = [&](int clipLevel) {
         progress.show("tarvelle: " + inputFileName + ": writing the " +
                       std::to_string(decibelsBelowPeak(clipLevel)) + " dB level (" +
                       std::to_string(clipLevel + 1) + " of " + std::to_string(clipLevelCount) + ")");
     };
+    listener.levelDone = [&](const LevelResult& level) {
+        result.levels.at(static_cast<std::size_t>(level.clipLevel)) = levelRecord(level);
+    };
     const int failedOutputCount = job.run(listener);
     progress.clear();
 
-    const std::string summary = inputFileName + ": peak " + std::to_string(job.peakLevel()) + "; ";
-    const std::string pattern = outputStem(inputFileName) + " {3,6,9,12,15,18}dB clipping.{txt,wav}";
-    if (failedOutputCount == 0) {
-        printLine(stdout, summary + std::to_string(outputFileCount) + " files written: " + pattern);
-    } else {
-        printLine(stdout, summary + std::to_string(failedOutputCount) + " of " + std::to_string(outputFileCount) +
-                              " files could not be written: " + pattern);
+    if (options.json) {
+        result.inputName = inputFileName;
+        result.status = failedOutputCount == 0 ? FileStatus::Written : FileStatus::Errors;
+        result.sampleRate = job.header().sampleRate;
+        result.samplesPerChannel = job.header().samplesPerChannel;
+        result.durationSeconds = job.header().durationSeconds;
+        result.peakLevel = job.peakLevel();
+        printText(stdout, fileResultJson(result));
+        std::fflush(stdout);
+    } else if (!options.quiet) {
+        const std::string summary = inputFileName + ": " + peakText(job.peakLevel()) + "; ";
+        const std::string pattern = outputStem(inputFileName, options.job.outputFolder) +
+                                    " {3,6,9,12,15,18}dB clipping." + (options.job.reportsOnly ? "txt" : "{txt,wav}");
+        const std::string outputCount = std::to_string(job.outputCount());
+        if (failedOutputCount == 0) {
+            printLine(stdout, summary + outputCount + " files written: " + pattern);
+        } else {
+            printLine(stdout, summary + std::to_string(failedOutputCount) + " of " + outputCount +
+                                  " files could not be written: " + pattern);
+        }
     }
     return failedOutputCount == 0;
 }
 
+using IdentityKey = std::pair<std::uint64_t, std::uint64_t>;
+
+IdentityKey identityKey(const FileIdentity& identity)
+{
+    return {identity.device, identity.fileIndex};
+}
+
+// For each name of the batch, the other name of the batch it is an output of,
+// if any: a second run over *.wav must not work on the first run's outputs.
+// Names are matched as given and, for outputs already on disk, by the file
+// they lead to.
+std::vector<const std::string*> outputOwners(const std::vector<std::string>& inputFileNames,
+                                             const std::string& outputFolder)
+{
+    std::map<std::string, const std::string*> ownerOfName;
+    std::map<IdentityKey, const std::string*> ownerOfFile;
+    for (const std::string& inputFileName : inputFileNames) {
+        const std::optional<FileIdentity> input = fileIdentity(inputFileName);
+        for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
+            const OutputNames names = outputNames(inputFileName, clipLevel, outputFolder);
+            for (const std::string* name : {&names.report, &names.clippedWav}) {
+                ownerOfName.emplace(*name, &inputFileName);
+                const std::optional<FileIdentity> output = fileIdentity(*name);
+                if (output && output != input) {
+                    ownerOfFile.emplace(identityKey(*output), &inputFileName);
+                }
+            }
+        }
+    }
+    std::vector<const std::string*> owners;
+    for (const std::string& inputFileName : inputFileNames) {
+        const auto byName = ownerOfName.find(inputFileName);
+        const std::string* owner = byName == ownerOfName.end() ? nullptr : byName->second;
+        if (owner == nullptr) {
+            if (const std::optional<FileIdentity> input = fileIdentity(inputFileName)) {
+                const auto byFile = ownerOfFile.find(identityKey(*input));
+                owner = byFile == ownerOfFile.end() ? nullptr : byFile->second;
+            }
+        }
+        owners.push_back(owner);
+    }
+    return owners;
+}
+
 } // namespace
 
-int runBatch(const std::vector<std::string>& inputFileNames)
+int runBatch(const std::vector<std::string>& inputFileNames, const BatchOptions& options)
 {
-    ProgressLine progress(console::standardErrorIsTerminal());
+    const std::vector<const std::string*> owners = outputOwners(inputFileNames, options.job.outputFolder);
+    ProgressLine progress(console::standardErrorIsTerminal() && !options.quiet);
     bool allDone = true;
-    for (const std::string& inputFileName : inputFileNames) {
-        allDone = processFile(inputFileName, progress) && allDone;
+    for (std::size_t index = 0; index < inputFileNames.size(); ++index) {
+        if (owners[index] != nullptr) {
+            // Both names whole: they are names, not box text to be joined.
+            printLine(stderr, "tarvelle: " + inputFileNames[index] + ": skipped, an output of " + *owners[index]);
+            continue;
+        }
+        allDone = processFile(inputFileNames[index], options, progress) && allDone;
     }
     return allDone ? 0 : 1;
 }

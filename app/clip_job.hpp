@@ -22,7 +22,11 @@ namespace tarvelle {
 constexpr int outputFileCount = 12;
 
 // How a job is run; the defaults write both files of every level beside the input.
-struct JobOptions {};
+struct JobOptions {
+    std::string outputFolder; // where the outputs go; empty: beside the input
+    // Only the six reports: the input is streamed, never held whole.
+    bool reportsOnly = false;
+};
 
 // One level as it was done: what it counted and what became of its two files.
 struct LevelResult {
@@ -34,8 +38,12 @@ struct LevelResult {
     OutputNames names;
     OutputResult report;
     OutputResult clippedWav;
+    bool clippedWavWanted = true; // false when the run writes the reports only
 
-    int failedOutputCount() const { return (report.written ? 0 : 1) + (clippedWav.written ? 0 : 1); }
+    int failedOutputCount() const
+    {
+        return (report.written ? 0 : 1) + (clippedWavWanted && !clippedWav.written ? 1 : 0);
+    }
 };
 
 // Told of each level as the job runs; either may be left empty.
@@ -49,7 +57,8 @@ std::uint64_t runMemoryBytes(std::int32_t samplesPerChannel);
 
 class ClipJob {
 public:
-    // Checks the file, then allocates and loads it. onAccepted, if given, is
+    // Checks the file, then allocates and loads it; for the reports only, reads
+    // it through twice instead: for the peak, then for the counts. onAccepted, if given, is
     // called once the header passes, before the load. On failure nothing is
     // written and the error says why.
     static std::variant<ClipJob, InputError> open(const std::string& inputFileName, const JobOptions& options = {},
@@ -60,11 +69,19 @@ public:
     std::int32_t peakLevel() const { return peakLevel_; }
 
     // Levels 0 to 5 in order, each written and reported before the next
-    // starts. Returns how many of the twelve files could not be written.
+    // starts. Returns how many of the files (twelve, or six reports) could not
+    // be written.
     int run(const LevelListener& listener = {});
+
+    int outputCount() const { return options_.reportsOnly ? clipLevelCount : outputFileCount; }
 
 private:
     ClipJob() = default;
+
+    static std::variant<ClipJob, InputError> openForReports(const std::string& inputFileName,
+                                                            const JobOptions& options, const WaveHeaderInfo& header);
+    LevelResult levelResult(int clipLevel, const LevelCount& count) const;
+    int writeReportsOnly(const LevelListener& listener);
 
     OutputResult writeReport(const LevelResult& level) const;
     OutputResult writeClippedWav(const std::string& fileName, std::int16_t clipThreshold,
@@ -78,6 +95,7 @@ private:
     std::vector<std::int16_t> block_; // one block of clipped samples on its way to the file
     std::int32_t peakLevel_ = 0;
     std::optional<FileIdentity> inputIdentity_; // no output may replace the input itself
+    std::optional<SixLevelCount> reportCounts_; // for the reports only, counted in open
 };
 
 } // namespace tarvelle

@@ -5,6 +5,7 @@
 #include "app/driver.hpp"
 #include "app/plain_text.hpp"
 #include "console/console.hpp"
+#include "platform/file_access.hpp"
 
 #include <cstdio>
 #include <memory>
@@ -15,7 +16,7 @@
 namespace {
 
 constexpr std::string_view usageText =
-    "Usage: tarvelle [FILE...]\n"
+    "Usage: tarvelle [OPTION...] [FILE...]\n"
     "\n"
     "Shows what hard clipping would do to a 16-bit stereo WAV file (44.1, 88.2\n"
     "or 176.4 kHz). The file's peak is found and clipping is simulated at 3, 6,\n"
@@ -24,17 +25,35 @@ constexpr std::string_view usageText =
     "  NAME 3dB clipping.wav ... NAME 18dB clipping.wav   the clipped audio\n"
     "  NAME 3dB clipping.txt ... NAME 18dB clipping.txt   clipping events per\n"
     "                                                     channel, by duration\n"
+    "With FILE..., every file in turn, one line each. A FILE that is one of the\n"
+    "outputs of another FILE named with it is skipped (so tarvelle *.wav can be\n"
+    "run again in the same folder).\n"
     "\n"
-    "Without FILE, asks for a file name in the terminal (or reads names line by\n"
-    "line when standard input is not a terminal).\n"
+    "Without FILE, asks for a file name in the terminal. When standard input is\n"
+    "not a terminal, reads names as the dialogue would: the first accepted name\n"
+    "is processed and the program ends. For many files use tarvelle FILE... or\n"
+    "xargs, for example: find . -name '*.wav' -print0 | xargs -0 tarvelle\n"
     "\n"
-    "Options:\n"
-    "  --help     show this text and exit\n"
-    "  --version  show the version and exit\n"
+    "Options (with FILE only):\n"
+    "  -o, --output-dir DIR  write the outputs into the folder DIR, which must exist\n"
+    "  --reports-only        write the six reports only, no WAV files\n"
+    "  --json                a JSON object per file on standard output, a line each\n"
+    "  -q, --quiet           no line per file on standard output (JSON lines stay)\n"
+    "  --                    what follows is a FILE, even if it begins with -\n"
+    "  -h, --help            show this text and exit\n"
+    "  --version             show the version and exit\n"
     "\n"
     "Exit status: 0 when every file was accepted and all its outputs written,\n"
     "1 when a file was rejected or an output could not be written, 2 for a\n"
-    "wrong option.\n";
+    "wrong option or a missing output folder.\n";
+
+int usageError(const std::string& message)
+{
+    using namespace tarvelle;
+    printText(stderr, "tarvelle: " + message + "\n\n");
+    printText(stderr, usageText);
+    return 2;
+}
 
 } // namespace
 
@@ -43,6 +62,8 @@ int main(int argumentCount, char** arguments)
     using namespace tarvelle;
 
     std::vector<std::string> inputFileNames;
+    BatchOptions options;
+    bool anyOption = false;
     bool optionsEnded = false;
     for (int index = 1; index < argumentCount; ++index) {
         const std::string_view argument = arguments[index];
@@ -56,10 +77,23 @@ int main(int argumentCount, char** arguments)
         } else if (argument == "--version") {
             printText(stdout, "tarvelle " TARVELLE_VERSION "\n");
             return 0;
+        } else if (argument == "-o" || argument == "--output-dir") {
+            if (index + 1 == argumentCount || std::string_view(arguments[index + 1]).empty()) {
+                return usageError("option '" + std::string(argument) + "' needs a folder name");
+            }
+            options.job.outputFolder = arguments[++index];
+            anyOption = true;
+        } else if (argument.starts_with("--output-dir=") && argument.size() > 13) {
+            options.job.outputFolder = argument.substr(13);
+            anyOption = true;
+        } else if (argument == "--reports-only") {
+            options.job.reportsOnly = anyOption = true;
+        } else if (argument == "--json") {
+            options.json = anyOption = true;
+        } else if (argument == "-q" || argument == "--quiet") {
+            options.quiet = anyOption = true;
         } else {
-            std::fprintf(stderr, "tarvelle: unknown option '%s'\n\n", arguments[index]);
-            printText(stderr, usageText);
-            return 2;
+            return usageError("unknown option '" + std::string(argument) + "'");
         }
     }
 
@@ -67,8 +101,14 @@ int main(int argumentCount, char** arguments)
         printText(stderr, usageText);
         return 2;
     }
+    if (anyOption && inputFileNames.empty()) {
+        return usageError("the options are for FILE..., and no FILE was named");
+    }
+    if (!options.job.outputFolder.empty() && !isFolder(options.job.outputFolder)) {
+        return usageError("no folder named '" + options.job.outputFolder + "'");
+    }
     if (!inputFileNames.empty()) {
-        return runBatch(inputFileNames);
+        return runBatch(inputFileNames, options);
     }
     const std::unique_ptr<Dialogue> dialogue =
         console::isInteractive() ? makeScreenDialogue() : makeLineDialogue();

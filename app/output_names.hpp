@@ -11,10 +11,12 @@ struct OutputNames {
     std::string clippedWav;
 };
 
-// The input name less its last four bytes, whatever they are; a shorter name stays whole.
-std::string outputStem(const std::string& inputFileName);
+// The input name less its last four bytes, whatever they are; a shorter name
+// stays whole. With an output folder, the folder and the input's file name
+// (its folders left off) less its last four bytes.
+std::string outputStem(const std::string& inputFileName, const std::string& outputFolder = {});
 
 // "<stem> 3dB clipping.txt" ... "<stem> 18dB clipping.wav".
-OutputNames outputNames(const std::string& inputFileName, int clipLevel);
+OutputNames outputNames(const std::string& inputFileName, int clipLevel, const std::string& outputFolder = {});
 
 } // namespace tarvelle

@@ -75,6 +75,9 @@ struct FileIdentity {
 // cannot be told.
 std::optional<FileIdentity> fileIdentity(const std::string& fileName);
 
+// True when the name leads to a folder (through links, if any).
+bool isFolder(const std::string& name);
+
 inline FileHandle::FileHandle(FileHandle&& other) noexcept : nativeHandle_(other.release()) {}
 
 inline FileHandle& FileHandle::operator=(FileHandle&& other) noexcept

@@ -145,4 +145,10 @@ std::optional<FileIdentity> fileIdentity(const std::string& fileName)
     return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
+bool isFolder(const std::string& name)
+{
+    struct stat status {};
+    return ::stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 } // namespace tarvelle

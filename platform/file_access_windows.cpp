@@ -166,4 +166,10 @@ std::optional<FileIdentity> fileIdentity(const std::string& fileName)
                         static_cast<std::uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow};
 }
 
+bool isFolder(const std::string& name)
+{
+    const DWORD attributes = ::GetFileAttributesA(name.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 } // namespace tarvelle

@@ -76,7 +76,7 @@ std::string fileResultJson(const FileResult& result)
         json["peakDbfs"] = dbfsOrNull(result.peakLevel);
         Json levels = Json::array();
         for (std::size_t clipLevel = 0; clipLevel < result.levels.size(); ++clipLevel) {
-            const LevelResult& level = result.levels[clipLevel];
+            const LevelRecord& level = result.levels[clipLevel];
             Json levelJson;
             levelJson["dbBelowPeak"] = 3 * (clipLevel + 1);
             levelJson["threshold"] = level.clipThreshold;

@@ -13,7 +13,7 @@ namespace tarvelle {
 
 enum class FileStatus { Written, Errors, Refused };
 
-struct LevelResult {
+struct LevelRecord {
     std::int16_t clipThreshold = 0;
     ChannelClipStats left;
     ChannelClipStats right;
@@ -31,7 +31,7 @@ struct FileResult {
     std::int32_t samplesPerChannel = 0;
     double durationSeconds = 0.0;
     std::int32_t peakLevel = 0;
-    std::array<LevelResult, 6> levels; // 3 dB below the peak first
+    std::array<LevelRecord, 6> levels; // 3 dB below the peak first
 };
 
 // One JSON object on one line, ending in "\n". Bytes of a name that are not

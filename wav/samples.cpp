@@ -30,11 +30,19 @@ SampleArray makeSampleArray(std::size_t sampleCount)
 LoadResult loadSamples(const FileHandle& file, const WaveHeaderInfo& header,
                        std::span<std::int16_t> interleavedSamples)
 {
+    return loadSamples(file, header, 0, interleavedSamples);
+}
+
+LoadResult loadSamples(const FileHandle& file, const WaveHeaderInfo& header, std::size_t firstSample,
+                       std::span<std::int16_t> interleavedSamples)
+{
     const std::size_t wantedBytes = interleavedSamples.size_bytes();
+    const std::size_t firstByte = firstSample * sizeof(std::int16_t);
     // Never past the data chunk: what follows it (a pad byte, a LIST chunk) is not audio.
-    const std::size_t dataBytes = std::min(wantedBytes, static_cast<std::size_t>(std::max(header.dataSize, 0)));
+    const auto dataSize = static_cast<std::size_t>(std::max(header.dataSize, 0));
+    const std::size_t dataBytes = firstByte >= dataSize ? 0 : std::min(wantedBytes, dataSize - firstByte);
     auto* bytes = reinterpret_cast<unsigned char*>(interleavedSamples.data());
-    const std::optional<std::size_t> bytesRead = readAt(file, header.dataOffset, bytes, dataBytes);
+    const std::optional<std::size_t> bytesRead = readAt(file, header.dataOffset + firstByte, bytes, dataBytes);
     if (!bytesRead) {
         return LoadResult::NotReadable;
     }

@@ -35,6 +35,10 @@ enum class LoadResult { Loaded, NotReadable };
 // of the file are zero, so a chunk after the data never becomes audio.
 LoadResult loadSamples(const FileHandle& file, const WaveHeaderInfo& header,
                        std::span<std::int16_t> interleavedSamples);
+// The same for the samples from firstSample on (of the 2N), so a file can be
+// read a stretch at a time with the same result.
+LoadResult loadSamples(const FileHandle& file, const WaveHeaderInfo& header, std::size_t firstSample,
+                       std::span<std::int16_t> interleavedSamples);
 LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& header,
                        std::span<std::int16_t> interleavedSamples);
 
