@@ -1,6 +1,10 @@
 """Batch use from the shell: tarvelle FILE..., --help, unknown options."""
 
+import filecmp
+import json
 import os
+import random
+import re
 import subprocess
 import tempfile
 import unittest
@@ -12,6 +16,14 @@ LEVELS = (3, 6, 9, 12, 15, 18)
 
 def outputs_of(stem):
     return [f"{stem} {level}dB clipping.{kind}" for level in LEVELS for kind in ("txt", "wav")]
+
+
+def report_counts(report_path):
+    """Per channel: clipped samples, clipping events and the eleven histogram counts, as the report gives them."""
+    with open(report_path, encoding="ascii", newline="") as report:
+        left, right = report.read().split("RIGHT CHANNEL")
+    pattern = re.compile(r"^(?:Clipped samples|Clipping events|Events [^:]*):\s+(\d+)", re.M)
+    return [[int(count) for count in pattern.findall(channel)] for channel in (left, right)]
 
 
 def run(arguments, cwd):
@@ -35,8 +47,8 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stderr, "")
         self.assertEqual(result.stdout.splitlines(), [
-            "a.wav: peak 32768; 12 files written: a {3,6,9,12,15,18}dB clipping.{txt,wav}",
-            "b.wav: peak 5; 12 files written: b {3,6,9,12,15,18}dB clipping.{txt,wav}",
+            "a.wav: peak 32768 (0.00 dBFS); 12 files written: a {3,6,9,12,15,18}dB clipping.{txt,wav}",
+            "b.wav: peak 5 (-76.33 dBFS); 12 files written: b {3,6,9,12,15,18}dB clipping.{txt,wav}",
         ])
         for stem in ("a", "b"):
             for name in outputs_of(stem):
@@ -48,8 +60,10 @@ class BatchTest(unittest.TestCase):
         self.addCleanup(screen.kill)
         self.assertEqual(screen.wait_for_exit(), 0)
         rows = screen.capture()
-        self.assertEqual(rows[0], "a.wav: peak 32768; 12 files written: a {3,6,9,12,15,18}dB clipping.{txt,wav}")
-        self.assertEqual([row for row in rows[1:] if row], [])
+        # The line is wider than the terminal's 80 columns and takes two rows.
+        self.assertEqual("".join(rows[:2]),
+                         "a.wav: peak 32768 (0.00 dBFS); 12 files written: a {3,6,9,12,15,18}dB clipping.{txt,wav}")
+        self.assertEqual([row for row in rows[2:] if row], [])
 
     def test_rejected_and_missing_files_do_not_stop_the_others(self):
         self.wav("mono.wav", samples=[1, 2, 3], channels=1)
@@ -63,7 +77,7 @@ class BatchTest(unittest.TestCase):
             "tarvelle: rate.wav: This is not a 44.1, 88.2 or 176.4kHz Wave file",
         ])
         self.assertEqual(result.stdout.splitlines(),
-                         ["good.wav: peak 100; 12 files written: good {3,6,9,12,15,18}dB clipping.{txt,wav}"])
+                         ["good.wav: peak 100 (-50.31 dBFS); 12 files written: good {3,6,9,12,15,18}dB clipping.{txt,wav}"])
         written = sorted(name for name in os.listdir(self.dir) if "clipping" in name)
         self.assertEqual(written, sorted(outputs_of("good")))
 
@@ -73,7 +87,7 @@ class BatchTest(unittest.TestCase):
         result = run(["take.wav"], self.dir)
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stdout.splitlines(), [
-            "take.wav: peak 100; 1 of 12 files could not be written: take {3,6,9,12,15,18}dB clipping.{txt,wav}"])
+            "take.wav: peak 100 (-50.31 dBFS); 1 of 12 files could not be written: take {3,6,9,12,15,18}dB clipping.{txt,wav}"])
         self.assertTrue(os.path.isfile(os.path.join(self.dir, "take 18dB clipping.wav")))
 
     def test_names_with_leading_dashes_after_double_dash(self):
@@ -97,17 +111,122 @@ class BatchTest(unittest.TestCase):
     def test_help_version_and_unknown_options(self):
         help_result = run(["--help"], self.dir)
         self.assertEqual(help_result.returncode, 0)
-        self.assertTrue(help_result.stdout.startswith("Usage: tarvelle [FILE...]"))
+        self.assertTrue(help_result.stdout.startswith("Usage: tarvelle [OPTION...] [FILE...]"))
         self.assertIn("Exit status", help_result.stdout)
         version = run(["--version"], self.dir)
         self.assertEqual(version.returncode, 0)
         self.assertRegex(version.stdout, r"^tarvelle \d+\.\d+\.\d+\n$")
-        unknown = run(["--frobnicate", "a.wav"], self.dir)
-        self.assertEqual(unknown.returncode, 2)
-        self.assertEqual(unknown.stdout, "")
-        self.assertIn("unknown option '--frobnicate'", unknown.stderr)
-        self.assertIn("Usage: tarvelle [FILE...]", unknown.stderr)
+        for arguments, message in ((["--frobnicate", "a.wav"], "unknown option '--frobnicate'"),
+                                   (["a.wav", "-o"], "option '-o' needs a folder name"),
+                                   (["--output-dir"], "option '--output-dir' needs a folder name"),
+                                   (["--json"], "no FILE was named")):
+            wrong = run(arguments, self.dir)
+            self.assertEqual((wrong.returncode, wrong.stdout), (2, ""), arguments)
+            self.assertIn(message, wrong.stderr)
+            self.assertIn("Usage: tarvelle [OPTION...] [FILE...]", wrong.stderr)
         self.assertEqual(os.listdir(self.dir), [])
+
+
+    def test_json_lines(self):
+        self.wav("a.wav", samples=[1000, -2000, 30000, -32768] * 50)
+        self.wav("silent.wav", samples=[0, 0] * 10)
+        self.wav("mono.wav", samples=[1, 2, 3], channels=1)
+        self.wav("take.wav", samples=[100, -100] * 10)
+        os.mkdir(os.path.join(self.dir, "take 6dB clipping.txt"))
+        result = run(["--json", "a.wav", "silent.wav", "mono.wav", "missing.wav", "take.wav"], self.dir)
+        self.assertEqual(result.returncode, 1)
+        objects = [json.loads(line) for line in result.stdout.splitlines()]
+        self.assertEqual([(o["input"], o["status"]) for o in objects], [
+            ("a.wav", "written"), ("silent.wav", "written"), ("mono.wav", "refused"),
+            ("missing.wav", "refused"), ("take.wav", "errors")])
+        self.assertEqual(objects[2], {"input": "mono.wav", "status": "refused",
+                                      "message": "This is not a stereo Wave file"})
+        self.assertEqual(objects[3]["message"], "File not found. Please enter a valid filename")
+
+        clipped = objects[0]
+        self.assertEqual((clipped["sampleRate"], clipped["samplesPerChannel"], clipped["peak"], clipped["peakDbfs"]),
+                         (44100, 100, 32768, 0.0))
+        self.assertEqual(clipped["levels"][0]["left"]["clipEvents"], 50)
+        for level, (report, wav) in zip(clipped["levels"], zip(outputs_of("a")[::2], outputs_of("a")[1::2])):
+            self.assertEqual((level["report"], level["wav"], level["written"]), (report, wav, True))
+            counts = [[channel["clippedSamples"], channel["clipEvents"], *channel["eventLengthHistogram"]]
+                      for channel in (level["left"], level["right"])]
+            self.assertEqual(counts, report_counts(os.path.join(self.dir, report)))
+
+        silent = objects[1]
+        self.assertIsNone(silent["peakDbfs"])
+        self.assertEqual({level["thresholdDbfs"] for level in silent["levels"]}, {None})
+
+        failed = objects[4]["levels"][1]
+        self.assertEqual((failed["report"], failed["wav"], failed["written"]), (None, "take 6dB clipping.wav", False))
+
+    def test_output_folder_quiet_and_a_missing_folder(self):
+        self.wav("take.wav", samples=[100, -100] * 10)
+        os.mkdir(os.path.join(self.dir, "out"))
+        result = run(["-q", "-o", "out", "take.wav"], self.dir)
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
+        self.assertEqual(sorted(os.listdir(os.path.join(self.dir, "out"))), sorted(outputs_of("take")))
+        self.assertEqual(sorted(os.listdir(self.dir)), ["out", "take.wav"])
+
+        missing = run(["--output-dir", "nowhere", "take.wav"], self.dir)
+        self.assertEqual((missing.returncode, missing.stdout), (2, ""))
+        self.assertIn("no folder named 'nowhere'", missing.stderr)
+        self.assertIn("Usage: tarvelle", missing.stderr)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["out", "take.wav"])
+        self.assertEqual(len(os.listdir(os.path.join(self.dir, "out"))), 12)
+
+    def test_reports_only_match_a_full_runs_reports(self):
+        rng = random.Random(13)
+        # Runs held for 997 frames cross the 1 MiB stretches a reports-only run reads.
+        square = [s for n in range(300000) for s in ((20000, -31000) if n // 997 % 2 else (-25000, 12000))]
+        inputs = {
+            "noise.wav": dict(samples=[rng.randint(-32768, 32767) for _ in range(20000)]),
+            "square.wav": dict(samples=square, sample_rate=176400),
+            "silent.wav": dict(samples=[0, 0] * 100, sample_rate=88200),
+            "empty.wav": dict(samples=[]),
+            "cut short.wav": dict(samples=[30000, -30000, 5, 5] * 100, data_size=4000),
+        }
+        for name, fields in inputs.items():
+            self.wav(name, **fields)
+        os.mkdir(os.path.join(self.dir, "full"))
+        os.mkdir(os.path.join(self.dir, "reports"))
+        names = sorted(inputs)
+        self.assertEqual(run(["-o", "full", *names], self.dir).returncode, 0)
+        result = run(["--reports-only", "-o", "reports", *names], self.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("square.wav: peak 31000 (-0.48 dBFS); 6 files written: reports/square "
+                      "{3,6,9,12,15,18}dB clipping.txt", result.stdout.splitlines())
+        reports = os.listdir(os.path.join(self.dir, "reports"))
+        self.assertEqual(sorted(reports), sorted(report for name in names for report in outputs_of(name[:-4])[::2]))
+        _, mismatch, errors = filecmp.cmpfiles(os.path.join(self.dir, "full"), os.path.join(self.dir, "reports"),
+                                               reports, shallow=False)
+        self.assertEqual((mismatch, errors), ([], []))
+
+    def test_a_second_run_skips_the_first_runs_outputs(self):
+        self.wav("a.wav", samples=[1000, -2000, 30000, -32768] * 50)
+        self.wav("b.wav", samples=[5, -5] * 10)
+
+        def run_on_every_wav():
+            return subprocess.run(["sh", "-c", 'exec "$0" *.wav', binary_path()], cwd=self.dir, capture_output=True,
+                                  text=True, stdin=subprocess.DEVNULL, timeout=120)
+
+        self.assertEqual(run_on_every_wav().returncode, 0)
+        self.assertEqual(len(os.listdir(self.dir)), 26)
+        for name in os.listdir(self.dir):
+            os.utime(os.path.join(self.dir, name), ns=(0, 0))
+        second = run_on_every_wav()
+        self.assertEqual(second.returncode, 0)
+        self.assertEqual(len(second.stdout.splitlines()), 2)
+        self.assertEqual(len(second.stderr.splitlines()), 12)
+        self.assertIn("tarvelle: a 3dB clipping.wav: skipped, an output of a.wav", second.stderr.splitlines())
+        touched = [name for name in os.listdir(self.dir) if os.stat(os.path.join(self.dir, name)).st_mtime_ns]
+        self.assertEqual(sorted(touched), sorted(outputs_of("a") + outputs_of("b")))
+
+    def test_an_output_named_on_its_own_is_processed(self):
+        self.wav("a 3dB clipping.wav", samples=[7, -7] * 4)
+        result = run(["a 3dB clipping.wav"], self.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(os.path.isfile(os.path.join(self.dir, "a 3dB clipping 18dB clipping.txt")))
 
 
 if __name__ == "__main__":
