@@ -133,16 +133,19 @@ bool processFile(const std::string& inputFileName, const BatchOptions& options, 
         result.peakLevel = job.peakLevel();
         printText(stdout, fileResultJson(result));
         std::fflush(stdout);
-    } else if (!options.quiet) {
+    } else if (!options.quiet || failedOutputCount > 0) {
         const std::string summary = inputFileName + ": " + peakText(job.peakLevel()) + "; ";
         const std::string pattern = outputStem(inputFileName, options.job.outputFolder) +
-                                    " {3,6,9,12,15,18}dB clipping." + (options.job.reportsOnly ? "txt" : "{txt,wav}");
+                                    " {3,6,9,12,15,18}dB clipping." +
+                                    (options.job.reportsOnly ? "txt" : "{txt,wav}");
         const std::string outputCount = std::to_string(job.outputCount());
         if (failedOutputCount == 0) {
             printLine(stdout, summary + outputCount + " files written: " + pattern);
         } else {
-            printLine(stdout, summary + std::to_string(failedOutputCount) + " of " + outputCount +
-                                  " files could not be written: " + pattern);
+            // Quiet or not, a failure is told; quiet moves it off standard output.
+            printLine(options.quiet ? stderr : stdout, summary + std::to_string(failedOutputCount) + " of " +
+                                                           outputCount +
+                                                           " files could not be written: " + pattern);
         }
     }
     return failedOutputCount == 0;

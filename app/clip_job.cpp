@@ -66,8 +66,8 @@ std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName
     return job;
 }
 
-std::variant<ClipJob, InputError> ClipJob::openForReports(const std::string& inputFileName, const JobOptions& options,
-                                                          const WaveHeaderInfo& header)
+std::variant<ClipJob, InputError> ClipJob::openForReports(const std::string& inputFileName,
+                                                          const JobOptions& options, const WaveHeaderInfo& header)
 {
     std::optional<FileHandle> file = openInputFile(inputFileName);
     if (!file) {
@@ -91,7 +91,8 @@ std::variant<ClipJob, InputError> ClipJob::openForReports(const std::string& inp
         return true;
     };
     std::int32_t peakLevel = 0;
-    if (!readThrough([&](std::span<const std::int16_t> stretch) { peakLevel = std::max(peakLevel, findPeak(stretch)); })) {
+    if (!readThrough(
+            [&](std::span<const std::int16_t> stretch) { peakLevel = std::max(peakLevel, findPeak(stretch)); })) {
         return InputError::NotFound;
     }
     SixLevelCount count = startSixLevelCount(peakLevel, header.rateFactor);

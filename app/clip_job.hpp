@@ -58,9 +58,9 @@ std::uint64_t runMemoryBytes(std::int32_t samplesPerChannel);
 class ClipJob {
 public:
     // Checks the file, then allocates and loads it; for the reports only, reads
-    // it through twice instead: for the peak, then for the counts. onAccepted, if given, is
-    // called once the header passes, before the load. On failure nothing is
-    // written and the error says why.
+    // it through twice instead: for the peak, then for the counts. onAccepted,
+    // if given, is called once the header passes, before the load. On failure
+    // nothing is written and the error says why.
     static std::variant<ClipJob, InputError> open(const std::string& inputFileName, const JobOptions& options = {},
                                                   const std::function<void()>& onAccepted = {});
 
@@ -78,8 +78,8 @@ public:
 private:
     ClipJob() = default;
 
-    static std::variant<ClipJob, InputError> openForReports(const std::string& inputFileName,
-                                                            const JobOptions& options, const WaveHeaderInfo& header);
+    static std::variant<ClipJob, InputError>
+    openForReports(const std::string& inputFileName, const JobOptions& options, const WaveHeaderInfo& header);
     LevelResult levelResult(int clipLevel, const LevelCount& count) const;
     int writeReportsOnly(const LevelListener& listener);
 

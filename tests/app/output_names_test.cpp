@@ -20,13 +20,15 @@ TEST(OutputNames, DropTheLastFourBytesAndAddTheSuffix)
         {"take1.wav", "", 3, "take1 12dB clipping.txt", "take1 12dB clipping.wav"},
         {"take1.wav", "", 4, "take1 15dB clipping.txt", "take1 15dB clipping.wav"},
         {"take1.wav", "", 5, "take1 18dB clipping.txt", "take1 18dB clipping.wav"},
-        {"C:\\Audio\\take1.wav", "", 5, "C:\\Audio\\take1 18dB clipping.txt", "C:\\Audio\\take1 18dB clipping.wav"},
+        {"C:\\Audio\\take1.wav", "", 5, "C:\\Audio\\take1 18dB clipping.txt",
+         "C:\\Audio\\take1 18dB clipping.wav"},
         {"take1.wave", "", 0, "take1. 3dB clipping.txt", "take1. 3dB clipping.wav"},
         {"song", "", 0, " 3dB clipping.txt", " 3dB clipping.wav"},
         {"abc", "", 0, "abc 3dB clipping.txt", "abc 3dB clipping.wav"},
         {"", "", 4, " 15dB clipping.txt", " 15dB clipping.wav"},
         // Bytes, not characters: a UTF-8 name loses four bytes.
-        {"\xC3\xA9t\xC3\xA9.wav", "", 1, "\xC3\xA9t\xC3\xA9 6dB clipping.txt", "\xC3\xA9t\xC3\xA9 6dB clipping.wav"},
+        {"\xC3\xA9t\xC3\xA9.wav", "", 1, "\xC3\xA9t\xC3\xA9 6dB clipping.txt",
+         "\xC3\xA9t\xC3\xA9 6dB clipping.wav"},
         {std::string(300, 'a') + ".wav", "", 3, std::string(300, 'a') + " 12dB clipping.txt",
          std::string(300, 'a') + " 12dB clipping.wav"},
         // An output folder takes the place of the input's folders.

@@ -89,6 +89,9 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(result.stdout.splitlines(), [
             "take.wav: peak 100 (-50.31 dBFS); 1 of 12 files could not be written: take {3,6,9,12,15,18}dB clipping.{txt,wav}"])
         self.assertTrue(os.path.isfile(os.path.join(self.dir, "take 18dB clipping.wav")))
+        quiet = run(["-q", "take.wav"], self.dir)
+        self.assertEqual((quiet.returncode, quiet.stdout), (1, ""))
+        self.assertIn("take.wav: peak 100 (-50.31 dBFS); 1 of 12 files could not be written", quiet.stderr)
 
     def test_names_with_leading_dashes_after_double_dash(self):
         self.wav("-odd.wav", samples=[7, -7])
