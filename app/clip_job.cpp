@@ -29,67 +29,66 @@ std::uint64_t runMemoryBytes(std::int32_t samplesPerChannel)
 std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName, const JobOptions& options,
                                                 const std::function<void()>& onAccepted)
 {
-    const InputCheck check = checkInputFile(inputFileName);
-    if (check.error) {
-        return *check.error;
-    }
-    if (onAccepted) {
-        onAccepted();
-    }
-    const std::optional<std::uint64_t> available = availableMemoryBytes();
-    if (available && runMemoryBytes(check.header.samplesPerChannel) > *available) {
-        return InputError::NotEnoughMemory;
-    }
-    ClipJob job;
-    job.inputFileName_ = inputFileName;
-    job.options_ = options;
-    job.header_ = check.header;
-    const auto sampleCount = 2 * static_cast<std::size_t>(std::max(check.header.samplesPerChannel, 0));
     try {
+        InputCheck check = checkInputFile(inputFileName);
+        if (check.error) {
+            return *check.error;
+        }
+        if (onAccepted) {
+            onAccepted();
+        }
+        const std::optional<std::uint64_t> available = availableMemoryBytes();
+        if (available && runMemoryBytes(check.header.samplesPerChannel) > *available) {
+            return InputError::NotEnoughMemory;
+        }
+        ClipJob job;
+        job.inputFileName_ = inputFileName;
+        job.options_ = options;
+        job.header_ = check.header;
+        const auto sampleCount = 2 * static_cast<std::size_t>(std::max(check.header.samplesPerChannel, 0));
         job.interleavedSamples_ = makeSampleArray(sampleCount);
         job.block_.resize(std::min(writeBlockSamples, sampleCount));
+        if (loadSamples(*check.file, job.header_, job.interleavedSamples_.span()) != LoadResult::Loaded) {
+            return InputError::NotFound;
+        }
+        check.file.reset();
+        job.peakLevel_ = findPeak(job.interleavedSamples_.span());
+        job.inputIdentity_ = fileIdentity(inputFileName);
+
+        SixLevelCount counts = startSixLevelCount(job.peakLevel_, job.header_.rateFactor);
+        countSixLevels(counts, job.interleavedSamples_.span());
+        finishSixLevelCount(counts);
+        for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
+            const LevelCount& count = counts.levels[static_cast<std::size_t>(clipLevel)];
+            LevelResult& level = job.levels_[static_cast<std::size_t>(clipLevel)];
+            level.clipLevel = clipLevel;
+            level.decibelsBelowPeak = decibelsBelowPeak(clipLevel);
+            level.clipThreshold = count.clipThreshold;
+            level.left = count.left;
+            level.right = count.right;
+            level.names = outputNames(inputFileName, clipLevel);
+            job.reports_[static_cast<std::size_t>(clipLevel)] =
+                clipReportText(inputFileName, job.header_, clipLevel, level.left, level.right);
+        }
+        return job;
     } catch (const std::bad_alloc&) {
         return InputError::NotEnoughMemory;
     }
-    if (loadSamples(inputFileName, job.header_, job.interleavedSamples_.span()) != LoadResult::Loaded) {
-        return InputError::NotFound;
-    }
-    job.peakLevel_ = findPeak(job.interleavedSamples_.span());
-    job.inputIdentity_ = fileIdentity(inputFileName);
-    return job;
 }
 
 int ClipJob::run(const LevelListener& listener)
 {
-    const std::span<const std::int16_t> samples = interleavedSamples_.span();
-    LevelCount count = startLevelCount(thresholdForLevel(peakLevel_, 0), header_.rateFactor);
-    countSamples(count, samples);
     int failedOutputCount = 0;
     for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
         if (listener.levelStarting) {
             listener.levelStarting(clipLevel);
         }
-        finishLevelCount(count);
-        LevelResult level;
-        level.clipLevel = clipLevel;
-        level.decibelsBelowPeak = decibelsBelowPeak(clipLevel);
-        level.clipThreshold = count.clipThreshold;
-        level.left = count.left;
-        level.right = count.right;
-        level.names = outputNames(inputFileName_, clipLevel);
-        level.report = writeReport(level);
-
-        std::optional<LevelCount> nextLevelCount;
-        if (clipLevel + 1 < clipLevelCount) {
-            nextLevelCount = startLevelCount(thresholdForLevel(peakLevel_, clipLevel + 1), header_.rateFactor);
-        }
-        level.clippedWav = writeClippedWav(level.names.clippedWav, level.clipThreshold, nextLevelCount);
+        LevelResult& level = levels_[static_cast<std::size_t>(clipLevel)];
+        level.report = writeReport(level, reports_[static_cast<std::size_t>(clipLevel)]);
+        level.clippedWav = writeClippedWav(level.names.clippedWav, level.clipThreshold);
         failedOutputCount += level.failedOutputCount();
         if (listener.levelDone) {
             listener.levelDone(level);
-        }
-        if (nextLevelCount) {
-            count = std::move(*nextLevelCount);
         }
     }
     return failedOutputCount;
@@ -103,43 +102,31 @@ bool ClipJob::namesTheInput(const std::string& outputName) const
     return output && inputIdentity_ && *output == *inputIdentity_;
 }
 
-OutputResult ClipJob::writeReport(const LevelResult& level) const
+OutputResult ClipJob::writeReport(const LevelResult& level, const std::string& text) const
 {
     if (namesTheInput(level.names.report)) {
         return notWritten(level.names.report, isTheInputText);
     }
-    const std::string text = clipReportText(inputFileName_, header_, level.clipLevel, level.left, level.right);
     return writeOutputFile(level.names.report,
                            std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
-// Clips the level into its file block by block. The next level, if any, is
-// counted from the same blocks while they are in the cache, whether or not
-// this file can be written.
-OutputResult ClipJob::writeClippedWav(const std::string& fileName, std::int16_t clipThreshold,
-                                      std::optional<LevelCount>& nextLevelCount)
+OutputResult ClipJob::writeClippedWav(const std::string& fileName, std::int16_t clipThreshold)
 {
-    std::optional<OutputFile> file;
-    if (!namesTheInput(fileName)) {
-        file = OutputFile::begin(fileName);
-        file->append(clippedWavHeader(header_));
+    if (namesTheInput(fileName)) {
+        return notWritten(fileName, isTheInputText);
     }
+    OutputFile file = OutputFile::begin(fileName);
+    file.append(clippedWavHeader(header_));
     const std::span<const std::int16_t> inputSamples = interleavedSamples_.span();
-    const auto writing = [&file] { return file && !file->failed(); };
-    for (std::size_t start = 0; start < inputSamples.size() && (writing() || nextLevelCount);
-         start += block_.size()) {
+    for (std::size_t start = 0; start < inputSamples.size() && !file.failed(); start += block_.size()) {
         const std::span<const std::int16_t> input =
             inputSamples.subspan(start, std::min(block_.size(), inputSamples.size() - start));
-        if (nextLevelCount) {
-            countSamples(*nextLevelCount, input);
-        }
-        if (writing()) {
-            const std::span<std::int16_t> clipped(block_.data(), input.size());
-            clipSamples(input, clipThreshold, clipped);
-            file->append(littleEndianBytes(clipped));
-        }
+        const std::span<std::int16_t> clipped(block_.data(), input.size());
+        clipSamples(input, clipThreshold, clipped);
+        file.append(littleEndianBytes(clipped));
     }
-    return file ? file->commit() : notWritten(fileName, isTheInputText);
+    return file.commit();
 }
 
 } // namespace tarvelle

@@ -10,6 +10,7 @@
 #include "wav/samples.hpp"
 #include "wav/wave_header.hpp"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -49,9 +50,10 @@ std::uint64_t runMemoryBytes(std::int32_t samplesPerChannel);
 
 class ClipJob {
 public:
-    // Checks the file, then allocates and loads it. onAccepted, if given, is
-    // called once the header passes, before the load. On failure nothing is
-    // written and the error says why.
+    // Checks the file, then allocates and loads it and takes all the memory
+    // the run needs: the counts, names and report texts of all six levels.
+    // onAccepted, if given, is called once the header passes, before the
+    // load. On failure nothing is written and the error says why.
     static std::variant<ClipJob, InputError> open(const std::string& inputFileName, const JobOptions& options = {},
                                                   const std::function<void()>& onAccepted = {});
 
@@ -61,14 +63,15 @@ public:
 
     // Levels 0 to 5 in order, each written and reported before the next
     // starts. Returns how many of the twelve files could not be written.
+    // Should a small allocation still fail (std::bad_alloc), the file being
+    // written is removed before the exception leaves.
     int run(const LevelListener& listener = {});
 
 private:
     ClipJob() = default;
 
-    OutputResult writeReport(const LevelResult& level) const;
-    OutputResult writeClippedWav(const std::string& fileName, std::int16_t clipThreshold,
-                                 std::optional<LevelCount>& nextLevelCount);
+    OutputResult writeReport(const LevelResult& level, const std::string& text) const;
+    OutputResult writeClippedWav(const std::string& fileName, std::int16_t clipThreshold);
     bool namesTheInput(const std::string& outputName) const;
 
     std::string inputFileName_;
@@ -76,6 +79,8 @@ private:
     WaveHeaderInfo header_;
     SampleArray interleavedSamples_;
     std::vector<std::int16_t> block_; // one block of clipped samples on its way to the file
+    std::array<LevelResult, clipLevelCount> levels_;  // counted and named, files not yet written
+    std::array<std::string, clipLevelCount> reports_; // the report texts
     std::int32_t peakLevel_ = 0;
     std::optional<FileIdentity> inputIdentity_; // no output may replace the input itself
 };
