@@ -8,6 +8,7 @@
 #include "console/console.hpp"
 
 #include <cstdio>
+#include <new>
 #include <string_view>
 #include <variant>
 
@@ -54,11 +55,19 @@ private:
     std::size_t width_ = 0;
 };
 
+void reportNotWritten(const OutputResult& output)
+{
+    if (!output.written) {
+        printLine(stderr, plainErrorLine(output.fileName, output.failure));
+    }
+}
+
 // True when the file was accepted and all twelve outputs written.
 bool processFile(const std::string& inputFileName, ProgressLine& progress)
 {
+    const std::string shownName = terminalSafeName(inputFileName);
     std::variant<ClipJob, InputError> opened = ClipJob::open(
-        inputFileName, JobOptions{}, [&] { progress.show("tarvelle: " + inputFileName + ": loading"); });
+        inputFileName, JobOptions{}, [&] { progress.show("tarvelle: " + shownName + ": loading"); });
     if (const InputError* error = std::get_if<InputError>(&opened)) {
         progress.clear();
         reportRejection(inputFileName, *error);
@@ -67,15 +76,30 @@ bool processFile(const std::string& inputFileName, ProgressLine& progress)
     ClipJob& job = std::get<ClipJob>(opened);
     LevelListener listener;
     listener.levelStarting = [&](int clipLevel) {
-        progress.show("tarvelle: " + inputFileName + ": writing the " +
-                      std::to_string(decibelsBelowPeak(clipLevel)) + " dB level (" +
-                      std::to_string(clipLevel + 1) + " of " + std::to_string(clipLevelCount) + ")");
+        progress.show("tarvelle: " + shownName + ": writing the " + std::to_string(decibelsBelowPeak(clipLevel)) +
+                      " dB level (" + std::to_string(clipLevel + 1) + " of " + std::to_string(clipLevelCount) +
+                      ")");
     };
-    const int failedOutputCount = job.run(listener);
+    listener.levelDone = [&](const LevelResult& level) {
+        if (level.failedOutputCount() > 0) {
+            progress.clear();
+            reportNotWritten(level.report);
+            reportNotWritten(level.clippedWav);
+        }
+    };
+    int failedOutputCount = 0;
+    try {
+        failedOutputCount = job.run(listener);
+    } catch (const std::bad_alloc&) {
+        progress.clear();
+        reportRejection(inputFileName, InputError::NotEnoughMemory);
+        return false;
+    }
     progress.clear();
 
-    const std::string summary = inputFileName + ": peak " + std::to_string(job.peakLevel()) + "; ";
-    const std::string pattern = outputStem(inputFileName) + " {3,6,9,12,15,18}dB clipping.{txt,wav}";
+    const std::string summary = shownName + ": peak " + std::to_string(job.peakLevel()) + "; ";
+    const std::string pattern =
+        terminalSafeName(outputStem(inputFileName)) + " {3,6,9,12,15,18}dB clipping.{txt,wav}";
     if (failedOutputCount == 0) {
         printLine(stdout, summary + std::to_string(outputFileCount) + " files written: " + pattern);
     } else {

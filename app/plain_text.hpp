@@ -25,7 +25,12 @@ inline void printLine(std::FILE* stream, std::string_view text)
     std::fflush(stream);
 }
 
-// "tarvelle: NAME: " and the box text on one line.
+// A file name as it may go to a terminal: each control byte (below 0x20, and
+// 0x7F) as a backslash escape, \a \b \t \n \v \f \r or else three octal
+// digits (ESC is \033), as ls and git show them; every other byte as it is.
+std::string terminalSafeName(std::string_view fileName);
+
+// "tarvelle: NAME: " (NAME made safe for the terminal) and the box text on one line.
 std::string plainErrorLine(std::string_view inputFileName, std::string_view messageText);
 
 } // namespace tarvelle
