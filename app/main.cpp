@@ -47,10 +47,10 @@ int checkStandardOutput(int exitStatus)
 {
     errno = 0;
     const bool flushed = std::fflush(stdout) == 0;
-    const int error = errno;
+    const int error = tarvelle::firstStandardOutputError() != 0 ? tarvelle::firstStandardOutputError() : errno;
     if (!flushed || std::ferror(stdout) != 0) {
         std::fprintf(stderr, "tarvelle: standard output: %s\n",
-                     !flushed && error != 0 ? std::strerror(error) : "could not be written");
+                     error != 0 ? std::strerror(error) : "could not be written");
         return exitStatus == 0 ? 1 : exitStatus;
     }
     return exitStatus;

@@ -2,11 +2,20 @@
 // command line alike.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
 namespace tarvelle {
+
+// Why standard output first failed (errno), 0 while it has not: the stream
+// drops what it could not write, so the reason would be lost by the end.
+inline int& firstStandardOutputError()
+{
+    static int error = 0;
+    return error;
+}
 
 inline void printText(std::FILE* stream, std::string_view text)
 {
@@ -22,7 +31,9 @@ inline void printLine(std::FILE* stream, std::string_view text)
 {
     printText(stream, text);
     std::fputc('\n', stream);
-    std::fflush(stream);
+    if (std::fflush(stream) != 0 && stream == stdout && firstStandardOutputError() == 0) {
+        firstStandardOutputError() = errno;
+    }
 }
 
 // A file name as it may go to a terminal: each control byte (below 0x20, and
