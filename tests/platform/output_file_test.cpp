@@ -69,6 +69,7 @@ TEST(WriteOutputFile, AFailureSaysWhichFileAndWhy)
     EXPECT_EQ(testing::readFileBytes(heldName), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
+#ifndef _WIN32
 std::vector<std::string> folderEntries(const std::string& folder)
 {
     std::vector<std::string> names;
@@ -79,7 +80,6 @@ std::vector<std::string> folderEntries(const std::string& folder)
     return names;
 }
 
-#ifndef _WIN32
 // A write the file system refuses part way (here a file-size limit, as a
 // full disk would) leaves the old output whole and no temporary file.
 TEST(OutputFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile)
