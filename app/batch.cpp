@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -96,32 +97,61 @@ LevelRecord levelRecord(const LevelResult& level)
     return record;
 }
 
+void reportNotWritten(const OutputResult& output)
+{
+    if (!output.written) {
+        printLine(stderr, plainErrorLine(output.fileName, output.failure));
+    }
+}
+
+// Refused before or, short of memory, during the run: one line on standard
+// error, and the refused object for a script.
+void reportRefusal(const std::string& inputFileName, InputError error, const BatchOptions& options)
+{
+    reportRejection(inputFileName, error);
+    if (options.json) {
+        printText(stdout, fileResultJson(refusedResult(inputFileName, error)));
+        std::fflush(stdout);
+    }
+}
+
 // True when the file was accepted and all its outputs written.
 bool processFile(const std::string& inputFileName, const BatchOptions& options, ProgressLine& progress)
 {
+    const std::string shownName = terminalSafeName(inputFileName);
     std::variant<ClipJob, InputError> opened = ClipJob::open(
-        inputFileName, options.job, [&] { progress.show("tarvelle: " + inputFileName + ": loading"); });
+        inputFileName, options.job, [&] { progress.show("tarvelle: " + shownName + ": loading"); });
     if (const InputError* error = std::get_if<InputError>(&opened)) {
         progress.clear();
-        reportRejection(inputFileName, *error);
-        if (options.json) {
-            printText(stdout, fileResultJson(refusedResult(inputFileName, *error)));
-            std::fflush(stdout);
-        }
+        reportRefusal(inputFileName, *error, options);
         return false;
     }
     ClipJob& job = std::get<ClipJob>(opened);
     FileResult result;
     LevelListener listener;
     listener.levelStarting = [&](int clipLevel) {
-        progress.show("tarvelle: " + inputFileName + ": writing the " +
-                      std::to_string(decibelsBelowPeak(clipLevel)) + " dB level (" +
-                      std::to_string(clipLevel + 1) + " of " + std::to_string(clipLevelCount) + ")");
+        progress.show("tarvelle: " + shownName + ": writing the " + std::to_string(decibelsBelowPeak(clipLevel)) +
+                      " dB level (" + std::to_string(clipLevel + 1) + " of " + std::to_string(clipLevelCount) +
+                      ")");
     };
     listener.levelDone = [&](const LevelResult& level) {
         result.levels.at(static_cast<std::size_t>(level.clipLevel)) = levelRecord(level);
+        if (level.failedOutputCount() > 0) {
+            progress.clear();
+            reportNotWritten(level.report);
+            if (level.clippedWavWanted) {
+                reportNotWritten(level.clippedWav);
+            }
+        }
     };
-    const int failedOutputCount = job.run(listener);
+    int failedOutputCount = 0;
+    try {
+        failedOutputCount = job.run(listener);
+    } catch (const std::bad_alloc&) {
+        progress.clear();
+        reportRefusal(inputFileName, InputError::NotEnoughMemory, options);
+        return false;
+    }
     progress.clear();
 
     if (options.json) {
@@ -134,8 +164,8 @@ bool processFile(const std::string& inputFileName, const BatchOptions& options, 
         printText(stdout, fileResultJson(result));
         std::fflush(stdout);
     } else if (!options.quiet || failedOutputCount > 0) {
-        const std::string summary = inputFileName + ": " + peakText(job.peakLevel()) + "; ";
-        const std::string pattern = outputStem(inputFileName, options.job.outputFolder) +
+        const std::string summary = shownName + ": " + peakText(job.peakLevel()) + "; ";
+        const std::string pattern = terminalSafeName(outputStem(inputFileName, options.job.outputFolder)) +
                                     " {3,6,9,12,15,18}dB clipping." +
                                     (options.job.reportsOnly ? "txt" : "{txt,wav}");
         const std::string outputCount = std::to_string(job.outputCount());
@@ -205,7 +235,8 @@ int runBatch(const std::vector<std::string>& inputFileNames, const BatchOptions&
     for (std::size_t index = 0; index < inputFileNames.size(); ++index) {
         if (owners[index] != nullptr) {
             // Both names whole: they are names, not box text to be joined.
-            printLine(stderr, "tarvelle: " + inputFileNames[index] + ": skipped, an output of " + *owners[index]);
+            printLine(stderr, "tarvelle: " + terminalSafeName(inputFileNames[index]) + ": skipped, an output of " +
+                                  terminalSafeName(*owners[index]));
             continue;
         }
         allDone = processFile(inputFileNames[index], options, progress) && allDone;

@@ -10,6 +10,7 @@
 #include "wav/samples.hpp"
 #include "wav/wave_header.hpp"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -57,10 +58,12 @@ std::uint64_t runMemoryBytes(std::int32_t samplesPerChannel);
 
 class ClipJob {
 public:
-    // Checks the file, then allocates and loads it; for the reports only, reads
-    // it through twice instead: for the peak, then for the counts. onAccepted,
-    // if given, is called once the header passes, before the load. On failure
-    // nothing is written and the error says why.
+    // Checks the file, then reads it and takes all the memory the run needs:
+    // the counts, names and report texts of all six levels. The samples are
+    // held for the clipped files; for the reports only, the file is read
+    // through twice instead, for the peak and then for the counts, and never
+    // held whole. onAccepted, if given, is called once the header passes,
+    // before the reading. On failure nothing is written and the error says why.
     static std::variant<ClipJob, InputError> open(const std::string& inputFileName, const JobOptions& options = {},
                                                   const std::function<void()>& onAccepted = {});
 
@@ -70,7 +73,8 @@ public:
 
     // Levels 0 to 5 in order, each written and reported before the next
     // starts. Returns how many of the files (twelve, or six reports) could not
-    // be written.
+    // be written. Should a small allocation still fail (std::bad_alloc), the
+    // file being written is removed before the exception leaves.
     int run(const LevelListener& listener = {});
 
     int outputCount() const { return options_.reportsOnly ? clipLevelCount : outputFileCount; }
@@ -78,14 +82,13 @@ public:
 private:
     ClipJob() = default;
 
-    static std::variant<ClipJob, InputError>
-    openForReports(const std::string& inputFileName, const JobOptions& options, const WaveHeaderInfo& header);
-    LevelResult levelResult(int clipLevel, const LevelCount& count) const;
-    int writeReportsOnly(const LevelListener& listener);
+    // Fills samples (when held), peak, counts, names and report texts.
+    std::optional<InputError> readForClipping(FileHandle& input);
+    std::optional<InputError> readForReports(FileHandle& input);
+    void prepareLevels(const SixLevelCount& counts);
 
-    OutputResult writeReport(const LevelResult& level) const;
-    OutputResult writeClippedWav(const std::string& fileName, std::int16_t clipThreshold,
-                                 std::optional<LevelCount>& nextLevelCount);
+    OutputResult writeReport(const LevelResult& level, const std::string& text) const;
+    OutputResult writeClippedWav(const std::string& fileName, std::int16_t clipThreshold);
     bool namesTheInput(const std::string& outputName) const;
 
     std::string inputFileName_;
@@ -93,9 +96,10 @@ private:
     WaveHeaderInfo header_;
     SampleArray interleavedSamples_;
     std::vector<std::int16_t> block_; // one block of clipped samples on its way to the file
+    std::array<LevelResult, clipLevelCount> levels_;  // counted and named, files not yet written
+    std::array<std::string, clipLevelCount> reports_; // the report texts
     std::int32_t peakLevel_ = 0;
     std::optional<FileIdentity> inputIdentity_; // no output may replace the input itself
-    std::optional<SixLevelCount> reportCounts_; // for the reports only, counted in open
 };
 
 } // namespace tarvelle

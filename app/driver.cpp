@@ -3,6 +3,7 @@
 #include "app/clip_job.hpp"
 #include "app/input_checks.hpp"
 
+#include <new>
 #include <string>
 #include <variant>
 
@@ -26,7 +27,12 @@ int runDialogue(Dialogue& dialogue)
                 dialogue.showInputError(inputFileName, inputErrorText(*error));
                 continue;
             }
-            failedOutputCount = std::get<ClipJob>(opened).run();
+            try {
+                failedOutputCount = std::get<ClipJob>(opened).run();
+            } catch (const std::bad_alloc&) {
+                dialogue.showInputError(inputFileName, inputErrorText(InputError::NotEnoughMemory));
+                continue;
+            }
         } // the samples are let go before the completion screen
 
         dialogue.showCompletion(failedOutputCount, outputFileCount);

@@ -23,32 +23,43 @@ std::string_view inputErrorText(InputError error)
     return "";
 }
 
+namespace {
+
+// A NUL would end the name early at the file system and name another file.
+bool isAcceptableName(const std::string& inputFileName)
+{
+    return !inputFileName.empty() && inputFileName.find_first_of(std::string_view("*?\0", 3)) == std::string::npos;
+}
+
+} // namespace
+
 bool inputFileExists(const std::string& inputFileName)
 {
-    // A NUL would end the name early at the file system and name another file.
-    if (inputFileName.empty() || inputFileName.find_first_of(std::string_view("*?\0", 3)) != std::string::npos) {
-        return false;
-    }
-    std::optional<FileHandle> file = openInputFile(inputFileName);
-    return file.has_value();
+    return isAcceptableName(inputFileName) && openInputFile(inputFileName).has_value();
 }
 
 InputCheck checkInputFile(const std::string& inputFileName)
 {
     InputCheck check;
-    if (!inputFileExists(inputFileName)) {
-        check.error = InputError::NotFound;
-        return check;
+    // One open, held through the load, so the header and the samples cannot
+    // come from two versions of a file being replaced.
+    if (isAcceptableName(inputFileName)) {
+        check.file = openInputFile(inputFileName);
     }
-    // The file may have gone or been locked since the existence test.
-    std::optional<WaveHeaderInfo> header = readWaveHeader(inputFileName);
+    std::optional<WaveHeaderInfo> header;
+    if (check.file) {
+        header = readWaveHeader(*check.file);
+    }
     if (!header) {
         check.error = InputError::NotFound;
+        check.file.reset();
         return check;
     }
     check.header = *header;
     check.error = checkWaveHeader(check.header);
-    if (!check.error) {
+    if (check.error) {
+        check.file.reset();
+    } else {
         deriveWaveValues(check.header);
     }
     return check;

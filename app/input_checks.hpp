@@ -2,6 +2,7 @@
 // the texts that tell the user why not.
 #pragma once
 
+#include "platform/file_access.hpp"
 #include "wav/wave_header.hpp"
 
 #include <optional>
@@ -20,10 +21,11 @@ bool inputFileExists(const std::string& inputFileName);
 struct InputCheck {
     std::optional<InputError> error;
     WaveHeaderInfo header; // with its derived values when there is no error
+    std::optional<FileHandle> file; // the input, still open, when there is no error
 };
 
-// The existence test, the header and its checks, in that order; the first
-// failure is the one reported.
+// The existence test, the header and its checks, in that order, from one
+// open of the file; the first failure is the one reported.
 InputCheck checkInputFile(const std::string& inputFileName);
 
 } // namespace tarvelle

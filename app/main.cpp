@@ -7,7 +7,10 @@
 #include "console/console.hpp"
 #include "platform/file_access.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,7 +60,22 @@ int usageError(const std::string& message)
 
 } // namespace
 
-int main(int argumentCount, char** arguments)
+// Output lost on the way to standard output (a full disk, a closed pipe)
+// is an error, not a success.
+int checkStandardOutput(int exitStatus)
+{
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = tarvelle::firstStandardOutputError() != 0 ? tarvelle::firstStandardOutputError() : errno;
+    if (!flushed || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "tarvelle: standard output: %s\n",
+                     error != 0 ? std::strerror(error) : "could not be written");
+        return exitStatus == 0 ? 1 : exitStatus;
+    }
+    return exitStatus;
+}
+
+int runProgram(int argumentCount, char** arguments)
 {
     using namespace tarvelle;
 
@@ -113,4 +131,15 @@ int main(int argumentCount, char** arguments)
     const std::unique_ptr<Dialogue> dialogue =
         console::isInteractive() ? makeScreenDialogue() : makeLineDialogue();
     return runDialogue(*dialogue);
+}
+
+int main(int argumentCount, char** arguments)
+{
+    int exitStatus = 1;
+    try {
+        exitStatus = runProgram(argumentCount, arguments);
+    } catch (const std::bad_alloc&) {
+        std::fputs("tarvelle: not enough memory\n", stderr);
+    }
+    return checkStandardOutput(exitStatus);
 }

@@ -2,11 +2,20 @@
 // command line alike.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
 namespace tarvelle {
+
+// Why standard output first failed (errno), 0 while it has not: the stream
+// drops what it could not write, so the reason would be lost by the end.
+inline int& firstStandardOutputError()
+{
+    static int error = 0;
+    return error;
+}
 
 inline void printText(std::FILE* stream, std::string_view text)
 {
@@ -22,10 +31,17 @@ inline void printLine(std::FILE* stream, std::string_view text)
 {
     printText(stream, text);
     std::fputc('\n', stream);
-    std::fflush(stream);
+    if (std::fflush(stream) != 0 && stream == stdout && firstStandardOutputError() == 0) {
+        firstStandardOutputError() = errno;
+    }
 }
 
-// "tarvelle: NAME: " and the box text on one line.
+// A file name as it may go to a terminal: each control byte (below 0x20, and
+// 0x7F) as a backslash escape, \a \b \t \n \v \f \r or else three octal
+// digits (ESC is \033), as ls and git show them; every other byte as it is.
+std::string terminalSafeName(std::string_view fileName);
+
+// "tarvelle: NAME: " (NAME made safe for the terminal) and the box text on one line.
 std::string plainErrorLine(std::string_view inputFileName, std::string_view messageText);
 
 } // namespace tarvelle

@@ -38,10 +38,34 @@ private:
 // read and one that another program holds locked.
 std::optional<FileHandle> openInputFile(const std::string& fileName);
 
-// Opens a file for writing, creating it if needed, held without sharing. An
-// existing file is emptied only after the lock is held, so a file that another
-// program holds is left untouched. Fails for anything but a regular file.
-std::optional<FileHandle> openOutputFile(const std::string& fileName);
+// Creates a new file for writing, held without sharing. Fails when anything,
+// a symbolic link included, already stands at the name, so nothing is followed.
+std::optional<FileHandle> createNewFile(const std::string& fileName);
+
+// Checks the file at an output name before it is replaced: true when there is
+// none, when it is a symbolic link (the link is replaced, never followed) and
+// when it is a regular file no other program holds. While held is open, other
+// programs cannot take the file; on Windows it is only checked, since a held
+// file could not be replaced.
+bool checkReplaceableOutput(const std::string& fileName, std::optional<FileHandle>& held);
+
+// Puts the file at from in place of whatever stands at to, at once for every
+// other process: rename on POSIX, MoveFileEx on Windows.
+bool replaceFile(const std::string& from, const std::string& to);
+
+bool removeFile(const std::string& fileName);
+
+// The folder part of a name with its last separator ("" for a bare name).
+std::string folderOf(const std::string& fileName);
+
+std::uint32_t processNumber();
+
+// The file being written under a temporary name at the moment, removed if the
+// program is ended by TERM, INT, HUP, QUIT or PIPE before it is renamed. The
+// handlers run before any taken earlier (the console's restore), which then
+// still run. No-op on Windows.
+void setPendingTemporaryFile(const std::string& fileName);
+void clearPendingTemporaryFile();
 
 // Reads up to byteCount bytes from offset, looping over short reads; stops
 // early only at the end of the file. nullopt on a read error.

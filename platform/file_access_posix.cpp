@@ -1,7 +1,9 @@
 #include "platform/file_access.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -51,21 +53,118 @@ std::optional<FileHandle> openLockedRegularFile(const std::string& fileName, int
     return file;
 }
 
+// The temporary file to remove when the program is ended by a signal. The
+// name is copied before the file is created, so the handler only unlinks.
+std::atomic<char*> pendingTemporaryName{nullptr};
+
+constexpr int cleanedUpSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE};
+constexpr std::size_t cleanedUpSignalCount = sizeof cleanedUpSignals / sizeof cleanedUpSignals[0];
+struct sigaction actionsBeforeCleanup[cleanedUpSignalCount];
+
+extern "C" void removePendingAndReraise(int signalNumber)
+{
+    const int savedErrno = errno;
+    if (char* name = pendingTemporaryName.load()) {
+        ::unlink(name);
+    }
+    // The action found before ours (the default, or the console's restore)
+    // takes the signal once this handler returns and unblocks it.
+    for (std::size_t index = 0; index < cleanedUpSignalCount; ++index) {
+        if (cleanedUpSignals[index] == signalNumber) {
+            ::sigaction(signalNumber, &actionsBeforeCleanup[index], nullptr);
+        }
+    }
+    ::raise(signalNumber);
+    errno = savedErrno;
+}
+
+void installCleanupHandlersOnce()
+{
+    static const bool installed = [] {
+        struct sigaction action {};
+        action.sa_handler = removePendingAndReraise;
+        sigfillset(&action.sa_mask);
+        for (std::size_t index = 0; index < cleanedUpSignalCount; ++index) {
+            ::sigaction(cleanedUpSignals[index], nullptr, &actionsBeforeCleanup[index]);
+            // An ignored signal (nohup) ends nothing, so it stays ignored.
+            if (actionsBeforeCleanup[index].sa_handler != SIG_IGN) {
+                ::sigaction(cleanedUpSignals[index], &action, nullptr);
+            }
+        }
+        return true;
+    }();
+    (void)installed;
+}
+
 } // namespace
+
+void setPendingTemporaryFile(const std::string& fileName)
+{
+    installCleanupHandlersOnce();
+    char* copy = new char[fileName.size() + 1];
+    std::memcpy(copy, fileName.c_str(), fileName.size() + 1);
+    delete[] pendingTemporaryName.exchange(copy);
+}
+
+void clearPendingTemporaryFile()
+{
+    delete[] pendingTemporaryName.exchange(nullptr);
+}
+
+std::optional<FileHandle> createNewFile(const std::string& fileName)
+{
+    int descriptor = -1;
+    do {
+        descriptor = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+        return std::nullopt;
+    }
+    FileHandle file(descriptor);
+    if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        return std::nullopt;
+    }
+    return file;
+}
+
+bool checkReplaceableOutput(const std::string& fileName, std::optional<FileHandle>& held)
+{
+    struct stat status {};
+    if (::lstat(fileName.c_str(), &status) != 0) {
+        return errno == ENOENT;
+    }
+    if (S_ISLNK(status.st_mode)) {
+        return true;
+    }
+    // O_NOFOLLOW: a link planted since the lstat is not followed either.
+    held = openLockedRegularFile(fileName, O_RDONLY | O_NOFOLLOW);
+    return held.has_value() || errno == ELOOP;
+}
+
+bool replaceFile(const std::string& from, const std::string& to)
+{
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool removeFile(const std::string& fileName)
+{
+    return ::unlink(fileName.c_str()) == 0;
+}
+
+std::string folderOf(const std::string& fileName)
+{
+    const std::size_t separator = fileName.rfind('/');
+    return separator == std::string::npos ? std::string() : fileName.substr(0, separator + 1);
+}
+
+std::uint32_t processNumber()
+{
+    return static_cast<std::uint32_t>(::getpid());
+}
 
 std::optional<FileHandle> openInputFile(const std::string& fileName)
 {
     return openLockedRegularFile(fileName, O_RDONLY);
-}
-
-std::optional<FileHandle> openOutputFile(const std::string& fileName)
-{
-    // No O_TRUNC: an existing file is emptied only once it is ours.
-    std::optional<FileHandle> file = openLockedRegularFile(fileName, O_WRONLY | O_CREAT);
-    if (file && ::ftruncate(descriptorOf(*file), 0) != 0) {
-        return std::nullopt;
-    }
-    return file;
 }
 
 std::optional<std::uint64_t> fileSize(const FileHandle& file)

@@ -65,16 +65,59 @@ std::optional<FileHandle> openInputFile(const std::string& fileName)
     return openUnsharedDiskFile(fileName, GENERIC_READ, OPEN_EXISTING);
 }
 
-std::optional<FileHandle> openOutputFile(const std::string& fileName)
+std::optional<FileHandle> createNewFile(const std::string& fileName)
 {
-    // Not CREATE_ALWAYS: an existing file is emptied only once we hold it
-    // unshared and know it is a disk file.
-    std::optional<FileHandle> file = openUnsharedDiskFile(fileName, GENERIC_WRITE, OPEN_ALWAYS);
-    if (file && !(seekTo(handleOf(*file), 0) && ::SetEndOfFile(handleOf(*file)) != 0)) {
-        return std::nullopt;
-    }
-    return file;
+    // CREATE_NEW fails on anything already there, a link included.
+    return openUnsharedDiskFile(fileName, GENERIC_WRITE, CREATE_NEW);
 }
+
+bool checkReplaceableOutput(const std::string& fileName, std::optional<FileHandle>& held)
+{
+    held.reset();
+    const HANDLE handle = ::CreateFileA(fileName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND;
+    }
+    FileHandle file(reinterpret_cast<std::intptr_t>(handle));
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool isLink = ::GetFileInformationByHandle(handle, &information) != 0 &&
+                        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (!isLink && !isDiskFile(handle)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    // Closed again at once: a file held unshared could not be replaced.
+    closeFile(file);
+    return true;
+}
+
+bool replaceFile(const std::string& from, const std::string& to)
+{
+    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool removeFile(const std::string& fileName)
+{
+    return ::DeleteFileA(fileName.c_str()) != 0;
+}
+
+std::string folderOf(const std::string& fileName)
+{
+    const std::size_t separator = fileName.find_last_of("/\\:");
+    return separator == std::string::npos ? std::string() : fileName.substr(0, separator + 1);
+}
+
+std::uint32_t processNumber()
+{
+    return static_cast<std::uint32_t>(::GetCurrentProcessId());
+}
+
+// Windows ends a console program without signals to catch here; a temporary
+// file left by a hard end is never under a final name.
+void setPendingTemporaryFile(const std::string&) {}
+void clearPendingTemporaryFile() {}
 
 std::optional<std::uint64_t> fileSize(const FileHandle& file)
 {

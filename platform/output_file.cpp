@@ -4,14 +4,58 @@
 
 namespace tarvelle {
 
+namespace {
+
+std::string temporaryNameBeside(const std::string& fileName)
+{
+    static unsigned serial = 0;
+    return folderOf(fileName) + ".tarvelle-" + std::to_string(processNumber()) + "-" + std::to_string(++serial) +
+           ".tmp";
+}
+
+} // namespace
+
 OutputFile OutputFile::begin(const std::string& fileName)
 {
     OutputFile output(fileName);
-    output.file_ = openOutputFile(fileName);
+    if (!checkReplaceableOutput(fileName, output.heldOldFile_)) {
+        output.failure_ = lastFileErrorText();
+        return output;
+    }
+    std::string temporaryName = temporaryNameBeside(fileName);
+    setPendingTemporaryFile(temporaryName);
+    output.file_ = createNewFile(temporaryName);
     if (!output.file_) {
         output.failure_ = lastFileErrorText();
+        // Created by someone else, if it exists at all: not ours to remove.
+        clearPendingTemporaryFile();
+        return output;
     }
+    output.temporaryName_ = std::move(temporaryName);
     return output;
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : fileName_(std::move(other.fileName_)), temporaryName_(std::exchange(other.temporaryName_, {})),
+      file_(std::exchange(other.file_, std::nullopt)), heldOldFile_(std::exchange(other.heldOldFile_, std::nullopt)),
+      failure_(std::move(other.failure_))
+{
+}
+
+OutputFile::~OutputFile()
+{
+    discardTemporaryFile();
+}
+
+void OutputFile::discardTemporaryFile()
+{
+    file_.reset();
+    if (!temporaryName_.empty()) {
+        removeFile(temporaryName_);
+        temporaryName_.clear();
+        clearPendingTemporaryFile();
+    }
+    heldOldFile_.reset();
 }
 
 void OutputFile::append(std::span<const std::uint8_t> bytes)
@@ -27,15 +71,20 @@ OutputResult OutputFile::commit()
         failure_ = lastFileErrorText();
     }
     file_.reset();
+    if (!failed() && !replaceFile(temporaryName_, fileName_)) {
+        failure_ = lastFileErrorText();
+    }
+    if (!failed()) {
+        temporaryName_.clear();
+        clearPendingTemporaryFile();
+    }
+    discardTemporaryFile();
     return OutputResult{fileName_, !failed(), failure_};
 }
 
 OutputResult OutputFile::abandon(std::string failure)
 {
-    if (file_) {
-        closeFile(*file_);
-        file_.reset();
-    }
+    discardTemporaryFile();
     if (!failed()) {
         failure_ = std::move(failure);
     }

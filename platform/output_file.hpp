@@ -18,32 +18,42 @@ struct OutputResult {
 };
 
 // An output file being written: begin, append any number of times, then
-// commit or abandon. The first failure is kept and later appends do nothing,
-// so a caller may write a whole file and look only at commit's result.
+// commit or abandon. The bytes go to a temporary file beside the final name
+// (".tarvelle-PID-N.tmp", out of the way of globs and of other runs) that is
+// renamed over the final name only once complete and closed; on any failure
+// it is removed and an old file under the final name stays as it was. The
+// first failure is kept and later appends do nothing, so a caller may write a
+// whole file and look only at commit's result.
 class OutputFile {
 public:
-    // Opens the file, replacing any old one whole.
     static OutputFile begin(const std::string& fileName);
 
-    OutputFile(OutputFile&&) = default;
-    OutputFile& operator=(OutputFile&&) = default;
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&&) = delete;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    // An output neither committed nor abandoned (an exception) is abandoned.
+    ~OutputFile();
 
     bool failed() const { return !failure_.empty(); }
 
     void append(std::span<const std::uint8_t> bytes);
 
-    // Closes the file; written only when every byte went out and the close
-    // reported no error.
+    // Written only when every byte went out, the close reported no error and
+    // the file took the final name.
     OutputResult commit();
 
-    // Closes the file without claiming it complete; what was written stays.
     OutputResult abandon(std::string failure);
 
 private:
     explicit OutputFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
+    void discardTemporaryFile();
+
     std::string fileName_;
+    std::string temporaryName_; // empty once renamed or removed
     std::optional<FileHandle> file_;
+    std::optional<FileHandle> heldOldFile_;
     std::string failure_;
 };
 

@@ -8,7 +8,50 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <new>
+
+namespace {
+
+// Allocations to let through before one fails; negative: none fails.
+long allocationsBeforeFailure = -1;
+bool allocationFailed = false;
+
+} // namespace
+
+// GCC takes the free below for a mismatch with new wherever it inlines it.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+// Every allocation of the test program comes here, so that one can be made
+// to fail at a chosen point of a job.
+void* operator new(std::size_t size)
+{
+    if (allocationsBeforeFailure == 0) {
+        allocationsBeforeFailure = -1;
+        allocationFailed = true;
+        throw std::bad_alloc();
+    }
+    if (allocationsBeforeFailure > 0) {
+        --allocationsBeforeFailure;
+    }
+    if (void* block = std::malloc(size == 0 ? 1 : size)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
 
 namespace tarvelle {
 namespace {
@@ -179,6 +222,59 @@ TEST(ClipJob, OpeningARejectedFileGivesItsError)
         ASSERT_TRUE(std::holds_alternative<InputError>(opened)) << rejectCase.name;
         EXPECT_EQ(std::get<InputError>(opened), rejectCase.error);
         EXPECT_FALSE(accepted);
+    }
+}
+
+// Whichever allocation fails, opening refuses with the memory error and
+// writes nothing; a run stopped by one leaves each output complete or absent
+// and no temporary file.
+TEST(ClipJob, AnAllocationFailureIsACleanRefusal)
+{
+    testing::ScratchFolder folder;
+    const std::string inputName = folder.path("take1.wav");
+    const std::vector<std::int16_t> samples = {0, 0, 5, -5, 2, 1, -3, 0, 4, -4};
+    testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, 20, samples));
+    const auto entries = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.path("."))) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+
+    allocationFailed = true;
+    for (long allowed = 0; allocationFailed; ++allowed) {
+        allocationFailed = false;
+        allocationsBeforeFailure = allowed;
+        std::variant<ClipJob, InputError> opened = ClipJob::open(inputName);
+        allocationsBeforeFailure = -1;
+        if (allocationFailed) {
+            ASSERT_TRUE(std::holds_alternative<InputError>(opened)) << allowed;
+            EXPECT_EQ(std::get<InputError>(opened), InputError::NotEnoughMemory);
+            EXPECT_EQ(entries(), std::vector<std::string>{"take1.wav"});
+        }
+    }
+
+    allocationFailed = true;
+    for (long allowed = 0; allocationFailed; ++allowed) {
+        ClipJob job = openJob(inputName);
+        allocationFailed = false;
+        allocationsBeforeFailure = allowed;
+        bool threw = false;
+        try {
+            job.run();
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        allocationsBeforeFailure = -1;
+        EXPECT_EQ(threw, allocationFailed);
+        for (const std::string& name : entries()) {
+            EXPECT_NE(name.front(), '.') << allowed;
+            if (name.ends_with(".wav") && name != "take1.wav") {
+                EXPECT_EQ(std::filesystem::file_size(folder.path(name)), 64u) << name;
+            }
+        }
     }
 }
 

@@ -5,8 +5,11 @@ import json
 import os
 import random
 import re
+import signal
+import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 from tmux_screen import TmuxScreen, binary_path, write_wav
@@ -88,10 +91,107 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stdout.splitlines(), [
             "take.wav: peak 100 (-50.31 dBFS); 1 of 12 files could not be written: take {3,6,9,12,15,18}dB clipping.{txt,wav}"])
+        self.assertEqual(result.stderr, "tarvelle: take 9dB clipping.wav: Is a directory\n")
         self.assertTrue(os.path.isfile(os.path.join(self.dir, "take 18dB clipping.wav")))
         quiet = run(["-q", "take.wav"], self.dir)
         self.assertEqual((quiet.returncode, quiet.stdout), (1, ""))
         self.assertIn("take.wav: peak 100 (-50.31 dBFS); 1 of 12 files could not be written", quiet.stderr)
+
+    def test_control_bytes_in_names_are_escaped(self):
+        name = "a\x1b]2;x\x07\x1b[31m\t.wav"
+        self.wav(name, samples=[100, -100] * 10)
+        result = subprocess.run([binary_path(), name, "\x7fgone.wav"], cwd=self.dir, capture_output=True,
+                                stdin=subprocess.DEVNULL, timeout=120)
+        self.assertEqual(result.returncode, 1)
+        for stream in (result.stdout, result.stderr):
+            self.assertEqual([byte for byte in stream if byte < 0x20 and byte != 0x0A or byte == 0x7F], [])
+        self.assertTrue(result.stdout.startswith(b"a\\033]2;x\\a\\033[31m\\t.wav: peak 100 (-50.31 dBFS); 12 files written"))
+        self.assertTrue(result.stderr.startswith(b"tarvelle: \\177gone.wav: "))
+        self.assertTrue(os.path.isfile(os.path.join(self.dir, name[:-4] + " 3dB clipping.txt")))
+
+    def test_a_symbolic_link_at_an_output_name_is_not_followed(self):
+        self.wav("a.wav", samples=[100, -100] * 10)
+        with open(os.path.join(self.dir, "notes.txt"), "w") as notes:
+            notes.write("keep")
+        os.symlink("notes.txt", os.path.join(self.dir, "a 9dB clipping.txt"))
+        os.symlink("made.txt", os.path.join(self.dir, "a 3dB clipping.txt"))
+        self.assertEqual(run(["a.wav"], self.dir).returncode, 0)
+        with open(os.path.join(self.dir, "notes.txt")) as notes:
+            self.assertEqual(notes.read(), "keep")
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "made.txt")))
+        self.assertFalse(os.path.islink(os.path.join(self.dir, "a 9dB clipping.txt")))
+
+    def test_a_failed_write_to_standard_output_fails_the_run(self):
+        self.wav("a.wav", samples=[100, -100] * 10)
+        with open("/dev/full", "w") as full:
+            result = subprocess.run([binary_path(), "a.wav"], cwd=self.dir, stdout=full, stderr=subprocess.PIPE,
+                                    text=True, stdin=subprocess.DEVNULL, timeout=120)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr, "tarvelle: standard output: No space left on device\n")
+
+    def assert_outputs_whole(self, folder, stem, earlier):
+        """Each output is absent, as the earlier run left it, or complete; no temporary file."""
+        self.assertEqual([name for name in os.listdir(folder) if name.startswith(".")], [])
+        for name in outputs_of(stem):
+            path = os.path.join(folder, name)
+            if not os.path.exists(path):
+                continue
+            with open(path, "rb") as output:
+                data = output.read()
+            if data == earlier.get(name):
+                continue
+            if name.endswith(".wav"):
+                self.assertEqual(len(data), 44 + struct.unpack_from("<I", data, 40)[0], name)
+            else:
+                self.assertTrue(data.endswith(b"\n"), name)
+
+    def big_wav(self, folder, name, frames):
+        path = os.path.join(folder, name)
+        write_wav(path, data_size=4 * frames)
+        with open(path, "ab") as wav:
+            wav.write(struct.pack("<4h", 30000, -20000, 1000, -32768) * (frames // 2))
+
+    def earlier_outputs(self, folder, stem):
+        earlier = {}
+        for name in outputs_of(stem):
+            with open(os.path.join(folder, name), "rb") as output:
+                earlier[name] = output.read()
+        return earlier
+
+    def test_sigterm_leaves_each_output_whole(self):
+        self.wav("take.wav", samples=[7, -7] * 100)
+        self.assertEqual(run(["take.wav"], self.dir).returncode, 0)
+        earlier = self.earlier_outputs(self.dir, "take")
+        self.big_wav(self.dir, "take.wav", 8_000_000)
+        process = subprocess.Popen([binary_path(), "take.wav"], cwd=self.dir, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(process.kill)
+        deadline = time.monotonic() + 60
+        while not any(name.endswith(".tmp") for name in os.listdir(self.dir)):
+            self.assertLess(time.monotonic(), deadline, "no temporary file appeared")
+            self.assertIsNone(process.poll(), "the run ended before it could be stopped")
+        time.sleep(0.05)
+        process.send_signal(signal.SIGTERM)
+        self.assertEqual(process.wait(timeout=60), -signal.SIGTERM)
+        self.assert_outputs_whole(self.dir, "take", earlier)
+
+    def test_a_full_disk_leaves_earlier_outputs_and_no_partial_file(self):
+        mount_point = os.path.join(self.dir, "small")
+        os.mkdir(mount_point)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", mount_point],
+                                 capture_output=True, text=True)
+        if mounted.returncode != 0:
+            self.skipTest("mount refused, so no small file system to fill: " + mounted.stderr.strip())
+        self.addCleanup(subprocess.run, ["umount", mount_point])
+        self.wav("small/take.wav", samples=[7, -7] * 10000)
+        self.assertEqual(run(["take.wav"], mount_point).returncode, 0)
+        earlier = self.earlier_outputs(mount_point, "take")
+        self.big_wav(mount_point, "take.wav", 40000)
+        result = run(["take.wav"], mount_point)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("files could not be written", result.stdout)
+        self.assertIn(": No space left on device\n", result.stderr)
+        self.assert_outputs_whole(mount_point, "take", earlier)
 
     def test_names_with_leading_dashes_after_double_dash(self):
         self.wav("-odd.wav", samples=[7, -7])
