@@ -3,59 +3,20 @@
 #include "clip/peak_clip.hpp"
 #include "report/clip_report.hpp"
 #include "support/clip_reference.hpp"
+#include "support/failing_allocator.hpp"
 #include "support/test_files.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <new>
-
-namespace {
-
-// Allocations to let through before one fails; negative: none fails.
-long allocationsBeforeFailure = -1;
-bool allocationFailed = false;
-
-} // namespace
-
-// GCC takes the free below for a mismatch with new wherever it inlines it.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-// Every allocation of the test program comes here, so that one can be made
-// to fail at a chosen point of a job.
-void* operator new(std::size_t size)
-{
-    if (allocationsBeforeFailure == 0) {
-        allocationsBeforeFailure = -1;
-        allocationFailed = true;
-        throw std::bad_alloc();
-    }
-    if (allocationsBeforeFailure > 0) {
-        --allocationsBeforeFailure;
-    }
-    if (void* block = std::malloc(size == 0 ? 1 : size)) {
-        return block;
-    }
-    throw std::bad_alloc();
-}
-
-void operator delete(void* block) noexcept
-{
-    std::free(block);
-}
-
-void operator delete(void* block, std::size_t) noexcept
-{
-    std::free(block);
-}
 
 namespace tarvelle {
 namespace {
 
+using testing::allocationFailed;
+using testing::allocationsBeforeFailure;
 using testing::WaveFields;
 
 ClipJob openJob(const std::string& inputName)
