@@ -134,8 +134,10 @@ bool processFile(const std::string& inputFileName, const BatchOptions& options, 
                       " dB level (" + std::to_string(clipLevel + 1) + " of " + std::to_string(clipLevelCount) +
                       ")");
     };
+    int writtenOutputCount = 0;
     listener.levelDone = [&](const LevelResult& level) {
         result.levels.at(static_cast<std::size_t>(level.clipLevel)) = levelRecord(level);
+        writtenOutputCount += (level.report.written ? 1 : 0) + (level.clippedWav.written ? 1 : 0);
         if (level.failedOutputCount() > 0) {
             progress.clear();
             reportNotWritten(level.report);
@@ -149,8 +151,13 @@ bool processFile(const std::string& inputFileName, const BatchOptions& options, 
         failedOutputCount = job.run(listener);
     } catch (const std::bad_alloc&) {
         progress.clear();
-        reportRefusal(inputFileName, InputError::NotEnoughMemory, options);
-        return false;
+        if (writtenOutputCount == 0) {
+            reportRefusal(inputFileName, InputError::NotEnoughMemory, options);
+            return false;
+        }
+        // Outputs already written stay, each complete: the file is one with errors.
+        reportRejection(inputFileName, InputError::NotEnoughMemory);
+        failedOutputCount = job.outputCount() - writtenOutputCount;
     }
     progress.clear();
 
@@ -188,12 +195,29 @@ IdentityKey identityKey(const FileIdentity& identity)
     return {identity.device, identity.fileIndex};
 }
 
-// For each name of the batch, the other name of the batch it is an output of,
-// if any: a second run over *.wav must not work on the first run's outputs.
+// What becomes of one name of the batch, and the other name that decides it.
+struct Disposition {
+    enum class Kind {
+        Process,
+        SkipAsOutput,   // an output of other: a second run over *.wav must not work on the first's
+        RefuseAsClash,  // its outputs would replace those of other (same file name in two folders with -o)
+    };
+    Kind kind = Kind::Process;
+    const std::string* other = nullptr;
+};
+
+bool sameFile(const std::string& first, const std::string& second)
+{
+    if (first == second) {
+        return true;
+    }
+    const std::optional<FileIdentity> firstIdentity = fileIdentity(first);
+    return firstIdentity && firstIdentity == fileIdentity(second);
+}
+
 // Names are matched as given and, for outputs already on disk, by the file
 // they lead to.
-std::vector<const std::string*> outputOwners(const std::vector<std::string>& inputFileNames,
-                                             const std::string& outputFolder)
+std::vector<Disposition> dispositions(const std::vector<std::string>& inputFileNames, const std::string& outputFolder)
 {
     std::map<std::string, const std::string*> ownerOfName;
     std::map<IdentityKey, const std::string*> ownerOfFile;
@@ -210,36 +234,66 @@ std::vector<const std::string*> outputOwners(const std::vector<std::string>& inp
             }
         }
     }
-    std::vector<const std::string*> owners;
+    std::vector<Disposition> result;
+    std::map<std::string, const std::string*> firstWithStem;
     for (const std::string& inputFileName : inputFileNames) {
+        Disposition disposition;
         const auto byName = ownerOfName.find(inputFileName);
-        const std::string* owner = byName == ownerOfName.end() ? nullptr : byName->second;
-        if (owner == nullptr) {
-            if (const std::optional<FileIdentity> input = fileIdentity(inputFileName)) {
-                const auto byFile = ownerOfFile.find(identityKey(*input));
-                owner = byFile == ownerOfFile.end() ? nullptr : byFile->second;
+        if (byName != ownerOfName.end()) {
+            disposition = {Disposition::Kind::SkipAsOutput, byName->second};
+        } else if (const std::optional<FileIdentity> input = fileIdentity(inputFileName)) {
+            const auto byFile = ownerOfFile.find(identityKey(*input));
+            if (byFile != ownerOfFile.end()) {
+                disposition = {Disposition::Kind::SkipAsOutput, byFile->second};
             }
         }
-        owners.push_back(owner);
+        if (disposition.kind == Disposition::Kind::Process) {
+            const auto [first, isFirst] =
+                firstWithStem.emplace(outputStem(inputFileName, outputFolder), &inputFileName);
+            if (!isFirst && !sameFile(*first->second, inputFileName)) {
+                disposition = {Disposition::Kind::RefuseAsClash, first->second};
+            }
+        }
+        result.push_back(disposition);
     }
-    return owners;
+    return result;
+}
+
+// A line on standard error and, for a script, the file's object.
+void reportNotProcessed(const std::string& inputFileName, const Disposition& disposition,
+                        const BatchOptions& options)
+{
+    const bool skipped = disposition.kind == Disposition::Kind::SkipAsOutput;
+    const std::string reason = skipped ? "skipped, an output of " : "not processed, its outputs would replace those of ";
+    // Both names whole: they are names, not box text to be joined.
+    printLine(stderr, "tarvelle: " + terminalSafeName(inputFileName) + ": " + reason +
+                          terminalSafeName(*disposition.other));
+    if (options.json) {
+        FileResult result;
+        result.inputName = inputFileName;
+        result.status = skipped ? FileStatus::Skipped : FileStatus::Refused;
+        result.refusalMessage = reason + *disposition.other;
+        result.outputOf = *disposition.other;
+        printText(stdout, fileResultJson(result));
+        std::fflush(stdout);
+    }
 }
 
 } // namespace
 
 int runBatch(const std::vector<std::string>& inputFileNames, const BatchOptions& options)
 {
-    const std::vector<const std::string*> owners = outputOwners(inputFileNames, options.job.outputFolder);
+    const std::vector<Disposition> plan = dispositions(inputFileNames, options.job.outputFolder);
     ProgressLine progress(console::standardErrorIsTerminal() && !options.quiet);
     bool allDone = true;
     for (std::size_t index = 0; index < inputFileNames.size(); ++index) {
-        if (owners[index] != nullptr) {
-            // Both names whole: they are names, not box text to be joined.
-            printLine(stderr, "tarvelle: " + terminalSafeName(inputFileNames[index]) + ": skipped, an output of " +
-                                  terminalSafeName(*owners[index]));
+        if (plan[index].kind == Disposition::Kind::Process) {
+            allDone = processFile(inputFileNames[index], options, progress) && allDone;
             continue;
         }
-        allDone = processFile(inputFileNames[index], options, progress) && allDone;
+        reportNotProcessed(inputFileNames[index], plan[index], options);
+        // A skip is what the user asked for; a clash is not.
+        allDone = allDone && plan[index].kind == Disposition::Kind::SkipAsOutput;
     }
     return allDone ? 0 : 1;
 }

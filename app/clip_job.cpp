@@ -109,8 +109,11 @@ std::optional<InputError> ClipJob::readForReports(FileHandle& input)
         peakLevelAgain = std::max(peakLevelAgain, findPeak(stretch));
     });
     // A file changed between the two reads would be counted against the wrong peak.
-    if (!readAgain || peakLevelAgain != peakLevel) {
+    if (!readAgain) {
         return InputError::NotFound;
+    }
+    if (peakLevelAgain != peakLevel) {
+        return InputError::Changed;
     }
     finishSixLevelCount(counts);
     peakLevel_ = peakLevel;

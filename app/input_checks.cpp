@@ -19,6 +19,8 @@ std::string_view inputErrorText(InputError error)
         return "This Wave file is too large  ";
     case InputError::NotEnoughMemory:
         return "There is not enough memory for this Wave file  ";
+    case InputError::Changed:
+        return "This Wave file changed while it was read  ";
     }
     return "";
 }

@@ -55,6 +55,8 @@ const char* statusText(FileStatus status)
         return "errors";
     case FileStatus::Refused:
         return "refused";
+    case FileStatus::Skipped:
+        return "skipped";
     }
     return "errors";
 }
@@ -68,6 +70,8 @@ std::string fileResultJson(const FileResult& result)
     json["status"] = statusText(result.status);
     if (result.status == FileStatus::Refused) {
         json["message"] = result.refusalMessage;
+    } else if (result.status == FileStatus::Skipped) {
+        json["outputOf"] = result.outputOf;
     } else {
         json["sampleRate"] = result.sampleRate;
         json["samplesPerChannel"] = result.samplesPerChannel;
@@ -78,7 +82,7 @@ std::string fileResultJson(const FileResult& result)
         for (std::size_t clipLevel = 0; clipLevel < result.levels.size(); ++clipLevel) {
             const LevelRecord& level = result.levels[clipLevel];
             Json levelJson;
-            levelJson["dbBelowPeak"] = 3 * (clipLevel + 1);
+            levelJson["dbBelowPeak"] = decibelsBelowPeak(clipLevel);
             levelJson["threshold"] = level.clipThreshold;
             levelJson["thresholdDbfs"] = dbfsOrNull(level.clipThreshold);
             levelJson["left"] = channelJson(level.left, result);

@@ -11,7 +11,7 @@
 
 namespace tarvelle {
 
-enum class FileStatus { Written, Errors, Refused };
+enum class FileStatus { Written, Errors, Refused, Skipped };
 
 struct LevelRecord {
     std::int16_t clipThreshold = 0;
@@ -27,6 +27,7 @@ struct FileResult {
     std::string inputName; // as given, bytes that need not be UTF-8
     FileStatus status = FileStatus::Written;
     std::string refusalMessage; // only for FileStatus::Refused
+    std::string outputOf;       // only for FileStatus::Skipped: the input it is an output of
     std::int32_t sampleRate = 0;
     std::int32_t samplesPerChannel = 0;
     double durationSeconds = 0.0;

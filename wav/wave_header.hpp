@@ -42,6 +42,7 @@ enum class InputError {
     UnsupportedRate,
     TooLarge, // dataSize reads negative: 2^31 bytes or more
     NotEnoughMemory,
+    Changed, // different on a second read: counted against the wrong peak
 };
 
 // What the header reader reads: an open file, or bytes in memory. Bodies of

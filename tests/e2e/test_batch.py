@@ -278,6 +278,23 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.dir)), ["out", "take.wav"])
         self.assertEqual(len(os.listdir(os.path.join(self.dir, "out"))), 12)
 
+    def test_inputs_whose_outputs_would_meet(self):
+        for folder in ("x", "y", "out"):
+            os.mkdir(os.path.join(self.dir, folder))
+        self.wav("x/take.wav", samples=[100, -100] * 10)
+        self.wav("y/take.wav", samples=[200, -200] * 10)
+        result = run(["--json", "-o", "out", "x/take.wav", "y/take.wav", "out/take 3dB clipping.wav"], self.dir)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual([json.loads(line) for line in result.stdout.splitlines()][1:], [
+            {"input": "y/take.wav", "status": "refused",
+             "message": "not processed, its outputs would replace those of x/take.wav"},
+            {"input": "out/take 3dB clipping.wav", "status": "skipped", "outputOf": "x/take.wav"}])
+        self.assertEqual(result.stderr.splitlines(), [
+            "tarvelle: y/take.wav: not processed, its outputs would replace those of x/take.wav",
+            "tarvelle: out/take 3dB clipping.wav: skipped, an output of x/take.wav"])
+        with open(os.path.join(self.dir, "out", "take 3dB clipping.txt"), encoding="ascii") as report:
+            self.assertEqual(report.readline(), "x/take.wav\n")
+
     def test_reports_only_match_a_full_runs_reports(self):
         rng = random.Random(13)
         # Runs held for 997 frames cross the 1 MiB stretches a reports-only run reads.
