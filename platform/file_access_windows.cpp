@@ -111,9 +111,15 @@ std::optional<FileHandle> createTemporaryFile(const std::string& fileName)
     // CREATE_NEW fails on anything already there, a link included. DELETE:
     // nobody else can open the file while we hold it, so a stop removes it
     // through this handle.
-    const HANDLE handle =
-        ::CreateFileA(fileName.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = ::CreateFileA(fileName.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    if (!isDiskFile(handle)) {
+        // Not registered yet, and closeFile would take the lock held here.
+        ::CloseHandle(handle);
+        ::SetLastError(ERROR_ACCESS_DENIED);
         return std::nullopt;
     }
     temporaryFileHandle = handle;
