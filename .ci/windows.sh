@@ -2,7 +2,8 @@
 # The Windows build, checked from Linux: cross-builds tarvelle.exe,
 # make_test_wav.exe and tarvelle_tests.exe with MinGW-w64 into build-windows,
 # runs the unit tests under Wine, and checks that the Windows build writes
-# byte for byte the same reports and WAV files as the Linux build.
+# byte for byte the same reports and WAV files as the Linux build, and that
+# Ctrl+C while writing leaves no temporary file.
 #
 #   bash .ci/windows.sh LINUX_BUILD_DIR     (e.g. bash .ci/windows.sh build)
 #
@@ -271,6 +272,34 @@ for side in linux windows; do
         failures=$((failures + 1))
     fi
 done
+
+# Wine raises Ctrl+C as a console event on SIGINT: stopped while writing, a
+# run leaves no temporary file behind.
+step "Ctrl+C while writing"
+mkdir -p "$work/stopped"
+"$linux_build/make_test_wav" --seconds 1200 --rate 44100 --seed 4 "$work/stopped/long.wav" >/dev/null
+(cd "$work/stopped" && exec "$wine" "$build/tarvelle.exe" long.wav </dev/null >/dev/null 2>&1) &
+stopped_pid=$!
+deadline=$((SECONDS + 120))
+while ! compgen -G "$work/stopped/.tarvelle-*.tmp" >/dev/null && kill -0 "$stopped_pid" 2>/dev/null &&
+    [[ $SECONDS -lt $deadline ]]; do
+    sleep 0.05
+done
+sleep 0.2
+if ! kill -INT "$stopped_pid" 2>/dev/null; then
+    echo "FAIL the run over long.wav ended before it could be stopped" >&2
+    failures=$((failures + 1))
+fi
+wait "$stopped_pid" || true
+if compgen -G "$work/stopped/.tarvelle-*" >/dev/null; then
+    echo "FAIL Ctrl+C left a temporary file: $(cd "$work/stopped" && echo .tarvelle-*)" >&2
+    failures=$((failures + 1))
+fi
+if [[ -f "$work/stopped/long 18dB clipping.wav" ]]; then
+    echo "FAIL the run over long.wav was not stopped by Ctrl+C" >&2
+    failures=$((failures + 1))
+fi
+rm -f "$work/stopped"/*.wav
 
 # The generator promises the same bytes for the same seed, length and rate.
 step "make_test_wav.exe"

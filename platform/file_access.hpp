@@ -38,9 +38,20 @@ private:
 // read and one that another program holds locked.
 std::optional<FileHandle> openInputFile(const std::string& fileName);
 
-// Creates a new file for writing, held without sharing. Fails when anything,
-// a symbolic link included, already stands at the name, so nothing is followed.
-std::optional<FileHandle> createNewFile(const std::string& fileName);
+// Creates a new file for writing, held without sharing, and makes it the
+// temporary file of the moment: removed if the program is stopped (TERM, INT,
+// HUP, QUIT or PIPE on POSIX; Ctrl+C, Ctrl+Break, closing the console, logoff
+// or shutdown on Windows) until forgetTemporaryFile. Fails when anything, a
+// symbolic link included, already stands at the name, so nothing is followed.
+// One at a time: a second call takes the place of the first.
+std::optional<FileHandle> createTemporaryFile(const std::string& fileName);
+
+// Once the temporary file is renamed or removed: a stop leaves its name alone.
+void forgetTemporaryFile();
+
+// What a stop does: removes the temporary file of the moment, if any, whether
+// still open or already closed. Safe in a signal handler.
+void removeTemporaryFileOnStop();
 
 // Checks the file at an output name before it is replaced: true when there is
 // none, when it is a symbolic link (the link is replaced, never followed) and
@@ -59,13 +70,6 @@ bool removeFile(const std::string& fileName);
 std::string folderOf(const std::string& fileName);
 
 std::uint32_t processNumber();
-
-// The file being written under a temporary name at the moment, removed if the
-// program is ended by TERM, INT, HUP, QUIT or PIPE before it is renamed. The
-// handlers run before any taken earlier (the console's restore), which then
-// still run. No-op on Windows.
-void setPendingTemporaryFile(const std::string& fileName);
-void clearPendingTemporaryFile();
 
 // Reads up to byteCount bytes from offset, looping over short reads; stops
 // early only at the end of the file. nullopt on a read error.

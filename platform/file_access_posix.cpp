@@ -54,19 +54,20 @@ std::optional<FileHandle> openLockedRegularFile(const std::string& fileName, int
 }
 
 // The temporary file to remove when the program is ended by a signal. The
-// name is copied before the file is created, so the handler only unlinks.
+// name is copied before the file is created, so the handler only unlinks and
+// no signal can come between the creation and the registration.
 std::atomic<char*> pendingTemporaryName{nullptr};
 
 constexpr int cleanedUpSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE};
 constexpr std::size_t cleanedUpSignalCount = sizeof cleanedUpSignals / sizeof cleanedUpSignals[0];
 struct sigaction actionsBeforeCleanup[cleanedUpSignalCount];
 
+// Ours run before any found earlier (the console's restore), which then still
+// run.
 extern "C" void removePendingAndReraise(int signalNumber)
 {
     const int savedErrno = errno;
-    if (char* name = pendingTemporaryName.load()) {
-        ::unlink(name);
-    }
+    removeTemporaryFileOnStop();
     // The action found before ours (the default, or the console's restore)
     // takes the signal once this handler returns and unblocks it.
     for (std::size_t index = 0; index < cleanedUpSignalCount; ++index) {
@@ -98,33 +99,47 @@ void installCleanupHandlersOnce()
 
 } // namespace
 
-void setPendingTemporaryFile(const std::string& fileName)
+std::optional<FileHandle> createTemporaryFile(const std::string& fileName)
 {
     installCleanupHandlersOnce();
     char* copy = new char[fileName.size() + 1];
     std::memcpy(copy, fileName.c_str(), fileName.size() + 1);
     delete[] pendingTemporaryName.exchange(copy);
-}
 
-void clearPendingTemporaryFile()
-{
-    delete[] pendingTemporaryName.exchange(nullptr);
-}
-
-std::optional<FileHandle> createNewFile(const std::string& fileName)
-{
     int descriptor = -1;
     do {
         descriptor = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0) {
+        // Whatever stands at the name is someone else's: not ours to remove.
+        const int openError = errno;
+        forgetTemporaryFile();
+        errno = openError;
         return std::nullopt;
     }
     FileHandle file(descriptor);
     if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        // Ours, though taken by another program already: not left behind.
+        const int lockError = errno;
+        closeFile(file);
+        ::unlink(fileName.c_str());
+        forgetTemporaryFile();
+        errno = lockError;
         return std::nullopt;
     }
     return file;
+}
+
+void forgetTemporaryFile()
+{
+    delete[] pendingTemporaryName.exchange(nullptr);
+}
+
+void removeTemporaryFileOnStop()
+{
+    if (const char* name = pendingTemporaryName.load()) {
+        ::unlink(name);
+    }
 }
 
 bool checkReplaceableOutput(const std::string& fileName, std::optional<FileHandle>& held)

@@ -48,6 +48,45 @@ std::optional<FileHandle> openUnsharedDiskFile(const std::string& fileName, DWOR
     return file;
 }
 
+// The temporary file of the moment, for the console control handler, which
+// runs on a thread of its own. The lock keeps the main thread from closing
+// the handle while the handler uses it: handle values are reused at once, and
+// a stale one could mark an unrelated file, the input even, for deletion.
+SRWLOCK temporaryFileLock = SRWLOCK_INIT;
+HANDLE temporaryFileHandle = INVALID_HANDLE_VALUE; // while open
+std::string temporaryFileName;                     // until forgotten
+
+class TemporaryFileLockHeld {
+public:
+    TemporaryFileLockHeld() { ::AcquireSRWLockExclusive(&temporaryFileLock); }
+    ~TemporaryFileLockHeld() { ::ReleaseSRWLockExclusive(&temporaryFileLock); }
+    TemporaryFileLockHeld(const TemporaryFileLockHeld&) = delete;
+    TemporaryFileLockHeld& operator=(const TemporaryFileLockHeld&) = delete;
+};
+
+// FALSE: the next handler, in the end the system's, still ends the program.
+BOOL WINAPI removeTemporaryFileOnControlEvent(DWORD event)
+{
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        removeTemporaryFileOnStop();
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+// Registered before main, so before the console's: handlers are asked last
+// registered first, and the console's takes Ctrl+C as a key while the
+// dialogue holds it. When this one is asked, the program is ending. Without a
+// console there are no events, and nothing to do when registration fails.
+const bool controlHandlerRegistered = ::SetConsoleCtrlHandler(removeTemporaryFileOnControlEvent, TRUE) != 0;
+
 bool seekTo(HANDLE handle, std::uint64_t offset)
 {
     if (offset > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) {
@@ -65,10 +104,47 @@ std::optional<FileHandle> openInputFile(const std::string& fileName)
     return openUnsharedDiskFile(fileName, GENERIC_READ, OPEN_EXISTING);
 }
 
-std::optional<FileHandle> createNewFile(const std::string& fileName)
+std::optional<FileHandle> createTemporaryFile(const std::string& fileName)
 {
-    // CREATE_NEW fails on anything already there, a link included.
-    return openUnsharedDiskFile(fileName, GENERIC_WRITE, CREATE_NEW);
+    std::string name = fileName;
+    TemporaryFileLockHeld held;
+    // CREATE_NEW fails on anything already there, a link included. DELETE:
+    // nobody else can open the file while we hold it, so a stop removes it
+    // through this handle.
+    const HANDLE handle = ::CreateFileA(fileName.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    if (!isDiskFile(handle)) {
+        // Not registered yet, and closeFile would take the lock held here.
+        ::CloseHandle(handle);
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return std::nullopt;
+    }
+    temporaryFileHandle = handle;
+    temporaryFileName.swap(name);
+    return FileHandle(reinterpret_cast<std::intptr_t>(handle));
+}
+
+void forgetTemporaryFile()
+{
+    TemporaryFileLockHeld held;
+    temporaryFileHandle = INVALID_HANDLE_VALUE;
+    temporaryFileName.clear();
+}
+
+void removeTemporaryFileOnStop()
+{
+    TemporaryFileLockHeld held;
+    if (temporaryFileHandle != INVALID_HANDLE_VALUE) {
+        // Gone once the handle is closed, at the latest when the process ends.
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        ::SetFileInformationByHandle(temporaryFileHandle, FileDispositionInfo, &disposition, sizeof disposition);
+    } else if (!temporaryFileName.empty()) {
+        ::DeleteFileA(temporaryFileName.c_str());
+    }
 }
 
 bool checkReplaceableOutput(const std::string& fileName, std::optional<FileHandle>& held)
@@ -113,11 +189,6 @@ std::uint32_t processNumber()
 {
     return static_cast<std::uint32_t>(::GetCurrentProcessId());
 }
-
-// Windows ends a console program without signals to catch here; a temporary
-// file left by a hard end is never under a final name.
-void setPendingTemporaryFile(const std::string&) {}
-void clearPendingTemporaryFile() {}
 
 std::optional<std::uint64_t> fileSize(const FileHandle& file)
 {
@@ -172,7 +243,13 @@ bool closeFile(FileHandle& file)
     if (!file.isOpen()) {
         return true;
     }
-    return ::CloseHandle(reinterpret_cast<HANDLE>(file.release())) != 0;
+    const auto handle = reinterpret_cast<HANDLE>(file.release());
+    TemporaryFileLockHeld held;
+    if (handle == temporaryFileHandle) {
+        // From now on a stop removes the temporary file by its name.
+        temporaryFileHandle = INVALID_HANDLE_VALUE;
+    }
+    return ::CloseHandle(handle) != 0;
 }
 
 std::string lastFileErrorText()

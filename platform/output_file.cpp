@@ -23,12 +23,9 @@ OutputFile OutputFile::begin(const std::string& fileName)
         return output;
     }
     std::string temporaryName = temporaryNameBeside(fileName);
-    setPendingTemporaryFile(temporaryName);
-    output.file_ = createNewFile(temporaryName);
+    output.file_ = createTemporaryFile(temporaryName);
     if (!output.file_) {
         output.failure_ = lastFileErrorText();
-        // Created by someone else, if it exists at all: not ours to remove.
-        clearPendingTemporaryFile();
         return output;
     }
     output.temporaryName_ = std::move(temporaryName);
@@ -53,7 +50,7 @@ void OutputFile::discardTemporaryFile()
     if (!temporaryName_.empty()) {
         removeFile(temporaryName_);
         temporaryName_.clear();
-        clearPendingTemporaryFile();
+        forgetTemporaryFile();
     }
     heldOldFile_.reset();
 }
@@ -76,7 +73,7 @@ OutputResult OutputFile::commit()
     }
     if (!failed()) {
         temporaryName_.clear();
-        clearPendingTemporaryFile();
+        forgetTemporaryFile();
     }
     discardTemporaryFile();
     return OutputResult{fileName_, !failed(), failure_};

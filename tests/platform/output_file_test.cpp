@@ -69,6 +69,40 @@ TEST(WriteOutputFile, AFailureSaysWhichFileAndWhy)
     EXPECT_EQ(testing::readFileBytes(heldName), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
+// What a stop (a signal, a console control event) does to the temporary file
+// at each point of its life: open, closed before its rename, forgotten.
+TEST(TemporaryFile, AStopRemovesItUntilItIsForgotten)
+{
+    const struct {
+        const char* name;
+        bool closeFirst;
+        bool forgetFirst;
+        bool removed;
+    } cases[] = {
+        {"still open", false, false, true},
+        {"closed, not yet renamed", true, false, true},
+        {"forgotten", true, true, false},
+    };
+    for (const auto& stopCase : cases) {
+        SCOPED_TRACE(stopCase.name);
+        testing::ScratchFolder folder;
+        const std::string name = folder.path(".tarvelle-1-1.tmp");
+        std::optional<FileHandle> file = createTemporaryFile(name);
+        ASSERT_TRUE(file.has_value());
+        ASSERT_TRUE(writeAll(*file, newBytes.data(), newBytes.size()));
+        if (stopCase.closeFirst) {
+            file.reset();
+        }
+        if (stopCase.forgetFirst) {
+            forgetTemporaryFile();
+        }
+        removeTemporaryFileOnStop();
+        file.reset();
+        forgetTemporaryFile();
+        EXPECT_EQ(std::filesystem::exists(name), !stopCase.removed);
+    }
+}
+
 #ifndef _WIN32
 std::vector<std::string> folderEntries(const std::string& folder)
 {
