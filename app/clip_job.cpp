@@ -55,8 +55,8 @@ std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName
         if (error) {
             return *error;
         }
+        job.inputIdentity_ = fileIdentity(*check.file);
         check.file.reset();
-        job.inputIdentity_ = fileIdentity(inputFileName);
         return job;
     } catch (const std::bad_alloc&) {
         return InputError::NotEnoughMemory;

@@ -1,18 +1,11 @@
 #include "app/output_names.hpp"
 
 #include "clip/peak_clip.hpp"
-
-#include <string_view>
+#include "platform/file_access.hpp"
 
 namespace tarvelle {
 
 namespace {
-
-#ifdef _WIN32
-constexpr const char* folderSeparators = "/\\";
-#else
-constexpr const char* folderSeparators = "/";
-#endif
 
 std::string withoutLastFourBytes(const std::string& name)
 {
@@ -26,11 +19,10 @@ std::string outputStem(const std::string& inputFileName, const std::string& outp
     if (outputFolder.empty()) {
         return withoutLastFourBytes(inputFileName);
     }
-    const std::size_t lastSeparator = inputFileName.find_last_of(folderSeparators);
-    const std::string fileName =
-        lastSeparator == std::string::npos ? inputFileName : inputFileName.substr(lastSeparator + 1);
-    const bool endsInSeparator = std::string_view(folderSeparators).find(outputFolder.back()) != std::string::npos;
-    return outputFolder + (endsInSeparator ? "" : "/") + withoutLastFourBytes(fileName);
+    const std::string fileName = inputFileName.substr(folderOf(inputFileName).size());
+    // A folder that ends in a separator (folderOf keeps it whole) takes none more.
+    const std::string separator = folderOf(outputFolder) == outputFolder ? "" : "/";
+    return outputFolder + separator + withoutLastFourBytes(fileName);
 }
 
 OutputNames outputNames(const std::string& inputFileName, int clipLevel, const std::string& outputFolder)

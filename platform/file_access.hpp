@@ -102,6 +102,8 @@ struct FileIdentity {
 // The identity of the file a name leads to; nullopt when there is none or it
 // cannot be told.
 std::optional<FileIdentity> fileIdentity(const std::string& fileName);
+// The identity of an open file: the one read, whatever its name leads to now.
+std::optional<FileIdentity> fileIdentity(const FileHandle& file);
 
 // True when the name leads to a folder (through links, if any).
 bool isFolder(const std::string& name);

@@ -151,6 +151,11 @@ bool checkReplaceableOutput(const std::string& fileName, std::optional<FileHandl
     if (S_ISLNK(status.st_mode)) {
         return true;
     }
+    // A file the user may not write stays as it is, as when outputs were
+    // written in place; rename alone would replace it.
+    if (S_ISREG(status.st_mode) && ::access(fileName.c_str(), W_OK) != 0) {
+        return false;
+    }
     // O_NOFOLLOW: a link planted since the lstat is not followed either.
     held = openLockedRegularFile(fileName, O_RDONLY | O_NOFOLLOW);
     return held.has_value() || errno == ELOOP;
@@ -254,6 +259,15 @@ std::optional<FileIdentity> fileIdentity(const std::string& fileName)
 {
     struct stat status {};
     if (::stat(fileName.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+std::optional<FileIdentity> fileIdentity(const FileHandle& file)
+{
+    struct stat status {};
+    if (::fstat(descriptorOf(file), &status) != 0) {
         return std::nullopt;
     }
     return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};

@@ -276,10 +276,14 @@ std::optional<FileIdentity> fileIdentity(const std::string& fileName)
     if (handle == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
+    FileHandle file(reinterpret_cast<std::intptr_t>(handle));
+    return fileIdentity(file);
+}
+
+std::optional<FileIdentity> fileIdentity(const FileHandle& file)
+{
     BY_HANDLE_FILE_INFORMATION information{};
-    const bool known = ::GetFileInformationByHandle(handle, &information) != 0;
-    ::CloseHandle(handle);
-    if (!known) {
+    if (::GetFileInformationByHandle(handleOf(file), &information) == 0) {
         return std::nullopt;
     }
     return FileIdentity{information.dwVolumeSerialNumber,

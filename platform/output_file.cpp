@@ -79,15 +79,6 @@ OutputResult OutputFile::commit()
     return OutputResult{fileName_, !failed(), failure_};
 }
 
-OutputResult OutputFile::abandon(std::string failure)
-{
-    discardTemporaryFile();
-    if (!failed()) {
-        failure_ = std::move(failure);
-    }
-    return OutputResult{fileName_, false, failure_};
-}
-
 OutputResult writeOutputFile(const std::string& fileName, std::span<const std::uint8_t> bytes)
 {
     OutputFile file = OutputFile::begin(fileName);

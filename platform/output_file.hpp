@@ -18,7 +18,7 @@ struct OutputResult {
 };
 
 // An output file being written: begin, append any number of times, then
-// commit or abandon. The bytes go to a temporary file beside the final name
+// commit. The bytes go to a temporary file beside the final name
 // (".tarvelle-PID-N.tmp", out of the way of globs and of other runs) that is
 // renamed over the final name only once complete and closed; on any failure
 // it is removed and an old file under the final name stays as it was. The
@@ -32,7 +32,7 @@ public:
     OutputFile& operator=(OutputFile&&) = delete;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
-    // An output neither committed nor abandoned (an exception) is abandoned.
+    // An output left without its commit (an exception) is removed.
     ~OutputFile();
 
     bool failed() const { return !failure_.empty(); }
@@ -42,8 +42,6 @@ public:
     // Written only when every byte went out, the close reported no error and
     // the file took the final name.
     OutputResult commit();
-
-    OutputResult abandon(std::string failure);
 
 private:
     explicit OutputFile(std::string fileName) : fileName_(std::move(fileName)) {}

@@ -1,6 +1,6 @@
 #include "wav/clipped_wav.hpp"
 
-#include <bit>
+#include "wav/samples.hpp"
 
 namespace tarvelle {
 
@@ -32,12 +32,7 @@ void putUint32(HeaderBytes& bytes, std::size_t offset, std::uint32_t value)
 
 std::span<const std::uint8_t> littleEndianBytes(std::span<std::int16_t> samples)
 {
-    if constexpr (std::endian::native == std::endian::big) {
-        for (std::int16_t& sample : samples) {
-            const auto raw = static_cast<std::uint16_t>(sample);
-            sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(raw << 8 | raw >> 8));
-        }
-    }
+    swapLittleEndian(samples);
     return {reinterpret_cast<const std::uint8_t*>(samples.data()), samples.size_bytes()};
 }
 

@@ -47,25 +47,19 @@ LoadResult loadSamples(const FileHandle& file, const WaveHeaderInfo& header, std
         return LoadResult::NotReadable;
     }
     std::fill(bytes + *bytesRead, bytes + wantedBytes, static_cast<unsigned char>(0));
+    swapLittleEndian(interleavedSamples);
+    return LoadResult::Loaded;
+}
+
+void swapLittleEndian(std::span<std::int16_t> samples)
+{
     if constexpr (std::endian::native == std::endian::big) {
-        for (std::int16_t& sample : interleavedSamples) {
+        for (std::int16_t& sample : samples) {
             const auto raw = static_cast<std::uint16_t>(sample);
             sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(raw << 8 | raw >> 8));
         }
     }
-    return LoadResult::Loaded;
 }
 
-LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& header,
-                       std::span<std::int16_t> interleavedSamples)
-{
-    std::optional<FileHandle> file = openInputFile(inputFileName);
-    if (!file) {
-        return LoadResult::NotReadable;
-    }
-    const LoadResult result = loadSamples(*file, header, interleavedSamples);
-    closeFile(*file);
-    return result;
-}
 
 } // namespace tarvelle

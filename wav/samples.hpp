@@ -39,7 +39,9 @@ LoadResult loadSamples(const FileHandle& file, const WaveHeaderInfo& header,
 // read a stretch at a time with the same result.
 LoadResult loadSamples(const FileHandle& file, const WaveHeaderInfo& header, std::size_t firstSample,
                        std::span<std::int16_t> interleavedSamples);
-LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& header,
-                       std::span<std::int16_t> interleavedSamples);
+
+// Between the files' little-endian order and the host's, in place: the same
+// swap both ways, and nothing to do on a little-endian host.
+void swapLittleEndian(std::span<std::int16_t> samples);
 
 } // namespace tarvelle

@@ -261,16 +261,6 @@ std::optional<WaveHeaderInfo> readWaveHeader(const FileHandle& file)
     return readWaveHeader(FileByteSource(file, *size));
 }
 
-std::optional<WaveHeaderInfo> readWaveHeader(const std::string& inputFileName)
-{
-    std::optional<FileHandle> file = openInputFile(inputFileName);
-    if (!file) {
-        return std::nullopt;
-    }
-    std::optional<WaveHeaderInfo> header = readWaveHeader(*file);
-    closeFile(*file);
-    return header;
-}
 
 std::optional<InputError> checkWaveHeader(const WaveHeaderInfo& header)
 {

@@ -75,10 +75,6 @@ WaveHeaderInfo parseWaveHeader(std::span<const std::uint8_t> headerBytes);
 std::optional<WaveHeaderInfo> readWaveHeader(const ByteSource& source);
 std::optional<WaveHeaderInfo> readWaveHeader(const FileHandle& file);
 
-// Opens the file read-only and reads its header; nullopt when it cannot be
-// opened or read any more.
-std::optional<WaveHeaderInfo> readWaveHeader(const std::string& inputFileName);
-
 // The first failing test, in the order stereo, 16-bit, rate, size; nullopt
 // when the header is accepted.
 std::optional<InputError> checkWaveHeader(const WaveHeaderInfo& header);

@@ -4,12 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
-
-#include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <functional>
 
@@ -51,10 +45,6 @@ TEST(WriteOutputFile, AFailureSaysWhichFileAndWhy)
         EXPECT_EQ(result.fileName, failCase.fileName);
         EXPECT_FALSE(result.failure.empty());
     }
-#ifndef _WIN32
-    EXPECT_EQ(writeOutputFile(cases[0].fileName, newBytes).failure, "Is a directory");
-    EXPECT_EQ(writeOutputFile(cases[1].fileName, newBytes).failure, "No such file or directory");
-#endif
 
     // A file another program holds is left as it is.
     const std::string heldName = folder.path("take1 12dB clipping.wav");
@@ -103,61 +93,6 @@ TEST(TemporaryFile, AStopRemovesItUntilItIsForgotten)
     }
 }
 
-#ifndef _WIN32
-std::vector<std::string> folderEntries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// A write the file system refuses part way (here a file-size limit, as a
-// full disk would) leaves the old output whole and no temporary file.
-TEST(OutputFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile)
-{
-    testing::ScratchFolder folder;
-    const std::string name = folder.path("take1 9dB clipping.wav");
-    const std::vector<std::uint8_t> oldBytes(3000, 0x11);
-    testing::writeFileBytes(name, oldBytes);
-
-    struct rlimit limit {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-    const struct rlimit tight = {4096, limit.rlim_max};
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-    OutputFile file = OutputFile::begin(name);
-    file.append(std::vector<std::uint8_t>(3000, 0x22));
-    file.append(std::vector<std::uint8_t>(3000, 0x33));
-    const OutputResult result = file.commit();
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, previousHandler);
-
-    EXPECT_FALSE(result.written);
-    EXPECT_EQ(result.failure, "File too large");
-    EXPECT_EQ(testing::readFileBytes(name), oldBytes);
-    EXPECT_EQ(folderEntries(folder.path(".")), std::vector<std::string>{"take1 9dB clipping.wav"});
-}
-
-// A link at an output name is replaced by the output; what it points at,
-// there or not, is left alone.
-TEST(OutputFile, ASymbolicLinkIsReplacedNotFollowed)
-{
-    testing::ScratchFolder folder;
-    testing::writeFileBytes(folder.path("notes.txt"), {'k', 'e', 'e', 'p'});
-    std::filesystem::create_symlink("notes.txt", folder.path("a 3dB clipping.txt"));
-    std::filesystem::create_symlink("gone.txt", folder.path("a 6dB clipping.txt"));
-    EXPECT_TRUE(writeOutputFile(folder.path("a 3dB clipping.txt"), newBytes).written);
-    EXPECT_TRUE(writeOutputFile(folder.path("a 6dB clipping.txt"), newBytes).written);
-    EXPECT_EQ(testing::readFileBytes(folder.path("notes.txt")), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
-    EXPECT_EQ(testing::readFileBytes(folder.path("a 3dB clipping.txt")), newBytes);
-    EXPECT_FALSE(std::filesystem::is_symlink(folder.path("a 3dB clipping.txt")));
-    EXPECT_EQ(folderEntries(folder.path(".")),
-              (std::vector<std::string>{"a 3dB clipping.txt", "a 6dB clipping.txt", "notes.txt"}));
-}
-#endif
 
 } // namespace
 } // namespace tarvelle

@@ -1,5 +1,7 @@
 #include "support/test_files.hpp"
 
+#include "platform/file_access.hpp"
+
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -89,3 +91,20 @@ void writeFileBytes(const std::string& fileName, const std::vector<std::uint8_t>
 }
 
 } // namespace tarvelle::testing
+
+namespace tarvelle {
+
+std::optional<WaveHeaderInfo> readWaveHeader(const std::string& inputFileName)
+{
+    const std::optional<FileHandle> file = openInputFile(inputFileName);
+    return file ? readWaveHeader(*file) : std::nullopt;
+}
+
+LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& header,
+                       std::span<std::int16_t> interleavedSamples)
+{
+    const std::optional<FileHandle> file = openInputFile(inputFileName);
+    return file ? loadSamples(*file, header, interleavedSamples) : LoadResult::NotReadable;
+}
+
+} // namespace tarvelle

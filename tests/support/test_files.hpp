@@ -2,8 +2,13 @@
 // built field by field.
 #pragma once
 
+#include "wav/samples.hpp"
+#include "wav/wave_header.hpp"
+
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -45,3 +50,12 @@ std::vector<std::uint8_t> readFileBytes(const std::string& fileName);
 void writeFileBytes(const std::string& fileName, const std::vector<std::uint8_t>& bytes);
 
 } // namespace tarvelle::testing
+
+namespace tarvelle {
+
+// The file readers by name, as the tests use them: open, read, close.
+std::optional<WaveHeaderInfo> readWaveHeader(const std::string& inputFileName);
+LoadResult loadSamples(const std::string& inputFileName, const WaveHeaderInfo& header,
+                       std::span<std::int16_t> interleavedSamples);
+
+} // namespace tarvelle
