@@ -35,11 +35,6 @@ bool isAcceptableName(const std::string& inputFileName)
 
 } // namespace
 
-bool inputFileExists(const std::string& inputFileName)
-{
-    return isAcceptableName(inputFileName) && openInputFile(inputFileName).has_value();
-}
-
 InputCheck checkInputFile(const std::string& inputFileName)
 {
     InputCheck check;

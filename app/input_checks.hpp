@@ -14,10 +14,6 @@ namespace tarvelle {
 // The box text, exactly as the user sees it in the " ERROR" box.
 std::string_view inputErrorText(InputError error);
 
-// True when the file can be opened for reading. An empty name and one with
-// * or ? fail without reaching the file system.
-bool inputFileExists(const std::string& inputFileName);
-
 struct InputCheck {
     std::optional<InputError> error;
     WaveHeaderInfo header; // with its derived values when there is no error
@@ -25,7 +21,8 @@ struct InputCheck {
 };
 
 // The existence test, the header and its checks, in that order, from one
-// open of the file; the first failure is the one reported.
+// open of the file; the first failure is the one reported. An empty name and
+// one with * or ? (or a NUL) are not found without reaching the file system.
 InputCheck checkInputFile(const std::string& inputFileName);
 
 } // namespace tarvelle

@@ -23,6 +23,12 @@ TEST(InputErrorText, TheBoxTexts)
     EXPECT_EQ(inputErrorText(InputError::TooLarge), "This Wave file is too large  ");
 }
 
+// The existence test: any error but NotFound means the file was opened.
+bool inputFileExists(const std::string& inputFileName)
+{
+    return checkInputFile(inputFileName).error != InputError::NotFound;
+}
+
 TEST(InputFileExists, OnlyOpenableRegularFilesPass)
 {
     testing::ScratchFolder folder;
