@@ -119,8 +119,8 @@ void reportRefusal(const std::string& inputFileName, InputError error, const Bat
 bool processFile(const std::string& inputFileName, const BatchOptions& options, ProgressLine& progress)
 {
     const std::string shownName = terminalSafeName(inputFileName);
-    std::variant<ClipJob, InputError> opened = ClipJob::open(
-        inputFileName, options.job, [&] { progress.show("tarvelle: " + shownName + ": loading"); });
+    std::variant<ClipJob, InputError> opened =
+        ClipJob::open(inputFileName, options.job, [&] { progress.show("tarvelle: " + shownName + ": loading"); });
     if (const InputError* error = std::get_if<InputError>(&opened)) {
         progress.clear();
         reportRefusal(inputFileName, *error, options);
@@ -199,8 +199,8 @@ IdentityKey identityKey(const FileIdentity& identity)
 struct Disposition {
     enum class Kind {
         Process,
-        SkipAsOutput,   // an output of other: a second run over *.wav must not work on the first's
-        RefuseAsClash,  // its outputs would replace those of other (same file name in two folders with -o)
+        SkipAsOutput,  // an output of other: a second run over *.wav must not work on the first's
+        RefuseAsClash, // its outputs would replace those of other (same file name in two folders with -o)
     };
     Kind kind = Kind::Process;
     const std::string* other = nullptr;
@@ -217,7 +217,8 @@ bool sameFile(const std::string& first, const std::string& second)
 
 // Names are matched as given and, for outputs already on disk, by the file
 // they lead to.
-std::vector<Disposition> dispositions(const std::vector<std::string>& inputFileNames, const std::string& outputFolder)
+std::vector<Disposition> dispositions(const std::vector<std::string>& inputFileNames,
+                                      const std::string& outputFolder)
 {
     std::map<std::string, const std::string*> ownerOfName;
     std::map<IdentityKey, const std::string*> ownerOfFile;
@@ -264,7 +265,8 @@ void reportNotProcessed(const std::string& inputFileName, const Disposition& dis
                         const BatchOptions& options)
 {
     const bool skipped = disposition.kind == Disposition::Kind::SkipAsOutput;
-    const std::string reason = skipped ? "skipped, an output of " : "not processed, its outputs would replace those of ";
+    const std::string reason =
+        skipped ? "skipped, an output of " : "not processed, its outputs would replace those of ";
     // Both names whole: they are names, not box text to be joined.
     printLine(stderr, "tarvelle: " + terminalSafeName(inputFileName) + ": " + reason +
                           terminalSafeName(*disposition.other));

@@ -95,7 +95,7 @@ private:
     JobOptions options_;
     WaveHeaderInfo header_;
     SampleArray interleavedSamples_;
-    std::vector<std::int16_t> block_; // one block of clipped samples on its way to the file
+    std::vector<std::int16_t> block_;                 // one block of clipped samples on its way to the file
     std::array<LevelResult, clipLevelCount> levels_;  // counted and named, files not yet written
     std::array<std::string, clipLevelCount> reports_; // the report texts
     std::int32_t peakLevel_ = 0;

@@ -16,7 +16,7 @@ std::string_view inputErrorText(InputError error);
 
 struct InputCheck {
     std::optional<InputError> error;
-    WaveHeaderInfo header; // with its derived values when there is no error
+    WaveHeaderInfo header;          // with its derived values when there is no error
     std::optional<FileHandle> file; // the input, still open, when there is no error
 };
 

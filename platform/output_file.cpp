@@ -34,8 +34,8 @@ OutputFile OutputFile::begin(const std::string& fileName)
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fileName_(std::move(other.fileName_)), temporaryName_(std::exchange(other.temporaryName_, {})),
-      file_(std::exchange(other.file_, std::nullopt)), heldOldFile_(std::exchange(other.heldOldFile_, std::nullopt)),
-      failure_(std::move(other.failure_))
+      file_(std::exchange(other.file_, std::nullopt)),
+      heldOldFile_(std::exchange(other.heldOldFile_, std::nullopt)), failure_(std::move(other.failure_))
 {
 }
 

@@ -34,9 +34,9 @@ Json channelJson(const ChannelClipStats& channel, const FileResult& result)
     const double averageEventLength =
         channel.clipEvents == 0 ? 0.0 : static_cast<double>(channel.clippedSamples) / channel.clipEvents;
     // A file of no samples lasts 0 s: no rate to give.
-    const double eventsPerSecond =
-        result.samplesPerChannel == 0 || result.durationSeconds <= 0.0 ? 0.0
-                                                                       : channel.clipEvents / result.durationSeconds;
+    const double eventsPerSecond = result.samplesPerChannel == 0 || result.durationSeconds <= 0.0
+                                       ? 0.0
+                                       : channel.clipEvents / result.durationSeconds;
     Json json;
     json["clippedSamples"] = channel.clippedSamples;
     json["clipEvents"] = channel.clipEvents;

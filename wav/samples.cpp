@@ -61,5 +61,4 @@ void swapLittleEndian(std::span<std::int16_t> samples)
     }
 }
 
-
 } // namespace tarvelle

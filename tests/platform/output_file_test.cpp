@@ -93,6 +93,5 @@ TEST(TemporaryFile, AStopRemovesItUntilItIsForgotten)
     }
 }
 
-
 } // namespace
 } // namespace tarvelle

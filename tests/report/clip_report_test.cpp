@@ -43,7 +43,7 @@ std::vector<std::string> reportLines(const std::string& text)
     return lines;
 }
 
-const char* const workedExample = R"(C:\Audio\take1.wav
+const char* const take1Report = R"(C:\Audio\take1.wav
 
 Sample rate:          44100 Hz
 Samples per channel:  100000 
@@ -92,7 +92,7 @@ Events 6.4ms to <12.8ms:   0
 Events >=12.8ms:           0 
 )";
 
-ChannelClipStats workedLeft()
+ChannelClipStats take1Left()
 {
     ChannelClipStats left;
     left.clippedSamples = 10;
@@ -101,12 +101,12 @@ ChannelClipStats workedLeft()
     return left;
 }
 
-TEST(ClipReportText, TheWorkedExampleByteForByte)
+TEST(ClipReportText, AWholeReportByteForByte)
 {
     const WaveHeaderInfo header = acceptedHeader(44100, 100000);
     ASSERT_EQ(header.durationSeconds, 2.2675736961451247);
-    const std::string text = clipReportText("C:\\Audio\\take1.wav", header, 0, workedLeft(), ChannelClipStats{});
-    EXPECT_EQ(text, withCrLf(workedExample));
+    const std::string text = clipReportText("C:\\Audio\\take1.wav", header, 0, take1Left(), ChannelClipStats{});
+    EXPECT_EQ(text, withCrLf(take1Report));
     EXPECT_EQ(reportLines(text).size(), 47u);
 }
 
