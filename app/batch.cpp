@@ -115,8 +115,12 @@ void reportRefusal(const std::string& inputFileName, InputError error, const Bat
     }
 }
 
-// True when the file was accepted and all its outputs written.
-bool processFile(const std::string& inputFileName, const BatchOptions& options, ProgressLine& progress)
+struct FileOutcome {
+    bool accepted = false;   // read and counted: its outputs are its own from now on
+    bool allWritten = false; // and every one of them written
+};
+
+FileOutcome processFile(const std::string& inputFileName, const BatchOptions& options, ProgressLine& progress)
 {
     const std::string shownName = terminalSafeName(inputFileName);
     std::variant<ClipJob, InputError> opened =
@@ -124,7 +128,7 @@ bool processFile(const std::string& inputFileName, const BatchOptions& options, 
     if (const InputError* error = std::get_if<InputError>(&opened)) {
         progress.clear();
         reportRefusal(inputFileName, *error, options);
-        return false;
+        return {};
     }
     ClipJob& job = std::get<ClipJob>(opened);
     FileResult result;
@@ -153,7 +157,7 @@ bool processFile(const std::string& inputFileName, const BatchOptions& options, 
         progress.clear();
         if (writtenOutputCount == 0) {
             reportRefusal(inputFileName, InputError::NotEnoughMemory, options);
-            return false;
+            return {};
         }
         // Outputs already written stay, each complete: the file is one with errors.
         reportRejection(inputFileName, InputError::NotEnoughMemory);
@@ -185,7 +189,7 @@ bool processFile(const std::string& inputFileName, const BatchOptions& options, 
                                                            " files could not be written: " + pattern);
         }
     }
-    return failedOutputCount == 0;
+    return {true, failedOutputCount == 0};
 }
 
 using IdentityKey = std::pair<std::uint64_t, std::uint64_t>;
@@ -194,17 +198,6 @@ IdentityKey identityKey(const FileIdentity& identity)
 {
     return {identity.device, identity.fileIndex};
 }
-
-// What becomes of one name of the batch, and the other name that decides it.
-struct Disposition {
-    enum class Kind {
-        Process,
-        SkipAsOutput,  // an output of other: a second run over *.wav must not work on the first's
-        RefuseAsClash, // its outputs would replace those of other (same file name in two folders with -o)
-    };
-    Kind kind = Kind::Process;
-    const std::string* other = nullptr;
-};
 
 bool sameFile(const std::string& first, const std::string& second)
 {
@@ -215,10 +208,12 @@ bool sameFile(const std::string& first, const std::string& second)
     return firstIdentity && firstIdentity == fileIdentity(second);
 }
 
+// For each name of the batch, the other name of the batch it is an output of,
+// if any: a second run over *.wav must not work on the first run's outputs.
 // Names are matched as given and, for outputs already on disk, by the file
 // they lead to.
-std::vector<Disposition> dispositions(const std::vector<std::string>& inputFileNames,
-                                      const std::string& outputFolder)
+std::vector<const std::string*> outputOwners(const std::vector<std::string>& inputFileNames,
+                                             const std::string& outputFolder)
 {
     std::map<std::string, const std::string*> ownerOfName;
     std::map<IdentityKey, const std::string*> ownerOfFile;
@@ -235,47 +230,35 @@ std::vector<Disposition> dispositions(const std::vector<std::string>& inputFileN
             }
         }
     }
-    std::vector<Disposition> result;
-    std::map<std::string, const std::string*> firstWithStem;
+    std::vector<const std::string*> owners;
     for (const std::string& inputFileName : inputFileNames) {
-        Disposition disposition;
         const auto byName = ownerOfName.find(inputFileName);
-        if (byName != ownerOfName.end()) {
-            disposition = {Disposition::Kind::SkipAsOutput, byName->second};
-        } else if (const std::optional<FileIdentity> input = fileIdentity(inputFileName)) {
-            const auto byFile = ownerOfFile.find(identityKey(*input));
-            if (byFile != ownerOfFile.end()) {
-                disposition = {Disposition::Kind::SkipAsOutput, byFile->second};
+        const std::string* owner = byName == ownerOfName.end() ? nullptr : byName->second;
+        if (owner == nullptr) {
+            if (const std::optional<FileIdentity> input = fileIdentity(inputFileName)) {
+                const auto byFile = ownerOfFile.find(identityKey(*input));
+                owner = byFile == ownerOfFile.end() ? nullptr : byFile->second;
             }
         }
-        if (disposition.kind == Disposition::Kind::Process) {
-            const auto [first, isFirst] =
-                firstWithStem.emplace(outputStem(inputFileName, outputFolder), &inputFileName);
-            if (!isFirst && !sameFile(*first->second, inputFileName)) {
-                disposition = {Disposition::Kind::RefuseAsClash, first->second};
-            }
-        }
-        result.push_back(disposition);
+        owners.push_back(owner);
     }
-    return result;
+    return owners;
 }
 
 // A line on standard error and, for a script, the file's object.
-void reportNotProcessed(const std::string& inputFileName, const Disposition& disposition,
+void reportNotProcessed(const std::string& inputFileName, bool skipped, const std::string& other,
                         const BatchOptions& options)
 {
-    const bool skipped = disposition.kind == Disposition::Kind::SkipAsOutput;
     const std::string reason =
         skipped ? "skipped, an output of " : "not processed, its outputs would replace those of ";
     // Both names whole: they are names, not box text to be joined.
-    printLine(stderr, "tarvelle: " + terminalSafeName(inputFileName) + ": " + reason +
-                          terminalSafeName(*disposition.other));
+    printLine(stderr, "tarvelle: " + terminalSafeName(inputFileName) + ": " + reason + terminalSafeName(other));
     if (options.json) {
         FileResult result;
         result.inputName = inputFileName;
         result.status = skipped ? FileStatus::Skipped : FileStatus::Refused;
-        result.refusalMessage = reason + *disposition.other;
-        result.outputOf = *disposition.other;
+        result.refusalMessage = reason + other;
+        result.outputOf = other;
         printText(stdout, fileResultJson(result));
         std::fflush(stdout);
     }
@@ -285,17 +268,31 @@ void reportNotProcessed(const std::string& inputFileName, const Disposition& dis
 
 int runBatch(const std::vector<std::string>& inputFileNames, const BatchOptions& options)
 {
-    const std::vector<Disposition> plan = dispositions(inputFileNames, options.job.outputFolder);
+    const std::vector<const std::string*> owners = outputOwners(inputFileNames, options.job.outputFolder);
     ProgressLine progress(console::standardErrorIsTerminal() && !options.quiet);
+    // The outputs' stem of every file accepted so far: the same file name in
+    // two folders, with -o, would have the second replace the first's outputs.
+    std::map<std::string, const std::string*> acceptedStems;
     bool allDone = true;
     for (std::size_t index = 0; index < inputFileNames.size(); ++index) {
-        if (plan[index].kind == Disposition::Kind::Process) {
-            allDone = processFile(inputFileNames[index], options, progress) && allDone;
+        const std::string& inputFileName = inputFileNames[index];
+        if (owners[index] != nullptr) {
+            // What the user asked for: the exit status stays as it is.
+            reportNotProcessed(inputFileName, true, *owners[index], options);
             continue;
         }
-        reportNotProcessed(inputFileNames[index], plan[index], options);
-        // A skip is what the user asked for; a clash is not.
-        allDone = allDone && plan[index].kind == Disposition::Kind::SkipAsOutput;
+        const std::string stem = outputStem(inputFileName, options.job.outputFolder);
+        const auto earlier = acceptedStems.find(stem);
+        if (earlier != acceptedStems.end() && !sameFile(*earlier->second, inputFileName)) {
+            reportNotProcessed(inputFileName, false, *earlier->second, options);
+            allDone = false;
+            continue;
+        }
+        const FileOutcome outcome = processFile(inputFileName, options, progress);
+        if (outcome.accepted) {
+            acceptedStems.emplace(stem, &inputFileName);
+        }
+        allDone = outcome.allWritten && allDone;
     }
     return allDone ? 0 : 1;
 }

@@ -283,15 +283,20 @@ class BatchTest(unittest.TestCase):
             os.mkdir(os.path.join(self.dir, folder))
         self.wav("x/take.wav", samples=[100, -100] * 10)
         self.wav("y/take.wav", samples=[200, -200] * 10)
-        result = run(["--json", "-o", "out", "x/take.wav", "y/take.wav", "out/take 3dB clipping.wav"], self.dir)
+        # A refused file writes nothing, so the next file of its name is free to.
+        result = run(["--json", "-o", "out", "gone/take.wav", "x/take.wav", "y/take.wav",
+                      "out/take 3dB clipping.wav"], self.dir)
         self.assertEqual(result.returncode, 1)
-        self.assertEqual([json.loads(line) for line in result.stdout.splitlines()][1:], [
+        objects = [json.loads(line) for line in result.stdout.splitlines()]
+        self.assertEqual([(o["input"], o["status"]) for o in objects[:2]],
+                         [("gone/take.wav", "refused"), ("x/take.wav", "written")])
+        self.assertEqual(objects[2:], [
             {"input": "y/take.wav", "status": "refused",
              "message": "not processed, its outputs would replace those of x/take.wav"},
-            {"input": "out/take 3dB clipping.wav", "status": "skipped", "outputOf": "x/take.wav"}])
-        self.assertEqual(result.stderr.splitlines(), [
+            {"input": "out/take 3dB clipping.wav", "status": "skipped", "outputOf": "gone/take.wav"}])
+        self.assertEqual(result.stderr.splitlines()[1:], [
             "tarvelle: y/take.wav: not processed, its outputs would replace those of x/take.wav",
-            "tarvelle: out/take 3dB clipping.wav: skipped, an output of x/take.wav"])
+            "tarvelle: out/take 3dB clipping.wav: skipped, an output of gone/take.wav"])
         with open(os.path.join(self.dir, "out", "take 3dB clipping.txt"), encoding="ascii") as report:
             self.assertEqual(report.readline(), "x/take.wav\n")
 
