@@ -72,6 +72,14 @@ std::string peakText(std::int32_t peakLevel)
     return "peak " + std::to_string(peakLevel) + " (" + text + " dBFS)";
 }
 
+// One file's object as a line of standard output, flushed at once, as the
+// summary lines are, so that a failed write is known by its reason.
+void printJsonLine(const FileResult& result)
+{
+    const std::string line = fileResultJson(result);
+    printLine(stdout, std::string_view(line).substr(0, line.size() - 1));
+}
+
 FileResult refusedResult(const std::string& inputFileName, InputError error)
 {
     FileResult result;
@@ -110,8 +118,7 @@ void reportRefusal(const std::string& inputFileName, InputError error, const Bat
 {
     reportRejection(inputFileName, error);
     if (options.json) {
-        printText(stdout, fileResultJson(refusedResult(inputFileName, error)));
-        std::fflush(stdout);
+        printJsonLine(refusedResult(inputFileName, error));
     }
 }
 
@@ -172,8 +179,7 @@ FileOutcome processFile(const std::string& inputFileName, const BatchOptions& op
         result.samplesPerChannel = job.header().samplesPerChannel;
         result.durationSeconds = job.header().durationSeconds;
         result.peakLevel = job.peakLevel();
-        printText(stdout, fileResultJson(result));
-        std::fflush(stdout);
+        printJsonLine(result);
     } else if (!options.quiet || failedOutputCount > 0) {
         const std::string summary = shownName + ": " + peakText(job.peakLevel()) + "; ";
         const std::string pattern = terminalSafeName(outputStem(inputFileName, options.job.outputFolder)) +
@@ -259,8 +265,7 @@ void reportNotProcessed(const std::string& inputFileName, bool skipped, const st
         result.status = skipped ? FileStatus::Skipped : FileStatus::Refused;
         result.refusalMessage = reason + other;
         result.outputOf = other;
-        printText(stdout, fileResultJson(result));
-        std::fflush(stdout);
+        printJsonLine(result);
     }
 }
 
