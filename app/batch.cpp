@@ -9,12 +9,18 @@
 #include "console/text_layout.hpp"
 #include "report/json_result.hpp"
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <variant>
 
@@ -22,10 +28,18 @@ namespace tarvelle {
 
 namespace {
 
-void reportRejection(const std::string& inputFileName, InputError error)
-{
-    printLine(stderr, plainErrorLine(inputFileName, inputErrorText(error)));
-}
+// A line for one of the standard streams.
+struct Line {
+    std::FILE* stream = stdout;
+    std::string text;
+};
+
+// One file's lines and outcome, kept until the files named before it are told.
+struct FileWork {
+    FileOutcome outcome = FileOutcome::NotDone;
+    bool accepted = false; // read and counted: its outputs are its own from now on
+    std::vector<Line> lines;
+};
 
 // A progress line on the terminal, overwritten in place and blanked again.
 class ProgressLine {
@@ -72,12 +86,11 @@ std::string peakText(std::int32_t peakLevel)
     return "peak " + std::to_string(peakLevel) + " (" + text + " dBFS)";
 }
 
-// One file's object as a line of standard output, flushed at once, as the
-// summary lines are, so that a failed write is known by its reason.
-void printJsonLine(const FileResult& result)
+std::string jsonLine(const FileResult& result)
 {
-    const std::string line = fileResultJson(result);
-    printLine(stdout, std::string_view(line).substr(0, line.size() - 1));
+    std::string line = fileResultJson(result);
+    line.pop_back(); // the line end comes with the printing
+    return line;
 }
 
 FileResult refusedResult(const std::string& inputFileName, InputError error)
@@ -105,72 +118,85 @@ LevelRecord levelRecord(const LevelResult& level)
     return record;
 }
 
-void reportNotWritten(const OutputResult& output)
+void addNotWritten(FileWork& work, const OutputResult& output)
 {
     if (!output.written) {
-        printLine(stderr, plainErrorLine(output.fileName, output.failure));
+        work.lines.push_back({stderr, plainErrorLine(output.fileName, output.failure)});
     }
 }
 
 // Refused before or, short of memory, during the run: one line on standard
 // error, and the refused object for a script.
-void reportRefusal(const std::string& inputFileName, InputError error, const BatchOptions& options)
+FileWork refusal(const std::string& inputFileName, InputError error, const BatchOptions& options)
 {
-    reportRejection(inputFileName, error);
+    FileWork work;
+    work.lines.push_back({stderr, plainErrorLine(inputFileName, inputErrorText(error))});
     if (options.json) {
-        printJsonLine(refusedResult(inputFileName, error));
+        work.lines.push_back({stdout, jsonLine(refusedResult(inputFileName, error))});
     }
+    return work;
 }
 
-struct FileOutcome {
-    bool accepted = false;   // read and counted: its outputs are its own from now on
-    bool allWritten = false; // and every one of them written
-};
+// A name not worked on: a line on standard error and, for a script, its object.
+FileWork notProcessed(const std::string& inputFileName, bool skipped, const std::string& other,
+                      const BatchOptions& options)
+{
+    const std::string reason =
+        skipped ? "skipped, an output of " : "not processed, its outputs would replace those of ";
+    FileWork work;
+    work.outcome = skipped ? FileOutcome::Skipped : FileOutcome::NotDone;
+    // Both names whole: they are names, not box text to be joined.
+    work.lines.push_back({stderr, "tarvelle: " + terminalSafeName(inputFileName) + ": " + reason +
+                                      terminalSafeName(other)});
+    if (options.json) {
+        FileResult result;
+        result.inputName = inputFileName;
+        result.status = skipped ? FileStatus::Skipped : FileStatus::Refused;
+        result.refusalMessage = reason + other;
+        result.outputOf = other;
+        work.lines.push_back({stdout, jsonLine(result)});
+    }
+    return work;
+}
 
-FileOutcome processFile(const std::string& inputFileName, const BatchOptions& options, ProgressLine& progress)
+FileWork processFile(const std::string& inputFileName, const BatchOptions& options, ProgressLine& progress)
 {
     const std::string shownName = terminalSafeName(inputFileName);
     std::variant<ClipJob, InputError> opened =
-        ClipJob::open(inputFileName, options.job, [&] { progress.show("tarvelle: " + shownName + ": loading"); });
+        ClipJob::open(
+            inputFileName, options.job, [&] { progress.show("tarvelle: " + shownName + ": finding the peak"); },
+            [&] {
+                progress.show("tarvelle: " + shownName + (options.job.reportsOnly ? ": counting" : ": clipping"));
+            });
     if (const InputError* error = std::get_if<InputError>(&opened)) {
-        progress.clear();
-        reportRefusal(inputFileName, *error, options);
-        return {};
+        return refusal(inputFileName, *error, options);
     }
     ClipJob& job = std::get<ClipJob>(opened);
+    FileWork work;
+    work.accepted = true;
     FileResult result;
-    LevelListener listener;
-    listener.levelStarting = [&](int clipLevel) {
-        progress.show("tarvelle: " + shownName + ": writing the " + std::to_string(decibelsBelowPeak(clipLevel)) +
-                      " dB level (" + std::to_string(clipLevel + 1) + " of " + std::to_string(clipLevelCount) +
-                      ")");
-    };
     int writtenOutputCount = 0;
+    LevelListener listener;
     listener.levelDone = [&](const LevelResult& level) {
         result.levels.at(static_cast<std::size_t>(level.clipLevel)) = levelRecord(level);
-        writtenOutputCount += (level.report.written ? 1 : 0) + (level.clippedWav.written ? 1 : 0);
-        if (level.failedOutputCount() > 0) {
-            progress.clear();
-            reportNotWritten(level.report);
-            if (level.clippedWavWanted) {
-                reportNotWritten(level.clippedWav);
-            }
+        writtenOutputCount += level.writtenOutputCount();
+        addNotWritten(work, level.report);
+        if (level.clippedWavWanted) {
+            addNotWritten(work, level.clippedWav);
         }
     };
     int failedOutputCount = 0;
     try {
         failedOutputCount = job.run(listener);
     } catch (const std::bad_alloc&) {
-        progress.clear();
         if (writtenOutputCount == 0) {
-            reportRefusal(inputFileName, InputError::NotEnoughMemory, options);
-            return {};
+            return refusal(inputFileName, InputError::NotEnoughMemory, options);
         }
         // Outputs already written stay, each complete: the file is one with errors.
-        reportRejection(inputFileName, InputError::NotEnoughMemory);
+        work.lines.push_back({stderr, plainErrorLine(inputFileName, inputErrorText(InputError::NotEnoughMemory))});
         failedOutputCount = job.outputCount() - writtenOutputCount;
     }
-    progress.clear();
+    work.outcome = failedOutputCount == 0 ? FileOutcome::AllWritten : FileOutcome::NotDone;
 
     if (options.json) {
         result.inputName = inputFileName;
@@ -179,23 +205,14 @@ FileOutcome processFile(const std::string& inputFileName, const BatchOptions& op
         result.samplesPerChannel = job.header().samplesPerChannel;
         result.durationSeconds = job.header().durationSeconds;
         result.peakLevel = job.peakLevel();
-        printJsonLine(result);
+        work.lines.push_back({stdout, jsonLine(result)});
     } else if (!options.quiet || failedOutputCount > 0) {
-        const std::string summary = shownName + ": " + peakText(job.peakLevel()) + "; ";
-        const std::string pattern = terminalSafeName(outputStem(inputFileName, options.job.outputFolder)) +
-                                    " {3,6,9,12,15,18}dB clipping." +
-                                    (options.job.reportsOnly ? "txt" : "{txt,wav}");
-        const std::string outputCount = std::to_string(job.outputCount());
-        if (failedOutputCount == 0) {
-            printLine(stdout, summary + outputCount + " files written: " + pattern);
-        } else {
-            // Quiet or not, a failure is told; quiet moves it off standard output.
-            printLine(options.quiet ? stderr : stdout, summary + std::to_string(failedOutputCount) + " of " +
-                                                           outputCount +
-                                                           " files could not be written: " + pattern);
-        }
+        // Quiet or not, a failure is told; quiet moves it off standard output.
+        work.lines.push_back({options.quiet ? stderr : stdout,
+                              summaryLine(inputFileName, job.peakLevel(), options.job, job.outputCount(),
+                                          failedOutputCount)});
     }
-    return {true, failedOutputCount == 0};
+    return work;
 }
 
 using IdentityKey = std::pair<std::uint64_t, std::uint64_t>;
@@ -212,6 +229,20 @@ bool sameFile(const std::string& first, const std::string& second)
     }
     const std::optional<FileIdentity> firstIdentity = fileIdentity(first);
     return firstIdentity && firstIdentity == fileIdentity(second);
+}
+
+// Where a file's outputs go, told by the folder's identity rather than its
+// spelling, so that "take.wav" and "./take.bwf" are seen to meet.
+std::string outputPlace(const std::string& inputFileName, const std::string& outputFolder)
+{
+    const std::string stem = outputStem(inputFileName, outputFolder);
+    const std::string folder = folderOf(stem);
+    const std::optional<FileIdentity> identity = fileIdentity(folder.empty() ? "." : folder);
+    if (!identity) {
+        return stem;
+    }
+    return std::to_string(identity->device) + ":" + std::to_string(identity->fileIndex) + "/" +
+           stem.substr(folder.size());
 }
 
 // For each name of the batch, the other name of the batch it is an output of,
@@ -251,55 +282,144 @@ std::vector<const std::string*> outputOwners(const std::vector<std::string>& inp
     return owners;
 }
 
-// A line on standard error and, for a script, the file's object.
-void reportNotProcessed(const std::string& inputFileName, bool skipped, const std::string& other,
-                        const BatchOptions& options)
-{
-    const std::string reason =
-        skipped ? "skipped, an output of " : "not processed, its outputs would replace those of ";
-    // Both names whole: they are names, not box text to be joined.
-    printLine(stderr, "tarvelle: " + terminalSafeName(inputFileName) + ": " + reason + terminalSafeName(other));
-    if (options.json) {
-        FileResult result;
-        result.inputName = inputFileName;
-        result.status = skipped ? FileStatus::Skipped : FileStatus::Refused;
-        result.refusalMessage = reason + other;
-        result.outputOf = other;
-        printJsonLine(result);
+// The files of a batch, worked on by one or more threads and told in order.
+class Batch {
+public:
+    Batch(const std::vector<std::string>& inputFileNames, const BatchOptions& options)
+        : names_(inputFileNames), options_(options), owners_(outputOwners(names_, options.job.outputFolder)),
+          works_(names_.size())
+    {
+        for (const std::string& inputFileName : names_) {
+            places_.push_back(outputPlace(inputFileName, options.job.outputFolder));
+        }
     }
-}
+
+    int run()
+    {
+        std::vector<std::thread> threads;
+        try {
+            while (options_.jobs > 1 && threads.size() < static_cast<std::size_t>(options_.jobs) &&
+                   threads.size() < names_.size()) {
+                threads.emplace_back([this] { workOnFiles(); });
+            }
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for (a process limit) do the same work.
+        }
+        std::vector<FileOutcome> outcomes;
+        {
+            // Progress only where one file at a time is worked on.
+            ProgressLine progress(threads.empty() && console::standardErrorIsTerminal() && !options_.quiet);
+            for (std::size_t index = 0; index < names_.size(); ++index) {
+                if (threads.empty()) {
+                    store(index, guardedWork(index, progress));
+                }
+                const FileWork& work = waitFor(index);
+                progress.clear();
+                for (const Line& line : work.lines) {
+                    printLine(line.stream, line.text);
+                }
+                outcomes.push_back(work.outcome);
+            }
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        return batchExitStatus(outcomes);
+    }
+
+private:
+    // Takes the next file not yet taken until none is left. Files are taken in
+    // order, so a file never waits for one taken after it.
+    void workOnFiles()
+    {
+        ProgressLine none(false);
+        for (std::size_t index = next_++; index < names_.size(); index = next_++) {
+            store(index, guardedWork(index, none));
+        }
+    }
+
+    FileWork guardedWork(std::size_t index, ProgressLine& progress)
+    {
+        try {
+            return workOnFile(index, progress);
+        } catch (const std::bad_alloc&) {
+            return refusal(names_[index], InputError::NotEnoughMemory, options_);
+        }
+    }
+
+    void store(std::size_t index, FileWork work)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            works_[index] = std::move(work);
+        }
+        done_.notify_all();
+    }
+
+    const FileWork& waitFor(std::size_t index)
+    {
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [&] { return works_[index].has_value(); });
+        return *works_[index];
+    }
+
+    FileWork workOnFile(std::size_t index, ProgressLine& progress)
+    {
+        const std::string& inputFileName = names_[index];
+        if (owners_[index] != nullptr) {
+            return notProcessed(inputFileName, true, *owners_[index], options_);
+        }
+        // The same outputs as a file accepted before it: the earlier one's stay.
+        for (std::size_t earlier = 0; earlier < index; ++earlier) {
+            if (places_[earlier] == places_[index] && owners_[earlier] == nullptr && waitFor(earlier).accepted &&
+                !sameFile(names_[earlier], inputFileName)) {
+                return notProcessed(inputFileName, false, names_[earlier], options_);
+            }
+        }
+        return processFile(inputFileName, options_, progress);
+    }
+
+    const std::vector<std::string>& names_;
+    const BatchOptions& options_;
+    std::vector<const std::string*> owners_;
+    std::vector<std::string> places_;
+    std::vector<std::optional<FileWork>> works_;
+    std::atomic<std::size_t> next_{0};
+    std::mutex mutex_;
+    std::condition_variable done_;
+};
 
 } // namespace
 
+int batchExitStatus(std::span<const FileOutcome> outcomes)
+{
+    return std::any_of(outcomes.begin(), outcomes.end(),
+                       [](FileOutcome outcome) { return outcome == FileOutcome::NotDone; })
+               ? 1
+               : 0;
+}
+
+std::string summaryLine(const std::string& inputFileName, std::int32_t peakLevel, const JobOptions& job,
+                        int outputCount, int failedOutputCount)
+{
+    std::string levels;
+    for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
+        levels += clipLevel == 0 ? '{' : ',';
+        levels += std::to_string(decibelsBelowPeak(clipLevel));
+    }
+    const std::string pattern = terminalSafeName(outputStem(inputFileName, job.outputFolder)) + " " + levels +
+                                "}dB clipping." + (job.reportsOnly ? "txt" : "{txt,wav}");
+    const std::string summary = terminalSafeName(inputFileName) + ": " + peakText(peakLevel) + "; ";
+    if (failedOutputCount == 0) {
+        return summary + std::to_string(outputCount) + " files written: " + pattern;
+    }
+    return summary + std::to_string(failedOutputCount) + " of " + std::to_string(outputCount) +
+           " files could not be written: " + pattern;
+}
+
 int runBatch(const std::vector<std::string>& inputFileNames, const BatchOptions& options)
 {
-    const std::vector<const std::string*> owners = outputOwners(inputFileNames, options.job.outputFolder);
-    ProgressLine progress(console::standardErrorIsTerminal() && !options.quiet);
-    // The outputs' stem of every file accepted so far: the same file name in
-    // two folders, with -o, would have the second replace the first's outputs.
-    std::map<std::string, const std::string*> acceptedStems;
-    bool allDone = true;
-    for (std::size_t index = 0; index < inputFileNames.size(); ++index) {
-        const std::string& inputFileName = inputFileNames[index];
-        if (owners[index] != nullptr) {
-            // What the user asked for: the exit status stays as it is.
-            reportNotProcessed(inputFileName, true, *owners[index], options);
-            continue;
-        }
-        const std::string stem = outputStem(inputFileName, options.job.outputFolder);
-        const auto earlier = acceptedStems.find(stem);
-        if (earlier != acceptedStems.end() && !sameFile(*earlier->second, inputFileName)) {
-            reportNotProcessed(inputFileName, false, *earlier->second, options);
-            allDone = false;
-            continue;
-        }
-        const FileOutcome outcome = processFile(inputFileName, options, progress);
-        if (outcome.accepted) {
-            acceptedStems.emplace(stem, &inputFileName);
-        }
-        allDone = outcome.allWritten && allDone;
-    }
-    return allDone ? 0 : 1;
+    return Batch(inputFileNames, options).run();
 }
 
 } // namespace tarvelle

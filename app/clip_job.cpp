@@ -1,42 +1,122 @@
 #include "app/clip_job.hpp"
 
+#include "app/block_ring.hpp"
 #include "clip/peak_clip.hpp"
 #include "platform/large_memory.hpp"
 #include "report/clip_report.hpp"
 #include "wav/clipped_wav.hpp"
+#include "wav/samples.hpp"
 
 #include <algorithm>
+#include <exception>
 #include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace tarvelle {
 
 namespace {
 
-// Samples clipped and written at a time: small enough to stay in the cache
-// between the clip and the copy into the file.
-constexpr std::size_t writeBlockSamples = std::size_t{1} << 16;
-
-// Samples read at a time when only the reports are wanted: a whole number of
-// frames, 1 MiB, as fast as reading the file whole without holding it.
-constexpr std::size_t readBlockSamples = std::size_t{1} << 19;
+// The levels a second thread counts, clips and writes while this one does
+// the others: half each keeps both cores equally busy.
+constexpr std::size_t firstBackgroundLevel = clipLevelCount / 2;
 
 constexpr const char* isTheInputText = "the name leads to the input file";
 
-std::size_t sampleCountOf(const WaveHeaderInfo& header)
-{
-    return 2 * static_cast<std::size_t>(std::max(header.samplesPerChannel, 0));
-}
+// Counts blocks at some of the levels and, where files are being written,
+// clips them at those levels and appends each to its level's file.
+class LevelWorker {
+public:
+    LevelWorker(std::span<LevelCount> counts, std::span<std::optional<OutputFile>> files,
+                std::span<const LevelResult> levels)
+        : counts_(counts), files_(files), levels_(levels), clipped_(files.empty() ? 0 : BlockRing::blockSamples)
+    {
+    }
+
+    void process(std::span<const std::int16_t> block)
+    {
+        countLevels(counts_, block);
+        const std::span<std::int16_t> clipped(clipped_.data(), clipped_.empty() ? 0 : block.size());
+        for (std::size_t index = 0; index < files_.size(); ++index) {
+            std::optional<OutputFile>& file = files_[index];
+            if (file && !file->failed()) {
+                clipSamples(block, levels_[index].clipThreshold, clipped);
+                file->append(littleEndianBytes(clipped));
+            }
+        }
+    }
+
+private:
+    std::span<LevelCount> counts_;
+    std::span<std::optional<OutputFile>> files_;
+    std::span<const LevelResult> levels_;
+    std::vector<std::int16_t> clipped_;
+};
+
+// Works through the blocks of a ring on a thread of its own, as its reader number 1.
+class BackgroundWriter {
+public:
+    BackgroundWriter(BlockRing& ring, LevelWorker& worker) : ring_(ring), worker_(worker), thread_([this] { work(); })
+    {
+    }
+    BackgroundWriter(const BackgroundWriter&) = delete;
+    BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+    // Left early (an exception on this thread): the ring is stopped, so the
+    // writer cannot wait for a block that will never come.
+    ~BackgroundWriter()
+    {
+        ring_.stop();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+    // Waits for the last block; passes on what the writing threw.
+    void finish()
+    {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        if (error_) {
+            std::rethrow_exception(std::exchange(error_, nullptr));
+        }
+    }
+
+private:
+    void work()
+    {
+        try {
+            for (std::size_t index = 0; index < ring_.blockCount(); ++index) {
+                const std::optional<std::span<const std::int16_t>> block = ring_.block(index);
+                if (!block) {
+                    return;
+                }
+                worker_.process(*block);
+                ring_.done(1, index);
+            }
+        } catch (...) {
+            error_ = std::current_exception();
+            ring_.stop();
+        }
+    }
+
+    BlockRing& ring_;
+    LevelWorker& worker_;
+    std::exception_ptr error_;
+    std::thread thread_; // last: starts once the rest is ready
+};
 
 } // namespace
 
-std::uint64_t runMemoryBytes(std::int32_t samplesPerChannel)
+std::uint64_t runMemoryBytes()
 {
-    const auto frames = static_cast<std::uint64_t>(std::max(samplesPerChannel, 0));
-    return frames * 2 * sizeof(std::int16_t) + writeBlockSamples * sizeof(std::int16_t);
+    return (BlockRing::bufferCount + clipLevelCount) * BlockRing::blockSamples * sizeof(std::int16_t);
 }
 
 std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName, const JobOptions& options,
-                                                const std::function<void()>& onAccepted)
+                                                const std::function<void()>& onAccepted,
+                                                const std::function<void()>& onPeakFound)
 {
     try {
         InputCheck check = checkInputFile(inputFileName);
@@ -46,77 +126,94 @@ std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName
         if (onAccepted) {
             onAccepted();
         }
+        const std::optional<std::uint64_t> available = availableMemoryBytes();
+        if (available && runMemoryBytes() > *available) {
+            return InputError::NotEnoughMemory;
+        }
         ClipJob job;
         job.inputFileName_ = inputFileName;
         job.options_ = options;
         job.header_ = check.header;
-        const std::optional<InputError> error =
-            options.reportsOnly ? job.readForReports(*check.file) : job.readForClipping(*check.file);
-        if (error) {
+        job.inputIdentity_ = fileIdentity(*check.file);
+        if (const std::optional<InputError> error = job.readThrough(*check.file, onPeakFound)) {
             return *error;
         }
-        job.inputIdentity_ = fileIdentity(*check.file);
-        check.file.reset();
         return job;
     } catch (const std::bad_alloc&) {
         return InputError::NotEnoughMemory;
     }
 }
 
-std::optional<InputError> ClipJob::readForClipping(FileHandle& input)
+std::optional<InputError> ClipJob::readThrough(const FileHandle& input, const std::function<void()>& onPeakFound)
 {
-    const std::optional<std::uint64_t> available = availableMemoryBytes();
-    if (available && runMemoryBytes(header_.samplesPerChannel) > *available) {
-        return InputError::NotEnoughMemory;
-    }
-    const std::size_t sampleCount = sampleCountOf(header_);
-    interleavedSamples_ = makeSampleArray(sampleCount);
-    block_.resize(std::min(writeBlockSamples, sampleCount));
-    if (loadSamples(input, header_, interleavedSamples_.span()) != LoadResult::Loaded) {
-        return InputError::NotFound;
-    }
-    peakLevel_ = findPeak(interleavedSamples_.span());
-    SixLevelCount counts = startSixLevelCount(peakLevel_, header_.rateFactor);
-    countSixLevels(counts, interleavedSamples_.span());
-    finishSixLevelCount(counts);
-    prepareLevels(counts);
-    return std::nullopt;
-}
-
-std::optional<InputError> ClipJob::readForReports(FileHandle& input)
-{
-    const std::size_t sampleCount = sampleCountOf(header_);
-    std::vector<std::int16_t> block(std::min(readBlockSamples, sampleCount));
-    const auto readThrough = [&](const auto& use) {
-        for (std::size_t start = 0; start < sampleCount; start += block.size()) {
-            const std::span<std::int16_t> stretch(block.data(), std::min(block.size(), sampleCount - start));
-            if (loadSamples(input, header_, start, stretch) != LoadResult::Loaded) {
-                return false;
+    {
+        BlockRing ring(input, header_, 1);
+        for (std::size_t index = 0; index < ring.blockCount(); ++index) {
+            const std::optional<std::span<const std::int16_t>> block = ring.block(index);
+            if (!block) {
+                return InputError::NotFound;
             }
-            use(std::span<const std::int16_t>(stretch));
+            peakLevel_ = std::max(peakLevel_, findPeak(*block));
+            ring.done(0, index);
         }
-        return true;
+    }
+
+    if (onPeakFound) {
+        onPeakFound();
+    }
+    SixLevelCount counts = startSixLevelCount(peakLevel_, header_.rateFactor);
+    prepareLevels(counts);
+    if (!options_.reportsOnly) {
+        for (std::size_t index = 0; index < levels_.size(); ++index) {
+            const LevelResult& level = levels_[index];
+            if (!namesTheInput(level.names.clippedWav)) {
+                clippedWavs_[index].emplace(OutputFile::begin(level.names.clippedWav));
+                clippedWavs_[index]->append(clippedWavHeader(header_));
+            }
+        }
+    }
+    BlockRing ring(input, header_, 2);
+    const std::span<LevelCount> levelCounts(counts.levels);
+    const std::span<const LevelResult> levels(levels_);
+    const auto files = [&](std::size_t first, std::size_t last) {
+        return options_.reportsOnly ? std::span<std::optional<OutputFile>>()
+                                    : std::span(clippedWavs_).subspan(first, last - first);
     };
-    std::int32_t peakLevel = 0;
-    if (!readThrough(
-            [&](std::span<const std::int16_t> stretch) { peakLevel = std::max(peakLevel, findPeak(stretch)); })) {
-        return InputError::NotFound;
+    // Levels from split on are done by a second thread where one can be had.
+    std::size_t split = ring.readsAhead() ? firstBackgroundLevel : levels.size();
+    LevelWorker background(levelCounts.subspan(split), files(split, levels.size()), levels.subspan(split));
+    std::optional<BackgroundWriter> backgroundThread;
+    if (split < levels.size()) {
+        try {
+            backgroundThread.emplace(ring, background);
+        } catch (const std::system_error&) {
+            split = levels.size();
+            ring.done(1, ring.blockCount());
+        }
     }
-    SixLevelCount counts = startSixLevelCount(peakLevel, header_.rateFactor);
+    LevelWorker foreground(levelCounts.first(split), files(0, split), levels);
+
     std::int32_t peakLevelAgain = 0;
-    const bool readAgain = readThrough([&](std::span<const std::int16_t> stretch) {
-        countSixLevels(counts, stretch);
-        peakLevelAgain = std::max(peakLevelAgain, findPeak(stretch));
-    });
-    // A file changed between the two reads would be counted against the wrong peak.
-    if (!readAgain) {
+    for (std::size_t index = 0; index < ring.blockCount(); ++index) {
+        const std::optional<std::span<const std::int16_t>> block = ring.block(index);
+        if (!block) {
+            break;
+        }
+        peakLevelAgain = std::max(peakLevelAgain, findPeak(*block));
+        foreground.process(*block);
+        ring.done(0, index);
+    }
+    if (backgroundThread) {
+        backgroundThread->finish();
+    }
+    if (ring.readFailed()) {
         return InputError::NotFound;
     }
-    if (peakLevelAgain != peakLevel) {
+    // A file changed between the two reads would be counted against the wrong peak.
+    if (peakLevelAgain != peakLevel_) {
         return InputError::Changed;
     }
     finishSixLevelCount(counts);
-    peakLevel_ = peakLevel;
     prepareLevels(counts);
     return std::nullopt;
 }
@@ -142,19 +239,34 @@ void ClipJob::prepareLevels(const SixLevelCount& counts)
 int ClipJob::run(const LevelListener& listener)
 {
     int failedOutputCount = 0;
-    for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
-        if (listener.levelStarting) {
-            listener.levelStarting(clipLevel);
+    try {
+        for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
+            const auto index = static_cast<std::size_t>(clipLevel);
+            if (listener.levelStarting) {
+                listener.levelStarting(clipLevel);
+            }
+            LevelResult& level = levels_[index];
+            const std::string& text = reports_[index];
+            level.report = namesTheInput(level.names.report)
+                               ? notWritten(level.names.report, isTheInputText)
+                               : writeOutputFile(level.names.report,
+                                                 std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                                           text.size()));
+            if (level.clippedWavWanted) {
+                level.clippedWav = clippedWavs_[index] ? clippedWavs_[index]->commit()
+                                                       : notWritten(level.names.clippedWav, isTheInputText);
+                clippedWavs_[index].reset();
+            }
+            failedOutputCount += level.failedOutputCount();
+            if (listener.levelDone) {
+                listener.levelDone(level);
+            }
         }
-        LevelResult& level = levels_[static_cast<std::size_t>(clipLevel)];
-        level.report = writeReport(level, reports_[static_cast<std::size_t>(clipLevel)]);
-        if (level.clippedWavWanted) {
-            level.clippedWav = writeClippedWav(level.names.clippedWav, level.clipThreshold);
+    } catch (...) {
+        for (std::optional<OutputFile>& file : clippedWavs_) {
+            file.reset();
         }
-        failedOutputCount += level.failedOutputCount();
-        if (listener.levelDone) {
-            listener.levelDone(level);
-        }
+        throw;
     }
     return failedOutputCount;
 }
@@ -165,33 +277,6 @@ bool ClipJob::namesTheInput(const std::string& outputName) const
 {
     const std::optional<FileIdentity> output = fileIdentity(outputName);
     return output && inputIdentity_ && *output == *inputIdentity_;
-}
-
-OutputResult ClipJob::writeReport(const LevelResult& level, const std::string& text) const
-{
-    if (namesTheInput(level.names.report)) {
-        return notWritten(level.names.report, isTheInputText);
-    }
-    return writeOutputFile(level.names.report,
-                           std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-}
-
-OutputResult ClipJob::writeClippedWav(const std::string& fileName, std::int16_t clipThreshold)
-{
-    if (namesTheInput(fileName)) {
-        return notWritten(fileName, isTheInputText);
-    }
-    OutputFile file = OutputFile::begin(fileName);
-    file.append(clippedWavHeader(header_));
-    const std::span<const std::int16_t> inputSamples = interleavedSamples_.span();
-    for (std::size_t start = 0; start < inputSamples.size() && !file.failed(); start += block_.size()) {
-        const std::span<const std::int16_t> input =
-            inputSamples.subspan(start, std::min(block_.size(), inputSamples.size() - start));
-        const std::span<std::int16_t> clipped(block_.data(), input.size());
-        clipSamples(input, clipThreshold, clipped);
-        file.append(littleEndianBytes(clipped));
-    }
-    return file.commit();
 }
 
 } // namespace tarvelle

@@ -10,8 +10,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,8 @@ constexpr std::string_view usageText =
     "  --reports-only        write the six reports only, no WAV files\n"
     "  --json                a JSON object per file on standard output, a line each\n"
     "  -q, --quiet           no line per file on standard output (JSON lines stay)\n"
+    "  -j, --jobs N          work on N files at once; lines still come in the order\n"
+    "                        the files were named\n"
     "  --                    what follows is a FILE, even if it begins with -\n"
     "  -h, --help            show this text and exit\n"
     "  --version             show the version and exit\n"
@@ -49,6 +52,24 @@ constexpr std::string_view usageText =
     "Exit status: 0 when every file was accepted and all its outputs written,\n"
     "1 when a file was rejected or an output could not be written, 2 for a\n"
     "wrong option or a missing output folder.\n";
+
+constexpr int maxJobs = 64;
+
+// A whole number of files to work on at once, 1 to maxJobs.
+std::optional<int> parseJobCount(std::string_view text)
+{
+    int jobs = 0;
+    for (const char digit : text) {
+        if (digit < '0' || digit > '9' || jobs > maxJobs) {
+            return std::nullopt;
+        }
+        jobs = jobs * 10 + (digit - '0');
+    }
+    if (text.empty() || jobs < 1 || jobs > maxJobs) {
+        return std::nullopt;
+    }
+    return jobs;
+}
 
 int usageError(const std::string& message)
 {
@@ -106,6 +127,20 @@ int runProgram(int argumentCount, char** arguments)
             anyOption = true;
         } else if (argument == "--reports-only") {
             options.job.reportsOnly = anyOption = true;
+        } else if (argument.starts_with("-j") || argument == "--jobs" || argument.starts_with("--jobs=")) {
+            // -j N, -jN, --jobs N, --jobs=N
+            std::string_view value = argument.starts_with("--jobs=") ? argument.substr(7)
+                                     : argument.starts_with("-j")     ? argument.substr(2)
+                                                                      : std::string_view();
+            if (argument == "-j" || argument == "--jobs") {
+                value = index + 1 < argumentCount ? std::string_view(arguments[++index]) : std::string_view();
+            }
+            const std::optional<int> jobs = parseJobCount(value);
+            if (!jobs) {
+                return usageError("option '-j' takes a number of files from 1 to " + std::to_string(maxJobs));
+            }
+            options.jobs = *jobs;
+            anyOption = true;
         } else if (argument == "--json") {
             options.json = anyOption = true;
         } else if (argument == "-q" || argument == "--quiet") {

@@ -192,10 +192,10 @@ std::uint64_t maskAbove(const __m128i* magnitudes, __m128i threshold)
     return mask;
 }
 
-// A whole block at all six levels: the channels are pulled apart and their
+// A whole block at several levels: the channels are pulled apart and their
 // magnitudes taken once, after which a level costs a compare per eight
 // frames, and a level nothing in the block reaches costs one compare.
-void countWholeBlockAtSixLevels(SixLevelCount& count, const std::int16_t* samples)
+void countWholeBlockAtLevels(std::span<LevelCount> levels, const std::int16_t* samples)
 {
     __m128i leftMagnitudes[8];
     __m128i rightMagnitudes[8];
@@ -220,7 +220,7 @@ void countWholeBlockAtSixLevels(SixLevelCount& count, const std::int16_t* sample
     largest = _mm_max_epi16(largest, _mm_srli_si128(largest, 2));
     const auto blockPeak = static_cast<std::int16_t>(_mm_cvtsi128_si32(largest));
 
-    for (LevelCount& level : count.levels) {
+    for (LevelCount& level : levels) {
         if (blockPeak <= level.clipThreshold && !level.left.previousClipped && !level.right.previousClipped) {
             continue;
         }
@@ -260,7 +260,7 @@ SixLevelCount startSixLevelCount(std::int32_t peakLevel, std::int16_t rateFactor
     return count;
 }
 
-void countSixLevels(SixLevelCount& count, std::span<const std::int16_t> interleavedSamples)
+void countLevels(std::span<LevelCount> levels, std::span<const std::int16_t> interleavedSamples)
 {
     const std::size_t sampleCount = interleavedSamples.size() & ~std::size_t{1};
     for (std::size_t blockStart = 0; blockStart < sampleCount; blockStart += blockSamples) {
@@ -268,14 +268,19 @@ void countSixLevels(SixLevelCount& count, std::span<const std::int16_t> interlea
         const std::size_t samplesInBlock = std::min(blockSamples, sampleCount - blockStart);
 #if defined(__SSE2__) || defined(_M_X64)
         if (samplesInBlock == blockSamples) {
-            countWholeBlockAtSixLevels(count, samples);
+            countWholeBlockAtLevels(levels, samples);
             continue;
         }
 #endif
-        for (LevelCount& level : count.levels) {
+        for (LevelCount& level : levels) {
             countBlock(level, samples, samplesInBlock);
         }
     }
+}
+
+void countSixLevels(SixLevelCount& count, std::span<const std::int16_t> interleavedSamples)
+{
+    countLevels(count.levels, interleavedSamples);
 }
 
 void finishSixLevelCount(SixLevelCount& count)

@@ -43,7 +43,8 @@ struct SixLevelCount {
 // The six thresholds follow from peakLevel (0..32768).
 SixLevelCount startSixLevelCount(std::int32_t peakLevel, std::int16_t rateFactor);
 
-// As countSamples, for all six levels at once.
+// As countSamples, for several levels in one sweep.
+void countLevels(std::span<LevelCount> levels, std::span<const std::int16_t> interleavedSamples);
 void countSixLevels(SixLevelCount& count, std::span<const std::int16_t> interleavedSamples);
 
 void finishSixLevelCount(SixLevelCount& count);

@@ -1,31 +1,12 @@
 #include "wav/samples.hpp"
 
 #include "platform/file_access.hpp"
-#include "platform/large_memory.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <new>
 
 namespace tarvelle {
-
-void LargeBlockDeleter::operator()(std::int16_t* samples) const
-{
-    freeLargeBlock(samples);
-}
-
-SampleArray makeSampleArray(std::size_t sampleCount)
-{
-    if (sampleCount > SIZE_MAX / sizeof(std::int16_t)) {
-        throw std::bad_alloc();
-    }
-    auto* samples = static_cast<std::int16_t*>(allocateLargeBlock(sampleCount * sizeof(std::int16_t)));
-    if (samples == nullptr) {
-        throw std::bad_alloc();
-    }
-    return SampleArray{std::unique_ptr<std::int16_t[], LargeBlockDeleter>(samples), sampleCount};
-}
 
 LoadResult loadSamples(const FileHandle& file, const WaveHeaderInfo& header,
                        std::span<std::int16_t> interleavedSamples)

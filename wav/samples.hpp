@@ -1,4 +1,4 @@
-// The run's sample array and its bulk load.
+// Loading the samples of the data chunk, a stretch at a time.
 #pragma once
 
 #include "wav/wave_header.hpp"
@@ -10,23 +10,6 @@
 #include <string>
 
 namespace tarvelle {
-
-struct LargeBlockDeleter {
-    void operator()(std::int16_t* samples) const;
-};
-
-// A fixed-size array of 16-bit samples. Not zeroed on creation: every user
-// fills all of it, and zeroing hundreds of megabytes first costs a full pass.
-struct SampleArray {
-    std::unique_ptr<std::int16_t[], LargeBlockDeleter> samples;
-    std::size_t sampleCount = 0;
-
-    std::span<std::int16_t> span() { return {samples.get(), sampleCount}; }
-    std::span<const std::int16_t> span() const { return {samples.get(), sampleCount}; }
-};
-
-// Throws std::bad_alloc when the memory cannot be had.
-SampleArray makeSampleArray(std::size_t sampleCount);
 
 enum class LoadResult { Loaded, NotReadable };
 

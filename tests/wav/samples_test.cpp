@@ -23,13 +23,10 @@ std::vector<std::int16_t> loadFrom(const std::vector<std::uint8_t>& fileBytes)
     testing::writeFileBytes(fileName, fileBytes);
     WaveHeaderInfo header = parseWaveHeader(fileBytes);
     deriveWaveValues(header);
-    SampleArray samples = makeSampleArray(2 * static_cast<std::size_t>(header.samplesPerChannel));
-    // Fill with garbage first: every element must be written by the load.
-    for (std::int16_t& sample : samples.span()) {
-        sample = 0x5A5A;
-    }
-    EXPECT_EQ(loadSamples(fileName, header, samples.span()), LoadResult::Loaded);
-    return {samples.span().begin(), samples.span().end()};
+    // Garbage first: every element must be written by the load.
+    std::vector<std::int16_t> samples(2 * static_cast<std::size_t>(header.samplesPerChannel), 0x5A5A);
+    EXPECT_EQ(loadSamples(fileName, header, samples), LoadResult::Loaded);
+    return samples;
 }
 
 TEST(LoadSamples, TakesOnlyTheDataChunkAndZeroesTheRest)
@@ -74,8 +71,8 @@ TEST(LoadSamples, AMissingFileIsNotReadable)
     testing::ScratchFolder folder;
     WaveHeaderInfo header;
     header.dataSize = 4;
-    SampleArray samples = makeSampleArray(2);
-    EXPECT_EQ(loadSamples(folder.path("gone.wav"), header, samples.span()), LoadResult::NotReadable);
+    std::vector<std::int16_t> samples(2);
+    EXPECT_EQ(loadSamples(folder.path("gone.wav"), header, samples), LoadResult::NotReadable);
 }
 
 } // namespace

@@ -278,9 +278,8 @@ Loaded loadFile(const std::vector<std::uint8_t>& bytes)
         return loaded;
     }
     deriveWaveValues(loaded.header);
-    SampleArray samples = makeSampleArray(2 * static_cast<std::size_t>(loaded.header.samplesPerChannel));
-    EXPECT_EQ(loadSamples(fileName, loaded.header, samples.span()), LoadResult::Loaded);
-    loaded.samples.assign(samples.span().begin(), samples.span().end());
+    loaded.samples.resize(2 * static_cast<std::size_t>(loaded.header.samplesPerChannel));
+    EXPECT_EQ(loadSamples(fileName, loaded.header, loaded.samples), LoadResult::Loaded);
     loaded.outputHeader = clippedWavHeader(loaded.header);
     return loaded;
 }
