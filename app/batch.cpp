@@ -105,9 +105,7 @@ FileResult refusedResult(const std::string& inputFileName, InputError error)
 LevelRecord levelRecord(const LevelResult& level)
 {
     LevelRecord record;
-    record.clipThreshold = level.clipThreshold;
-    record.left = level.left;
-    record.right = level.right;
+    record.stats = level.stats;
     if (level.report.written) {
         record.reportName = level.names.report;
     }
@@ -178,7 +176,7 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& optio
     int writtenOutputCount = 0;
     LevelListener listener;
     listener.levelDone = [&](const LevelResult& level) {
-        result.levels.at(static_cast<std::size_t>(level.clipLevel)) = levelRecord(level);
+        result.levels.at(static_cast<std::size_t>(level.stats.clipLevel)) = levelRecord(level);
         writtenOutputCount += level.writtenOutputCount();
         addNotWritten(work, level.report);
         if (level.clippedWavWanted) {

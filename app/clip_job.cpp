@@ -41,7 +41,7 @@ public:
         for (std::size_t index = 0; index < files_.size(); ++index) {
             std::optional<OutputFile>& file = files_[index];
             if (file && !file->failed()) {
-                clipSamples(block, levels_[index].clipThreshold, clipped);
+                clipSamples(block, levels_[index].stats.clipThreshold, clipped);
                 file->append(littleEndianBytes(clipped));
             }
         }
@@ -224,15 +224,11 @@ void ClipJob::prepareLevels(const SixLevelCount& counts)
         const auto index = static_cast<std::size_t>(clipLevel);
         const LevelCount& count = counts.levels[index];
         LevelResult& level = levels_[index];
-        level.clipLevel = clipLevel;
-        level.decibelsBelowPeak = decibelsBelowPeak(clipLevel);
-        level.clipThreshold = count.clipThreshold;
-        level.left = count.left;
-        level.right = count.right;
+        level.stats = LevelStats{clipLevel, count.clipThreshold, {count.left, count.right}};
         level.names = outputNames(inputFileName_, clipLevel, options_.outputFolder);
         level.clippedWavWanted = !options_.reportsOnly;
         level.clippedWav.fileName = level.names.clippedWav;
-        reports_[index] = clipReportText(inputFileName_, header_, clipLevel, level.left, level.right);
+        reports_[index] = clipReportText(inputFileName_, header_, clipLevel, count.left, count.right);
     }
 }
 

@@ -30,11 +30,7 @@ struct JobOptions {
 // One level as it was done: what it counted and what became of its two files.
 // The report, the JSON line and the batch summary all read this.
 struct LevelResult {
-    int clipLevel = 0;
-    int decibelsBelowPeak = 0;
-    std::int16_t clipThreshold = 0;
-    ChannelClipStats left;
-    ChannelClipStats right;
+    LevelStats stats;
     OutputNames names;
     OutputResult report;
     OutputResult clippedWav;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace tarvelle {
 
@@ -23,6 +24,14 @@ struct ChannelClipStats {
     std::int32_t runLength = 0; // the run in progress; 0 when none is open
     std::array<std::int32_t, eventLengthBinCount> eventLengthBins{};
     bool previousClipped = false;
+};
+
+// What one level counted: made once, and read by the report, the JSON line
+// and the summary alike.
+struct LevelStats {
+    int clipLevel = 0;
+    std::int16_t clipThreshold = 0;
+    std::vector<ChannelClipStats> channels; // in the file's order
 };
 
 // The bin of a completed event of runLength samples; the limits are the

@@ -38,10 +38,10 @@ void appendChannelBlock(std::string& text, std::string_view heading, const Chann
 {
     const Extended clippedSamples = extendedFromInt32(channel.clippedSamples);
     const Extended clipEvents = extendedFromInt32(channel.clipEvents);
-    // 0 / 0 for a channel without events is a NaN, which prints as 0.
-    const Extended averageEventLength = roundToPlaces(divide(clippedSamples, clipEvents), 0);
-    const Extended eventsPerSecond =
-        roundToPlaces(divide(clipEvents, extendedFromDouble(header.durationSeconds)), 2);
+    const ChannelFigures figures = channelFigures(channel, header.durationSeconds);
+    // A NaN prints as 0.
+    const Extended averageEventLength = roundToPlaces(figures.averageEventLength, 0);
+    const Extended eventsPerSecond = roundToPlaces(figures.eventsPerSecond, 2);
 
     appendLine(text, heading);
     appendLine(text, "");
@@ -56,6 +56,13 @@ void appendChannelBlock(std::string& text, std::string_view heading, const Chann
 }
 
 } // namespace
+
+ChannelFigures channelFigures(const ChannelClipStats& channel, double durationSeconds)
+{
+    const Extended clipEvents = extendedFromInt32(channel.clipEvents);
+    return ChannelFigures{divide(extendedFromInt32(channel.clippedSamples), clipEvents),
+                          divide(clipEvents, extendedFromDouble(durationSeconds))};
+}
 
 std::string clipReportText(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,
                            const ChannelClipStats& left, const ChannelClipStats& right)

@@ -1,6 +1,7 @@
 #include "report/extended.hpp"
 
 #include <bit>
+#include <cmath>
 #include <limits>
 
 namespace tarvelle {
@@ -198,6 +199,30 @@ Extended extendedFromDouble(double value)
     }
     const auto exponent = static_cast<std::int64_t>(biasedExponent) - 1023;
     return makeFinite(negative, (fraction | (std::uint64_t{1} << 52)) << 11, exponent);
+}
+
+double doubleFromExtended(Extended value)
+{
+    switch (value.kind) {
+    case Extended::Kind::Zero:
+        return value.negative ? -0.0 : 0.0;
+    case Extended::Kind::NaN:
+        return std::numeric_limits<double>::quiet_NaN();
+    case Extended::Kind::Infinite:
+        return value.negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    case Extended::Kind::Finite:
+        break;
+    }
+    // 64 significant bits to 53, ties to even; a carry out is still exact.
+    constexpr std::uint64_t droppedMask = (std::uint64_t{1} << 11) - 1;
+    constexpr std::uint64_t half = std::uint64_t{1} << 10;
+    std::uint64_t kept = value.significand >> 11;
+    const std::uint64_t dropped = value.significand & droppedMask;
+    if (dropped > half || (dropped == half && (kept & 1) != 0)) {
+        ++kept;
+    }
+    const double magnitude = std::ldexp(static_cast<double>(kept), value.exponent - 52);
+    return value.negative ? -magnitude : magnitude;
 }
 
 Extended multiply(Extended a, Extended b)

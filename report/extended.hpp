@@ -31,6 +31,10 @@ Extended extendedFromDouble(double value);
 Extended multiply(Extended a, Extended b);
 Extended divide(Extended a, Extended b);
 
+// The nearest double, ties to even; a NaN stays a NaN and a value beyond the
+// double range becomes an infinity.
+double doubleFromExtended(Extended value);
+
 // The nearest whole number, ties to even.
 Extended roundToWhole(Extended value);
 

@@ -1,6 +1,7 @@
 #include "report/json_result.hpp"
 
 #include "clip/peak_clip.hpp"
+#include "report/clip_report.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -29,19 +30,21 @@ Json nameOrNull(const std::optional<std::string>& name)
     return name ? Json(*name) : Json(nullptr);
 }
 
+// A channel without events, or a file without samples, has no figure: 0.
+double hundredthsOf(Extended figure)
+{
+    const double value = doubleFromExtended(figure);
+    return std::isfinite(value) ? toHundredths(value) : 0.0;
+}
+
 Json channelJson(const ChannelClipStats& channel, const FileResult& result)
 {
-    const double averageEventLength =
-        channel.clipEvents == 0 ? 0.0 : static_cast<double>(channel.clippedSamples) / channel.clipEvents;
-    // A file of no samples lasts 0 s: no rate to give.
-    const double eventsPerSecond = result.samplesPerChannel == 0 || result.durationSeconds <= 0.0
-                                       ? 0.0
-                                       : channel.clipEvents / result.durationSeconds;
+    const ChannelFigures figures = channelFigures(channel, result.durationSeconds);
     Json json;
     json["clippedSamples"] = channel.clippedSamples;
     json["clipEvents"] = channel.clipEvents;
-    json["averageEventLength"] = toHundredths(averageEventLength);
-    json["eventsPerSecond"] = toHundredths(eventsPerSecond);
+    json["averageEventLength"] = hundredthsOf(figures.averageEventLength);
+    json["eventsPerSecond"] = hundredthsOf(figures.eventsPerSecond);
     json["eventLengthHistogram"] = channel.eventLengthBins;
     return json;
 }
@@ -83,10 +86,11 @@ std::string fileResultJson(const FileResult& result)
             const LevelRecord& level = result.levels[clipLevel];
             Json levelJson;
             levelJson["dbBelowPeak"] = decibelsBelowPeak(clipLevel);
-            levelJson["threshold"] = level.clipThreshold;
-            levelJson["thresholdDbfs"] = dbfsOrNull(level.clipThreshold);
-            levelJson["left"] = channelJson(level.left, result);
-            levelJson["right"] = channelJson(level.right, result);
+            levelJson["threshold"] = level.stats.clipThreshold;
+            levelJson["thresholdDbfs"] = dbfsOrNull(level.stats.clipThreshold);
+            const std::vector<ChannelClipStats>& channels = level.stats.channels;
+            levelJson["left"] = channelJson(channels.size() > 0 ? channels[0] : ChannelClipStats{}, result);
+            levelJson["right"] = channelJson(channels.size() > 1 ? channels[1] : ChannelClipStats{}, result);
             levelJson["report"] = nameOrNull(level.reportName);
             levelJson["wav"] = nameOrNull(level.wavName);
             levelJson["written"] = level.written;

@@ -14,9 +14,7 @@ namespace tarvelle {
 enum class FileStatus { Written, Errors, Refused, Skipped };
 
 struct LevelRecord {
-    std::int16_t clipThreshold = 0;
-    ChannelClipStats left;
-    ChannelClipStats right;
+    LevelStats stats;
     // Names of the outputs this run wrote; none when it did not write them.
     std::optional<std::string> reportName;
     std::optional<std::string> wavName;
@@ -32,7 +30,7 @@ struct FileResult {
     std::int32_t samplesPerChannel = 0;
     double durationSeconds = 0.0;
     std::int32_t peakLevel = 0;
-    std::array<LevelRecord, 6> levels; // 3 dB below the peak first
+    std::array<LevelRecord, clipLevelCount> levels; // 3 dB below the peak first
 };
 
 // One JSON object on one line, ending in "\n". Bytes of a name that are not

@@ -63,9 +63,8 @@ TEST(ClipJob, WritesTwelveFilesFromTheUnclippedInputEachTime)
     const std::int16_t thresholds[] = {4, 3, 2, 1, 1, 1};
     for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
         const LevelResult& level = levels[static_cast<std::size_t>(clipLevel)];
-        EXPECT_EQ(level.clipLevel, clipLevel);
-        EXPECT_EQ(level.decibelsBelowPeak, 3 * (clipLevel + 1));
-        EXPECT_EQ(level.clipThreshold, thresholds[clipLevel]);
+        EXPECT_EQ(level.stats.clipLevel, clipLevel);
+        EXPECT_EQ(level.stats.clipThreshold, thresholds[clipLevel]);
         EXPECT_TRUE(level.report.written && level.clippedWav.written);
         EXPECT_EQ(level.clippedWav.fileName, level.names.clippedWav);
         std::vector<std::int16_t> expected;
@@ -122,17 +121,19 @@ TEST(ClipJob, StreamedOutputsMatchAPlainPassWhateverCannotBeWritten)
     EXPECT_EQ(failedOutputCount, 2);
     ASSERT_EQ(levels.size(), 6u);
     for (const LevelResult& level : levels) {
-        SCOPED_TRACE(level.clipLevel);
+        const LevelStats& stats = level.stats;
+        SCOPED_TRACE(stats.clipLevel);
         const testing::ReferencePass plain =
-            testing::referencePass(left, right, level.clipThreshold, job.header().rateFactor);
-        EXPECT_EQ(level.left.eventLengthBins, plain.left.eventLengthBins);
-        EXPECT_EQ(level.right.eventLengthBins, plain.right.eventLengthBins);
-        EXPECT_EQ(level.clippedWav.written, level.clipLevel != 2);
-        EXPECT_EQ(level.report.written, level.clipLevel != 3);
+            testing::referencePass(left, right, stats.clipThreshold, job.header().rateFactor);
+        ASSERT_EQ(stats.channels.size(), 2u);
+        EXPECT_EQ(stats.channels[0].eventLengthBins, plain.left.eventLengthBins);
+        EXPECT_EQ(stats.channels[1].eventLengthBins, plain.right.eventLengthBins);
+        EXPECT_EQ(level.clippedWav.written, stats.clipLevel != 2);
+        EXPECT_EQ(level.report.written, stats.clipLevel != 3);
         if (level.report.written) {
             const std::vector<std::uint8_t> report = readBytes(level.report);
             EXPECT_EQ(std::string(report.begin(), report.end()),
-                      clipReportText(inputName, job.header(), level.clipLevel, plain.left, plain.right));
+                      clipReportText(inputName, job.header(), stats.clipLevel, plain.left, plain.right));
         }
         if (level.clippedWav.written) {
             EXPECT_EQ(readBytes(level.clippedWav),

@@ -157,5 +157,27 @@ INSTANTIATE_TEST_SUITE_P(
         ExtendedCase{"NaN", roundToWhole(notANumber), "NaN"}),
     caseName);
 
+// Back to double: 64 bits to 53, ties to even, a carry out kept exact.
+TEST(DoubleFromExtended, RoundsToTheNearestDouble)
+{
+    const struct {
+        Extended value;
+        double expected;
+    } cases[] = {
+        {divide(extendedFromInt32(7), extendedFromInt32(3)), 7.0 / 3.0},
+        {divide(extendedFromInt32(-1), extendedFromInt32(10)), -0.1},
+        {finiteExtended(false, 0x8000000000000400, 0), 1.0},                   // tie, even below
+        {finiteExtended(false, 0x8000000000000C00, 0), 1.0 + 0x1p-51},         // tie, even above
+        {finiteExtended(false, 0x8000000000000401, 0), 1.0 + 0x1p-52},         // just above the tie
+        {finiteExtended(false, UINT64_MAX, 0), 2.0},                           // carries out
+        {extendedFromInt32(0), 0.0},
+        {divide(extendedFromInt32(1), extendedFromInt32(0)), std::numeric_limits<double>::infinity()},
+    };
+    for (const auto& roundCase : cases) {
+        EXPECT_EQ(doubleFromExtended(roundCase.value), roundCase.expected);
+    }
+    EXPECT_TRUE(std::isnan(doubleFromExtended(divide(extendedFromInt32(0), extendedFromInt32(0)))));
+}
+
 } // namespace
 } // namespace tarvelle

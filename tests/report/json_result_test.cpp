@@ -23,7 +23,7 @@ std::string quietLevel(int dbBelowPeak, int threshold, const std::string& thresh
 FileResult withThresholds(FileResult result, const std::vector<std::int16_t>& thresholds)
 {
     for (std::size_t level = 0; level < thresholds.size(); ++level) {
-        result.levels[level].clipThreshold = thresholds[level];
+        result.levels[level].stats.clipThreshold = thresholds[level];
     }
     return result;
 }
@@ -56,12 +56,14 @@ TEST(FileResultJson, ExactLines)
     clipped.samplesPerChannel = 88200;
     clipped.durationSeconds = 2.0;
     clipped.peakLevel = 32567;
-    clipped.levels[0].left.clippedSamples = 7;
-    clipped.levels[0].left.clipEvents = 3;
-    clipped.levels[0].left.eventLengthBins = {1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    clipped.levels[0].right.clippedSamples = 2147483647;
-    clipped.levels[0].right.clipEvents = 1;
-    clipped.levels[0].right.eventLengthBins = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    ChannelClipStats& left = clipped.levels[0].stats.channels.emplace_back();
+    left.clippedSamples = 7;
+    left.clipEvents = 3;
+    left.eventLengthBins = {1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    ChannelClipStats& right = clipped.levels[0].stats.channels.emplace_back();
+    right.clippedSamples = 2147483647;
+    right.clipEvents = 1;
+    right.eventLengthBins = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
     clipped.levels[0].reportName = "take 3dB clipping.txt";
 
     // Control bytes escaped, a byte that is not UTF-8 replaced; a file of
@@ -86,7 +88,7 @@ TEST(FileResultJson, ExactLines)
         oddLevels += comma + quietLevel(dbBelowPeak, level < 3 ? 1 : 0, level < 3 ? "-90.31" : "null", unnamed, false);
         if (level > 0) {
             clippedLevels +=
-                "," + quietLevel(dbBelowPeak, clipped.levels[static_cast<std::size_t>(level)].clipThreshold,
+                "," + quietLevel(dbBelowPeak, clipped.levels[static_cast<std::size_t>(level)].stats.clipThreshold,
                                  clippedDbfs[static_cast<std::size_t>(level)], unnamed, false);
         }
     }
