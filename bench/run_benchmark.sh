@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Times a batch run of tarvelle on one long file against the I/O floor of the
 # same job: reading the input once and writing six copies of it in the same
-# pass. With --reports-only, times the analysis alone against SoX's
-# statistics of the same file. Both run on the same file system, alternately,
-# each from the same clean state.
+# pass. With --reports-only, times the analysis alone against one read of the
+# file. With --baseline, a second build is timed in the same rounds. All run
+# on the same file system, alternately, each from the same clean state.
 set -euo pipefail
 
 usage() {
@@ -13,7 +13,10 @@ Usage: bench/run_benchmark.sh [options] [BUILD_DIR]
 Times `tarvelle FILE` against `tee copy1.wav ... copy6.wav <FILE >/dev/null`
 on a music-like file made by make_test_wav, and reports each run, the medians,
 their ratio and tarvelle's peak memory. With --reports-only, times
-`tarvelle --reports-only FILE` against `sox FILE -n stats` instead.
+`tarvelle --reports-only FILE` against `cat FILE >/dev/null` instead. With
+--files N, the file is copied to N names and `tarvelle -j J --reports-only`
+over all of them is timed against the same with -j 1 and against `cat` of
+all of them.
 
   BUILD_DIR         where tarvelle and make_test_wav are built (default ./build)
   --dir DIR         working folder (default $TARVELLE_BENCH_DIR or
@@ -23,7 +26,10 @@ their ratio and tarvelle's peak memory. With --reports-only, times
   --rate R          44100, 88200 or 176400 (default 176400)
   --runs N          timed runs of each (default 5)
   --pause S         seconds to wait before each timed run (default 2)
-  --reports-only    the analysis alone, against SoX (needs sox)
+  --reports-only    the analysis alone, against one read of the file
+  --baseline DIR    also time the tarvelle built in DIR, in the same rounds
+  --files N         N copies of the file, with --reports-only -j J (see above)
+  --jobs J          files at once with --files (default 2)
   --keep            keep the input file for the next run
   -h, --help        show this text
 EOF
@@ -37,6 +43,9 @@ runs=5
 pause=2
 keep=0
 reports_only=0
+baseline_dir=
+file_count=0
+jobs=2
 
 die() {
     echo "run_benchmark: $*" >&2
@@ -56,6 +65,9 @@ while [[ $# -gt 0 ]]; do
     --runs) need_value "$@"; [[ $2 =~ ^[0-9]+$ ]] || die "--runs takes a whole number"; runs=$((10#$2)); shift 2 ;;
     --pause) need_value "$@"; [[ $2 =~ ^[0-9]+(\.[0-9]+)?$ ]] || die "--pause takes a number of seconds"; pause=$2; shift 2 ;;
     --reports-only) reports_only=1; shift ;;
+    --baseline) need_value "$@"; baseline_dir=$2; shift 2 ;;
+    --files) need_value "$@"; [[ $2 =~ ^[0-9]+$ ]] || die "--files takes a whole number"; file_count=$((10#$2)); reports_only=1; shift 2 ;;
+    --jobs) need_value "$@"; [[ $2 =~ ^[0-9]+$ ]] || die "--jobs takes a whole number"; jobs=$((10#$2)); shift 2 ;;
     --keep) keep=1; shift ;;
     -h | --help) usage; exit 0 ;;
     -*) die "unknown option $1 (see --help)" ;;
@@ -74,8 +86,10 @@ tarvelle=$build_dir/tarvelle
 make_test_wav=$build_dir/make_test_wav
 [[ -x $tarvelle ]] || die "no tarvelle in $build_dir (build it, or name the build folder)"
 [[ -x $make_test_wav ]] || die "no make_test_wav in $build_dir"
-if ((reports_only == 1)); then
-    command -v sox >/dev/null || die "--reports-only compares with sox: install it (Debian: sox)"
+baseline=
+if [[ -n $baseline_dir ]]; then
+    baseline=$baseline_dir/tarvelle
+    [[ -x $baseline ]] || die "no tarvelle in $baseline_dir"
 fi
 
 time_tool=/usr/bin/time
@@ -99,13 +113,21 @@ work_dir=$(cd -- "$work_dir" && pwd)
 input=$work_dir/music-${seconds}s-${rate}Hz.wav
 stem=${input%.wav}
 
+# With --files, the names of the copies: file-1.wav ... file-N.wav.
+copies=()
+for ((copy = 1; copy <= file_count; ++copy)); do
+    copies+=("$work_dir/file-$copy.wav")
+done
+
 remove_outputs() {
-    rm -f -- "$work_dir"/copy[1-6].wav "$stem "*"dB clipping.wav" "$stem "*"dB clipping.txt"
+    rm -f -- "$work_dir"/copy[1-6].wav "$stem "*"dB clipping.wav" "$stem "*"dB clipping.txt" \
+        "$work_dir"/file-*" clipping.txt"
 }
 
 cleanup() {
     remove_outputs
-    rm -f -- "$input.partial" "$work_dir/time.out" "$work_dir/tarvelle.out" "$work_dir"/only-{3,6,9,12,15,18}dB.txt
+    rm -f -- "$input.partial" "$work_dir/time.out" "$work_dir/tarvelle.out" "$work_dir"/only-{3,6,9,12,15,18}dB.txt \
+        "${copies[@]}"
     if ((keep == 0)); then
         rm -f -- "$input"
     fi
@@ -118,7 +140,7 @@ trap cleanup EXIT
 
 # The input, six copies or six outputs (one more for the check of a
 # reports-only run against a full one), and some room to spare.
-needed_kib=$((file_bytes * 7 / 1024 + 65536))
+needed_kib=$((file_bytes * (7 + file_count) / 1024 + 65536))
 if [[ -e $input && $(stat -c %s -- "$input") -eq $file_bytes ]]; then
     needed_kib=$((needed_kib - file_bytes / 1024))
 fi
@@ -134,6 +156,9 @@ else
     mv -f -- "$input.partial" "$input"
 fi
 echo "       $frames frames per channel, $rate Hz, $file_bytes bytes"
+for copy in "${copies[@]}"; do
+    cp -- "$input" "$copy"
+done
 
 now() {
     date +%s.%N
@@ -157,8 +182,10 @@ settle() {
 time_floor() {
     local start end
     start=$(now)
-    if ((reports_only == 1)); then
-        sox "$input" -n stats 2>/dev/null
+    if ((file_count > 0)); then
+        cat -- "${copies[@]}" >/dev/null
+    elif ((reports_only == 1)); then
+        cat -- "$input" >/dev/null
     else
         tee -- "$work_dir"/copy{1..6}.wav <"$input" >/dev/null
     fi
@@ -167,14 +194,20 @@ time_floor() {
 }
 
 tarvelle_options=()
+tarvelle_inputs=("$input")
 if ((reports_only == 1)); then
     tarvelle_options=(--reports-only)
 fi
+if ((file_count > 0)); then
+    tarvelle_inputs=("${copies[@]}")
+fi
 
+# time_tarvelle PROGRAM [OPTION...]
 time_tarvelle() {
-    local start end status=0
+    local program=$1 start end status=0
+    shift
     start=$(now)
-    "$time_tool" -v -o "$work_dir/time.out" -- "$tarvelle" "${tarvelle_options[@]}" "$input" \
+    "$time_tool" -v -o "$work_dir/time.out" -- "$program" "${tarvelle_options[@]}" "$@" "${tarvelle_inputs[@]}" \
         >"$work_dir/tarvelle.out" 2>&1 || status=$?
     end=$(now)
     if ((status != 0)); then
@@ -187,15 +220,18 @@ time_tarvelle() {
 # A run that skipped its work would look fast: check the twelve outputs, or
 # the six reports and no WAV file.
 check_outputs() {
-    local level
-    for level in 3 6 9 12 15 18; do
-        [[ -s "$stem ${level}dB clipping.txt" ]] || die "tarvelle wrote no report for $level dB"
-        if ((reports_only == 1)); then
-            [[ ! -e "$stem ${level}dB clipping.wav" ]] || die "tarvelle --reports-only wrote a $level dB WAV file"
-        else
-            [[ $(stat -c %s -- "$stem ${level}dB clipping.wav") -eq $file_bytes ]] ||
-                die "tarvelle's $level dB WAV file is missing or not $file_bytes bytes"
-        fi
+    local level name
+    for name in "${tarvelle_inputs[@]}"; do
+        for level in 3 6 9 12 15 18; do
+            [[ -s "${name%.wav} ${level}dB clipping.txt" ]] || die "tarvelle wrote no $level dB report for $name"
+            if ((reports_only == 1)); then
+                [[ ! -e "${name%.wav} ${level}dB clipping.wav" ]] ||
+                    die "tarvelle --reports-only wrote a $level dB WAV file"
+            else
+                [[ $(stat -c %s -- "${name%.wav} ${level}dB clipping.wav") -eq $file_bytes ]] ||
+                    die "tarvelle's $level dB WAV file is missing or not $file_bytes bytes"
+            fi
+        done
     done
 }
 
@@ -204,13 +240,9 @@ check_outputs() {
 check_reports_match_full_run() {
     local level status=0
     "$tarvelle" --reports-only "$input" >"$work_dir/tarvelle.out" 2>&1 || status=$?
-    if ((status == 2)); then
-        cat -- "$work_dir/tarvelle.out" >&2
-        die "$tarvelle does not take --reports-only (status 2): build a tarvelle that has the option"
-    fi
     ((status == 0)) || die "tarvelle --reports-only exited with status $status"
-    check_outputs
     for level in 3 6 9 12 15 18; do
+        [[ ! -e "$stem ${level}dB clipping.wav" ]] || die "tarvelle --reports-only wrote a $level dB WAV file"
         mv -f -- "$stem ${level}dB clipping.txt" "$work_dir/only-${level}dB.txt"
     done
     "$tarvelle" "$input" >/dev/null || die "tarvelle's full run exited with status $?"
@@ -230,13 +262,28 @@ median() {
         END { if (NR % 2) printf "%.3f", value[(NR + 1) / 2]; else printf "%.3f", (value[NR / 2] + value[NR / 2 + 1]) / 2 }'
 }
 
-floor_name=floor
-((reports_only == 0)) || floor_name=sox
+# What each round times besides the floor: tarvelle, then the baseline build
+# or, with --files, the same tarvelle one file at a time.
+names=(tarvelle)
+commands=("$tarvelle")
+options=("")
+if ((file_count > 0)); then
+    names=("tarvelle -j $jobs" "tarvelle -j 1")
+    commands=("$tarvelle" "$tarvelle")
+    options=("-j$jobs" "-j1")
+elif [[ -n $baseline ]]; then
+    names=(tarvelle baseline)
+    commands=("$tarvelle" "$baseline")
+    options=("" "")
+fi
+floor_name="tee to six copies"
+((reports_only == 0)) || floor_name="cat FILE >/dev/null"
+((file_count == 0)) || floor_name="cat of the $file_count files"
 floor_times=()
-tarvelle_times=()
+declare -a times_0=() times_1=()
 largest_rss_kib=0
 remove_outputs
-if ((reports_only == 1)); then
+if ((reports_only == 1 && file_count == 0)); then
     check_reports_match_full_run
     remove_outputs
 fi
@@ -245,41 +292,45 @@ for ((run = 1; run <= runs; ++run)); do
     floor_times+=("$(time_floor)")
     remove_outputs
     settle
-
-    tarvelle_times+=("$(time_tarvelle)")
-    check_outputs
-    rss_kib=$(peak_rss_kib)
-    if ((rss_kib > largest_rss_kib)); then
-        largest_rss_kib=$rss_kib
-    fi
-    remove_outputs
-    settle
-
-    printf 'Run %d: %s %s s   tarvelle %s s   (max RSS %d KiB)\n' "$run" "$floor_name" "${floor_times[-1]}" \
-        "${tarvelle_times[-1]}" "$rss_kib"
+    line="Run $run: floor ${floor_times[-1]} s"
+    for ((which = 0; which < ${#names[@]}; ++which)); do
+        # shellcheck disable=SC2086 # an empty option is no word at all
+        elapsed_time=$(time_tarvelle "${commands[which]}" ${options[which]})
+        eval "times_$which+=(\"\$elapsed_time\")"
+        check_outputs
+        rss_kib=$(peak_rss_kib)
+        if ((which == 0 && rss_kib > largest_rss_kib)); then
+            largest_rss_kib=$rss_kib
+        fi
+        remove_outputs
+        settle
+        line+="   ${names[which]} $elapsed_time s (max RSS $rss_kib KiB)"
+    done
+    echo "$line"
 done
 
 floor_median=$(median "${floor_times[@]}")
-tarvelle_median=$(median "${tarvelle_times[@]}")
+tarvelle_median=$(median "${times_0[@]}")
 echo "tarvelle said: $(head -n 1 -- "$work_dir/tarvelle.out")"
-if ((reports_only == 1)); then
-    # The analysis may hold the whole input, mapped or loaded, and 16 MiB more;
-    # it should take at most half of SoX's time.
-    budget_bytes=$((file_bytes + 16 * 1024 * 1024))
-    floor_label="Median sox FILE -n stats:"
-    ratio_label="Ratio tarvelle/sox (at most 0.50):"
-    budget_label="File size + 16 MiB:"
+if ((file_count > 0)); then
+    target="at most 3.00, or -j 1 at least 1.6 times the -j $jobs time"
+elif ((reports_only == 1)); then
+    target="at most 3.00"
 else
-    budget_bytes=$((12 * frames + 16 * 1024 * 1024))
-    floor_label="Median floor (tee to six copies):"
-    ratio_label="Ratio tarvelle/floor (at most 1.00):"
-    budget_label="12N + 16 MiB, N = $frames:"
+    target="at most 1.00"
 fi
-awk -v f="$floor_median" -v t="$tarvelle_median" -v rss="$largest_rss_kib" -v budget="$budget_bytes" \
-    -v floor_label="$floor_label" -v ratio_label="$ratio_label" -v budget_label="$budget_label" 'BEGIN {
-    printf "%-44s %.3f s\n", floor_label, f
-    printf "%-44s %.3f s\n", "Median tarvelle:", t
-    printf "%-44s %.2f\n", ratio_label, t / f
+printf '%-44s %.3f s\n' "Median $floor_name:" "$floor_median"
+printf '%-44s %.3f s\n' "Median ${names[0]}:" "$tarvelle_median"
+awk -v f="$floor_median" -v t="$tarvelle_median" -v label="Ratio ${names[0]}/floor ($target):" \
+    'BEGIN { printf "%-44s %.2f\n", label, t / f }'
+if ((${#names[@]} > 1)); then
+    second_median=$(median "${times_1[@]}")
+    printf '%-44s %.3f s\n' "Median ${names[1]}:" "$second_median"
+    awk -v a="$tarvelle_median" -v b="$second_median" -v label="Ratio ${names[1]}/${names[0]}:" \
+        'BEGIN { printf "%-44s %.2f\n", label, b / a }'
+fi
+# Memory does not grow with the file: the same bound for any length.
+awk -v rss="$largest_rss_kib" -v jobs="$(( file_count > 0 ? jobs : 1 ))" 'BEGIN {
     printf "%-44s %.1f MiB (%d KiB)\n", "Tarvelle peak memory (largest max RSS):", rss / 1024, rss
-    printf "%-44s %.1f MiB (%d bytes)\n", budget_label, budget / 1048576, budget
+    printf "%-44s %d MiB\n", "Bound (32 MiB a file at once):", 32 * jobs
 }'
