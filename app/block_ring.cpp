@@ -1,16 +1,15 @@
 #include "app/block_ring.hpp"
 
-#include "wav/samples.hpp"
-
 #include <algorithm>
 #include <system_error>
 
 namespace tarvelle {
 
-BlockRing::BlockRing(const FileHandle& input, const WaveHeaderInfo& header, std::size_t readerCount)
-    : input_(input), header_(header), sampleCount_(2 * static_cast<std::size_t>(std::max(header.samplesPerChannel, 0))),
-      blockCount_((sampleCount_ + blockSamples - 1) / blockSamples),
-      buffers_(std::min(bufferCount, blockCount_), std::vector<std::int16_t>(std::min(blockSamples, sampleCount_))),
+BlockRing::BlockRing(std::uint64_t totalBytes, std::size_t frameBytes, std::size_t readerCount, Loader load)
+    : totalBytes_(totalBytes), blockBytes_(std::max<std::size_t>(1, targetBlockBytes / frameBytes) * frameBytes),
+      load_(std::move(load)), blockCount_(static_cast<std::size_t>((totalBytes + blockBytes_ - 1) / blockBytes_)),
+      buffers_(std::min(bufferCount, blockCount_),
+               std::vector<std::int16_t>((std::min<std::uint64_t>(blockBytes_, totalBytes) + 1) / 2)),
       doneCounts_(readerCount)
 {
     try {
@@ -51,10 +50,7 @@ void BlockRing::readBlocks()
             }
         }
         // The buffer is this thread's alone until filledCount_ passes it.
-        const std::size_t first = index * blockSamples;
-        const std::span<std::int16_t> buffer(buffers_[index % buffers_.size()].data(),
-                                             std::min(blockSamples, sampleCount_ - first));
-        const bool read = loadSamples(input_, header_, first, buffer) == LoadResult::Loaded;
+        const bool read = load_(index * std::uint64_t{blockBytes_}, buffer(index));
         {
             const std::lock_guard lock(mutex_);
             if (read) {
@@ -70,25 +66,28 @@ void BlockRing::readBlocks()
     }
 }
 
-std::optional<std::span<const std::int16_t>> BlockRing::block(std::size_t index)
+std::span<std::uint8_t> BlockRing::buffer(std::size_t index)
+{
+    const std::uint64_t first = index * std::uint64_t{blockBytes_};
+    return {reinterpret_cast<std::uint8_t*>(buffers_[index % buffers_.size()].data()),
+            static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes_, totalBytes_ - first))};
+}
+
+std::optional<std::span<const std::uint8_t>> BlockRing::block(std::size_t index)
 {
     if (!readsAhead()) {
-        const std::size_t first = index * blockSamples;
-        const std::span<std::int16_t> buffer(buffers_[0].data(), std::min(blockSamples, sampleCount_ - first));
-        if (loadSamples(input_, header_, first, buffer) != LoadResult::Loaded) {
+        if (!load_(index * std::uint64_t{blockBytes_}, buffer(index))) {
             readFailed_ = true;
             return std::nullopt;
         }
-        return buffer;
+        return buffer(index);
     }
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return stopped_ || index < filledCount_; });
     if (stopped_) {
         return std::nullopt;
     }
-    const std::size_t first = index * blockSamples;
-    return std::span<const std::int16_t>(buffers_[index % buffers_.size()].data(),
-                                         std::min(blockSamples, sampleCount_ - first));
+    return buffer(index);
 }
 
 void BlockRing::done(std::size_t reader, std::size_t index)

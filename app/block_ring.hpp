@@ -4,12 +4,10 @@
 // of them are done with it.
 #pragma once
 
-#include "platform/file_access.hpp"
-#include "wav/wave_header.hpp"
-
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -20,14 +18,19 @@ namespace tarvelle {
 
 class BlockRing {
 public:
-    // Samples a block holds: a whole number of frames.
-    static constexpr std::size_t blockSamples = std::size_t{1} << 18;
+    // About 512 KiB a block, a whole number of frames of any format; small
+    // enough to stay in the cache between the read, the count and the clips.
+    static constexpr std::size_t targetBlockBytes = std::size_t{1} << 19;
     static constexpr std::size_t bufferCount = 4;
 
-    // Reads the samples of the header's data chunk for readerCount readers,
-    // ahead on a thread of its own where one can be had; else (readsAhead
-    // false) for one reader only, each block when it is asked for.
-    BlockRing(const FileHandle& input, const WaveHeaderInfo& header, std::size_t readerCount);
+    // Fills bytes with the data from firstByte on; false when it cannot.
+    using Loader = std::function<bool(std::uint64_t firstByte, std::span<std::uint8_t> bytes)>;
+
+    // totalBytes of data in blocks of frameBytes-sized frames, for readerCount
+    // readers, read ahead on a thread of its own where one can be had; else
+    // (readsAhead false) for one reader only, each block when it is asked for.
+    // The buffers are 16-bit aligned, so a block may be read as 16-bit samples.
+    BlockRing(std::uint64_t totalBytes, std::size_t frameBytes, std::size_t readerCount, Loader load);
     BlockRing(const BlockRing&) = delete;
     BlockRing& operator=(const BlockRing&) = delete;
     ~BlockRing(); // stops the reading and waits for its thread
@@ -38,7 +41,7 @@ public:
     // Block index for one reader; none once the ring is stopped or the file
     // could not be read (readFailed tells which). The block stays as it is
     // until that reader calls done(index).
-    std::optional<std::span<const std::int16_t>> block(std::size_t index);
+    std::optional<std::span<const std::uint8_t>> block(std::size_t index);
     void done(std::size_t reader, std::size_t index);
 
     // Every reader's waits end, with no block.
@@ -48,10 +51,11 @@ public:
 private:
     void readBlocks();
     std::size_t freedCount() const; // blocks every reader is done with
+    std::span<std::uint8_t> buffer(std::size_t index);
 
-    const FileHandle& input_;
-    const WaveHeaderInfo& header_;
-    std::size_t sampleCount_;
+    std::uint64_t totalBytes_;
+    std::size_t blockBytes_;
+    Loader load_;
     std::size_t blockCount_;
     std::vector<std::vector<std::int16_t>> buffers_;
     std::mutex mutex_;

@@ -24,13 +24,37 @@ constexpr std::size_t firstBackgroundLevel = clipLevelCount / 2;
 
 constexpr const char* isTheInputText = "the name leads to the input file";
 
+// A block of the ring as the 16-bit samples its buffer holds.
+std::span<const std::int16_t> asSamples(std::span<const std::uint8_t> block)
+{
+    return {reinterpret_cast<const std::int16_t*>(block.data()), block.size() / sizeof(std::int16_t)};
+}
+
+// Loads the ring's blocks of 16-bit stereo frames, past the data chunk as zeros.
+BlockRing::Loader sampleLoader(const FileHandle& input, const WaveHeaderInfo& header)
+{
+    return [&input, &header](std::uint64_t firstByte, std::span<std::uint8_t> bytes) {
+        const std::span<std::int16_t> samples(reinterpret_cast<std::int16_t*>(bytes.data()),
+                                              bytes.size() / sizeof(std::int16_t));
+        return loadSamples(input, header, static_cast<std::size_t>(firstByte / sizeof(std::int16_t)), samples) ==
+               LoadResult::Loaded;
+    };
+}
+
+constexpr std::size_t frameBytes = 2 * sizeof(std::int16_t);
+
+std::uint64_t dataBytesOf(const WaveHeaderInfo& header)
+{
+    return frameBytes * static_cast<std::uint64_t>(std::max(header.samplesPerChannel, 0));
+}
+
 // Counts blocks at some of the levels and, where files are being written,
 // clips them at those levels and appends each to its level's file.
 class LevelWorker {
 public:
     LevelWorker(std::span<LevelCount> counts, std::span<std::optional<OutputFile>> files,
                 std::span<const LevelResult> levels)
-        : counts_(counts), files_(files), levels_(levels), clipped_(files.empty() ? 0 : BlockRing::blockSamples)
+        : counts_(counts), files_(files), levels_(levels), clipped_(files.empty() ? 0 : BlockRing::targetBlockBytes / 2)
     {
     }
 
@@ -88,11 +112,11 @@ private:
     {
         try {
             for (std::size_t index = 0; index < ring_.blockCount(); ++index) {
-                const std::optional<std::span<const std::int16_t>> block = ring_.block(index);
+                const std::optional<std::span<const std::uint8_t>> block = ring_.block(index);
                 if (!block) {
                     return;
                 }
-                worker_.process(*block);
+                worker_.process(asSamples(*block));
                 ring_.done(1, index);
             }
         } catch (...) {
@@ -111,7 +135,7 @@ private:
 
 std::uint64_t runMemoryBytes()
 {
-    return (BlockRing::bufferCount + clipLevelCount) * BlockRing::blockSamples * sizeof(std::int16_t);
+    return (BlockRing::bufferCount + clipLevelCount) * BlockRing::targetBlockBytes;
 }
 
 std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName, const JobOptions& options,
@@ -147,13 +171,13 @@ std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName
 std::optional<InputError> ClipJob::readThrough(const FileHandle& input, const std::function<void()>& onPeakFound)
 {
     {
-        BlockRing ring(input, header_, 1);
+        BlockRing ring(dataBytesOf(header_), frameBytes, 1, sampleLoader(input, header_));
         for (std::size_t index = 0; index < ring.blockCount(); ++index) {
-            const std::optional<std::span<const std::int16_t>> block = ring.block(index);
+            const std::optional<std::span<const std::uint8_t>> block = ring.block(index);
             if (!block) {
                 return InputError::NotFound;
             }
-            peakLevel_ = std::max(peakLevel_, findPeak(*block));
+            peakLevel_ = std::max(peakLevel_, findPeak(asSamples(*block)));
             ring.done(0, index);
         }
     }
@@ -172,7 +196,7 @@ std::optional<InputError> ClipJob::readThrough(const FileHandle& input, const st
             }
         }
     }
-    BlockRing ring(input, header_, 2);
+    BlockRing ring(dataBytesOf(header_), frameBytes, 2, sampleLoader(input, header_));
     const std::span<LevelCount> levelCounts(counts.levels);
     const std::span<const LevelResult> levels(levels_);
     const auto files = [&](std::size_t first, std::size_t last) {
@@ -195,12 +219,13 @@ std::optional<InputError> ClipJob::readThrough(const FileHandle& input, const st
 
     std::int32_t peakLevelAgain = 0;
     for (std::size_t index = 0; index < ring.blockCount(); ++index) {
-        const std::optional<std::span<const std::int16_t>> block = ring.block(index);
+        const std::optional<std::span<const std::uint8_t>> block = ring.block(index);
         if (!block) {
             break;
         }
-        peakLevelAgain = std::max(peakLevelAgain, findPeak(*block));
-        foreground.process(*block);
+        const std::span<const std::int16_t> samples = asSamples(*block);
+        peakLevelAgain = std::max(peakLevelAgain, findPeak(samples));
+        foreground.process(samples);
         ring.done(0, index);
     }
     if (backgroundThread) {
