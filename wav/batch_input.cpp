@@ -115,6 +115,7 @@ enum class DataSize { AsWritten, ToEnd, ZeroWithAudioAfter, PastEnd };
 struct Walk {
     std::array<std::uint8_t, extensibleFmtSize> fmt{};
     std::optional<std::size_t> fmtSize;
+    std::optional<std::uint64_t> shortFmtSize; // a fmt chunk too short to hold the format
     std::optional<std::uint64_t> dataOffset;
     std::uint64_t dataBytes = 0;
     std::uint64_t headerDataSize = 0; // as the header gives it
@@ -153,7 +154,9 @@ std::optional<Walk> walkChunks(const ByteSource& source, bool isRf64)
         const std::uint64_t bodyOffset = offset + 8;
         const std::uint64_t bodyRoom = fileSize - bodyOffset;
         std::uint64_t bodySize = readUint(chunkHeader, 4, 4);
-        if (hasTag(chunkHeader, 0, "fmt ") && !walk.fmtSize) {
+        if (hasTag(chunkHeader, 0, "fmt ") && !walk.fmtSize && bodySize < fmtBaseSize) {
+            walk.shortFmtSize = bodySize;
+        } else if (hasTag(chunkHeader, 0, "fmt ") && !walk.fmtSize) {
             const std::size_t wanted = static_cast<std::size_t>(
                 std::min<std::uint64_t>(std::min<std::uint64_t>(bodySize, bodyRoom), walk.fmt.size()));
             const std::optional<std::size_t> bodyRead =
@@ -316,12 +319,14 @@ std::variant<BatchInput, BatchRefused> readBatchInput(const ByteSource& source)
     if (!walk) {
         return refuse(BatchRefusal::ReadError, "The file could not be read");
     }
-    if (!walk->fmtSize) {
-        return refuse(BatchRefusal::NoFmtChunk, "This Wave file has no fmt chunk");
-    }
-    if (*walk->fmtSize < fmtBaseSize) {
-        return refuse(BatchRefusal::NoFmtChunk,
-                      formatted("This Wave file's fmt chunk is too short (%zu bytes)", *walk->fmtSize));
+    if (!walk->fmtSize || *walk->fmtSize < fmtBaseSize) {
+        // A fmt chunk cut off by the end of the file counts as too short.
+        const std::optional<std::uint64_t> shortSize = walk->fmtSize ? walk->fmtSize : walk->shortFmtSize;
+        if (!shortSize) {
+            return refuse(BatchRefusal::NoFmtChunk, "This Wave file has no fmt chunk");
+        }
+        return refuse(BatchRefusal::NoFmtChunk, formatted("This Wave file's fmt chunk is too short (%llu bytes)",
+                                                          static_cast<unsigned long long>(*shortSize)));
     }
     if (!walk->dataOffset) {
         return refuse(BatchRefusal::NoDataChunk, "This Wave file has no data chunk");
