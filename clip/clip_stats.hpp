@@ -18,6 +18,18 @@ constexpr std::array<std::int32_t, eventLengthBinCount - 1> baseEventLengthLimit
     2, 3, 5, 9, 18, 36, 71, 142, 283, 565,
 };
 
+using EventLengthLimits = std::array<std::int64_t, eventLengthBinCount - 1>;
+
+// The limits at any rate. At 44.1, 88.2 and 176.4 kHz and at 22.05 and
+// 11.025 kHz the base limits times rate / 44100, rounded up where that is not
+// whole: downwards this is the 44.1 kHz limit a bin or two earlier, which is
+// also the fewest samples reaching each boundary. At any other rate, the
+// fewest samples whose duration reaches 25 us * 2^bin.
+EventLengthLimits eventLengthLimits(std::int32_t sampleRate);
+
+// The bin of a completed event of runLength samples.
+int eventLengthBin(std::int64_t runLength, const EventLengthLimits& limits);
+
 struct ChannelClipStats {
     std::int32_t clippedSamples = 0;
     std::int32_t clipEvents = 0;

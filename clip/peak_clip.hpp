@@ -1,6 +1,8 @@
 // The peak, the clip levels and their thresholds.
 #pragma once
 
+#include "wav/sample_format.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -21,6 +23,13 @@ std::int32_t findPeak(std::span<const std::int16_t> interleavedSamples);
 
 // peakLevel / sqrt(2)^(clipLevel + 1), nearest, halves up.
 std::int16_t thresholdForLevel(std::int32_t peakLevel, int clipLevel);
+
+// For any sample format: the peak (the largest magnitude, in the file's
+// units) divided by sqrt(2)^(clipLevel + 1) with a 64-bit significand, then
+// rounded to the nearest whole number, halves up, for integer formats and to
+// the nearest value of the file's type for float formats. For int16 the same
+// as the function above.
+double thresholdForLevel(const SampleFormat& format, double peak, int clipLevel);
 
 // 20 log10(level / 32768) to the nearest hundredth, for a level of 1..32768;
 // none for 0, which has no level in dB.

@@ -34,11 +34,11 @@ void appendNumberLine(std::string& text, std::string_view label, Extended value,
 }
 
 void appendChannelBlock(std::string& text, std::string_view heading, const ChannelClipStats& channel,
-                        const WaveHeaderInfo& header)
+                        double durationSeconds)
 {
     const Extended clippedSamples = extendedFromInt32(channel.clippedSamples);
     const Extended clipEvents = extendedFromInt32(channel.clipEvents);
-    const ChannelFigures figures = channelFigures(channel, header.durationSeconds);
+    const ChannelFigures figures = channelFigures(channel, durationSeconds);
     // A NaN prints as 0.
     const Extended averageEventLength = roundToPlaces(figures.averageEventLength, 0);
     const Extended eventsPerSecond = roundToPlaces(figures.eventsPerSecond, 2);
@@ -55,6 +55,26 @@ void appendChannelBlock(std::string& text, std::string_view heading, const Chann
     }
 }
 
+// Lines 1 to 7, and the sample format's line for a file that is not classic.
+void appendHeading(std::string& text, const std::string& inputFileName, std::int32_t sampleRate,
+                   Extended samplesPerChannel, double durationSeconds, int clipLevel, std::string_view formatText)
+{
+    appendLine(text, inputFileName);
+    appendLine(text, "");
+    appendNumberLine(text, "Sample rate:         ", extendedFromInt32(sampleRate), "Hz");
+    if (!formatText.empty()) {
+        // The text sits where a number's digits start.
+        text += "Sample format:        ";
+        appendLine(text, formatText);
+    }
+    appendNumberLine(text, "Samples per channel: ", samplesPerChannel);
+    appendNumberLine(text, "Duration:            ", roundToPlaces(extendedFromDouble(durationSeconds), 2),
+                     "seconds");
+    appendLine(text, "");
+    appendNumberLine(text, "Clipping level:      ", extendedFromInt32(decibelsBelowPeak(clipLevel)),
+                     "dB below peak");
+}
+
 } // namespace
 
 ChannelFigures channelFigures(const ChannelClipStats& channel, double durationSeconds)
@@ -68,21 +88,31 @@ std::string clipReportText(const std::string& inputFileName, const WaveHeaderInf
                            const ChannelClipStats& left, const ChannelClipStats& right)
 {
     std::string text;
-    appendLine(text, inputFileName);
-    appendLine(text, "");
-    appendNumberLine(text, "Sample rate:         ", extendedFromInt32(header.sampleRate), "Hz");
-    appendNumberLine(text, "Samples per channel: ", extendedFromInt32(header.samplesPerChannel));
-    appendNumberLine(text, "Duration:            ", roundToPlaces(extendedFromDouble(header.durationSeconds), 2),
-                     "seconds");
-    appendLine(text, "");
-    appendNumberLine(text, "Clipping level:      ", extendedFromInt32(decibelsBelowPeak(clipLevel)),
-                     "dB below peak");
+    appendHeading(text, inputFileName, header.sampleRate, extendedFromInt32(header.samplesPerChannel),
+                  header.durationSeconds, clipLevel, {});
     appendLine(text, "");
     appendLine(text, "");
-    appendChannelBlock(text, "LEFT CHANNEL", left, header);
+    appendChannelBlock(text, "LEFT CHANNEL", left, header.durationSeconds);
     appendLine(text, "");
     appendLine(text, "");
-    appendChannelBlock(text, "RIGHT CHANNEL", right, header);
+    appendChannelBlock(text, "RIGHT CHANNEL", right, header.durationSeconds);
+    return text;
+}
+
+std::string clipReportText(const std::string& inputFileName, const SampleFormat& format, std::uint64_t frameCount,
+                           int clipLevel, std::span<const ChannelClipStats> channels)
+{
+    const double durationSeconds = static_cast<double>(frameCount) / format.sampleRate;
+    std::string text;
+    appendHeading(text, inputFileName, format.sampleRate, extendedFromUint64(frameCount), durationSeconds,
+                  clipLevel, isClassicFormat(format) ? std::string_view{} : sampleFormatText(format.encoding));
+    for (std::size_t index = 0; index < channels.size(); ++index) {
+        appendLine(text, "");
+        appendLine(text, "");
+        const std::string heading = channels.size() == 2 ? (index == 0 ? "LEFT CHANNEL" : "RIGHT CHANNEL")
+                                                         : "CHANNEL " + std::to_string(index + 1);
+        appendChannelBlock(text, heading, channels[index], durationSeconds);
+    }
     return text;
 }
 

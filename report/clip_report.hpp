@@ -3,8 +3,11 @@
 
 #include "clip/clip_stats.hpp"
 #include "report/extended.hpp"
+#include "wav/sample_format.hpp"
 #include "wav/wave_header.hpp"
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 namespace tarvelle {
@@ -22,5 +25,12 @@ ChannelFigures channelFigures(const ChannelClipStats& channel, double durationSe
 // The whole file's bytes, CR LF after every line.
 std::string clipReportText(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,
                            const ChannelClipStats& left, const ChannelClipStats& right);
+
+// Any sample format and channel count: two channels are LEFT and RIGHT, any
+// other count CHANNEL 1 to CHANNEL N, and a file that is not classic 16-bit
+// stereo names its sample format under the rate. A classic file's report is
+// the one above, byte for byte.
+std::string clipReportText(const std::string& inputFileName, const SampleFormat& format, std::uint64_t frameCount,
+                           int clipLevel, std::span<const ChannelClipStats> channels);
 
 } // namespace tarvelle

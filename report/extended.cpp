@@ -181,6 +181,11 @@ Extended extendedFromInt32(std::int32_t value)
     return fromScaledWhole(negative, magnitude, 0);
 }
 
+Extended extendedFromUint64(std::uint64_t value)
+{
+    return value == 0 ? makeZero(false) : fromScaledWhole(false, value, 0);
+}
+
 Extended extendedFromDouble(double value)
 {
     constexpr std::uint64_t fractionMask = (std::uint64_t{1} << 52) - 1;

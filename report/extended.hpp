@@ -25,6 +25,7 @@ struct Extended {
 // Exact conversions.
 Extended extendedFromInt32(std::int32_t value);
 Extended extendedFromDouble(double value);
+Extended extendedFromUint64(std::uint64_t value);
 
 // Each result rounded to the 64-bit significand, ties to even. x / 0 is an
 // infinity, 0 / 0 and the other invalid operations a NaN.

@@ -59,6 +59,34 @@ TEST(EventLengthBin, EdgesAtEveryRate)
     }
 }
 
+TEST(EventLengthLimits, AtEveryRate)
+{
+    const struct {
+        std::int32_t sampleRate;
+        EventLengthLimits limits;
+    } cases[] = {
+        {44100, {2, 3, 5, 9, 18, 36, 71, 142, 283, 565}},
+        {88200, {4, 6, 10, 18, 36, 72, 142, 284, 566, 1130}},
+        {22050, {1, 2, 3, 5, 9, 18, 36, 71, 142, 283}},
+        {11025, {1, 1, 2, 3, 5, 9, 18, 36, 71, 142}},
+        {48000, {2, 3, 5, 10, 20, 39, 77, 154, 308, 615}},
+        {96000, {3, 5, 10, 20, 39, 77, 154, 308, 615, 1229}},
+        {192000, {5, 10, 20, 39, 77, 154, 308, 615, 1229, 2458}},
+        {40000, {1, 2, 4, 8, 16, 32, 64, 128, 256, 512}}, // boundaries fall on whole samples
+    };
+    for (const auto& rate : cases) {
+        SCOPED_TRACE(rate.sampleRate);
+        const EventLengthLimits limits = eventLengthLimits(rate.sampleRate);
+        EXPECT_EQ(limits, rate.limits);
+        // An event as long as a limit is in the next bin; one sample shorter is not.
+        for (std::size_t bin = 0; bin < limits.size(); ++bin) {
+            EXPECT_GT(eventLengthBin(limits[bin], limits), static_cast<int>(bin));
+            EXPECT_LE(eventLengthBin(limits[bin] - 1, limits), static_cast<int>(bin));
+        }
+    }
+    EXPECT_EQ(eventLengthBin(std::int64_t{1} << 40, eventLengthLimits(48000)), 10);
+}
+
 struct PassCase {
     const char* name;
     std::string flags;

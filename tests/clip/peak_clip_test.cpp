@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <vector>
 
@@ -28,6 +29,7 @@ TEST(ThresholdForLevel, MatchesIntegerArithmeticForEveryPeak)
             const std::int16_t threshold = thresholdForLevel(peakLevel, clipLevel);
             ASSERT_TRUE(isNearestThreshold(threshold, peakLevel, clipLevel))
                 << "peak " << peakLevel << ", level " << clipLevel << ", got " << threshold;
+            ASSERT_EQ(thresholdForLevel(SampleFormat{}, peakLevel, clipLevel), threshold);
         }
     }
 }
@@ -50,6 +52,37 @@ TEST(ThresholdForLevel, KnownTables)
         for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
             EXPECT_EQ(thresholdForLevel(row.peakLevel, clipLevel), row.thresholds[clipLevel])
                 << "peak " << row.peakLevel << ", level " << clipLevel;
+        }
+    }
+}
+
+TEST(ThresholdForLevel, EveryFormatRoundsToItsOwnValues)
+{
+    const struct {
+        SampleEncoding encoding;
+        double peak;
+        std::array<double, clipLevelCount> thresholds;
+    } rows[] = {
+        {SampleEncoding::UInt8, 128, {91, 64, 45, 32, 23, 16}},
+        {SampleEncoding::Int24, 8388608, {5931642, 4194304, 2965821, 2097152, 1482910, 1048576}},
+        {SampleEncoding::Int32,
+         2147483648.0,
+         {1518500250, 1073741824, 759250125, 536870912, 379625062, 268435456}},
+        {SampleEncoding::Float32, 1.0, {0x1.6a09e6p-1, 0x1p-1, 0x1.6a09e6p-2, 0x1p-2, 0x1.6a09e6p-3, 0x1p-3}},
+        {SampleEncoding::Float32, 0x1.8p-148, {0x1p-148, 0x1p-148, 0x1p-149, 0x1p-149, 0x1p-149, 0}},
+        {SampleEncoding::Float64,
+         0x1.999999999999ap-4,
+         {0x1.21a1851ff630ap-4, 0x1.999999999999ap-5, 0x1.21a1851ff630ap-5, 0x1.999999999999ap-6,
+          0x1.21a1851ff630ap-6, 0x1.999999999999ap-7}},
+        {SampleEncoding::Float64, 0x5p-1074, {0x4p-1074, 0x2p-1074, 0x2p-1074, 0x1p-1074, 0x1p-1074, 0x1p-1074}},
+    };
+    for (const auto& row : rows) {
+        SampleFormat format;
+        format.encoding = row.encoding;
+        for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
+            EXPECT_EQ(thresholdForLevel(format, row.peak, clipLevel),
+                      row.thresholds[static_cast<std::size_t>(clipLevel)])
+                << sampleFormatKey(row.encoding) << " peak " << row.peak << ", level " << clipLevel;
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <sstream>
 #include <vector>
 
@@ -108,6 +109,24 @@ TEST(ClipReportText, AWholeReportByteForByte)
     const std::string text = clipReportText("C:\\Audio\\take1.wav", header, 0, take1Left(), ChannelClipStats{});
     EXPECT_EQ(text, withCrLf(take1Report));
     EXPECT_EQ(reportLines(text).size(), 47u);
+    // The report of any format gives a classic file the same bytes.
+    const std::array<ChannelClipStats, 2> channels{take1Left(), ChannelClipStats{}};
+    EXPECT_EQ(clipReportText("C:\\Audio\\take1.wav", SampleFormat{}, 100000, 0, channels), text);
+}
+
+TEST(ClipReportText, AnyFormatAndChannelCount)
+{
+    const SampleFormat format{SampleEncoding::Float32, 3, 4, 32, 96000, 0, true};
+    const std::vector<ChannelClipStats> channels(3, take1Left());
+    const std::vector<std::string> lines =
+        reportLines(clipReportText("x.wav", format, 5'000'000'000, 2, channels));
+    ASSERT_EQ(lines.size(), 8 + 20 * channels.size());
+    EXPECT_EQ(lines[3], "Sample format:        32-bit float");
+    EXPECT_EQ(lines[4], "Samples per channel:  5000000000 ");
+    for (std::size_t channel = 0; channel < channels.size(); ++channel) {
+        EXPECT_EQ(lines[10 + 20 * channel], "CHANNEL " + std::to_string(channel + 1));
+        EXPECT_EQ(lines[13 + 20 * channel], "Clipping events:           4 ");
+    }
 }
 
 struct LineCase {
