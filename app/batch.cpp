@@ -75,15 +75,20 @@ private:
     std::size_t width_ = 0;
 };
 
-std::string peakText(std::int32_t peakLevel)
+// "peak 32567 (-0.05 dBFS)"; a float peak with six significant digits.
+std::string peakText(double peak, const SampleFormat& format)
 {
-    const std::optional<double> decibels = levelDbfs(peakLevel);
+    const std::optional<double> decibels = levelDbfs(peak, fullScale(format));
     if (!decibels) {
         return "peak 0 (silent)";
     }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", *decibels);
-    return "peak " + std::to_string(peakLevel) + " (" + text + " dBFS)";
+    char text[64];
+    if (isFloat(format.encoding)) {
+        std::snprintf(text, sizeof text, "peak %.6g (%.2f dBFS)", peak, *decibels);
+    } else {
+        std::snprintf(text, sizeof text, "peak %.0f (%.2f dBFS)", peak, *decibels);
+    }
+    return text;
 }
 
 std::string jsonLine(const FileResult& result)
@@ -93,12 +98,12 @@ std::string jsonLine(const FileResult& result)
     return line;
 }
 
-FileResult refusedResult(const std::string& inputFileName, InputError error)
+FileResult refusedResult(const std::string& inputFileName, std::string_view message)
 {
     FileResult result;
     result.inputName = inputFileName;
     result.status = FileStatus::Refused;
-    result.refusalMessage = console::messageOnOneLine(inputErrorText(error));
+    result.refusalMessage = console::messageOnOneLine(message);
     return result;
 }
 
@@ -125,12 +130,12 @@ void addNotWritten(FileWork& work, const OutputResult& output)
 
 // Refused before or, short of memory, during the run: one line on standard
 // error, and the refused object for a script.
-FileWork refusal(const std::string& inputFileName, InputError error, const BatchOptions& options)
+FileWork refusal(const std::string& inputFileName, std::string_view message, const BatchOptions& options)
 {
     FileWork work;
-    work.lines.push_back({stderr, plainErrorLine(inputFileName, inputErrorText(error))});
+    work.lines.push_back({stderr, plainErrorLine(inputFileName, message)});
     if (options.json) {
-        work.lines.push_back({stdout, jsonLine(refusedResult(inputFileName, error))});
+        work.lines.push_back({stdout, jsonLine(refusedResult(inputFileName, message))});
     }
     return work;
 }
@@ -160,18 +165,23 @@ FileWork notProcessed(const std::string& inputFileName, bool skipped, const std:
 FileWork processFile(const std::string& inputFileName, const BatchOptions& options, ProgressLine& progress)
 {
     const std::string shownName = terminalSafeName(inputFileName);
-    std::variant<ClipJob, InputError> opened =
-        ClipJob::open(
-            inputFileName, options.job, [&] { progress.show("tarvelle: " + shownName + ": finding the peak"); },
-            [&] {
-                progress.show("tarvelle: " + shownName + (options.job.reportsOnly ? ": counting" : ": clipping"));
-            });
-    if (const InputError* error = std::get_if<InputError>(&opened)) {
-        return refusal(inputFileName, *error, options);
+    std::variant<ClipJob, std::string> opened =
+        ClipJob::openAnyFormat(
+            inputFileName, options.job,
+            JobProgress{[&] { progress.show("tarvelle: " + shownName + ": finding the peak"); },
+                        [&] {
+                            progress.show("tarvelle: " + shownName +
+                                          (options.job.reportsOnly ? ": counting" : ": clipping"));
+                        }});
+    if (const std::string* message = std::get_if<std::string>(&opened)) {
+        return refusal(inputFileName, *message, options);
     }
     ClipJob& job = std::get<ClipJob>(opened);
     FileWork work;
     work.accepted = true;
+    if (!job.warning().empty()) {
+        work.lines.push_back({stderr, "tarvelle: " + shownName + ": warning: " + job.warning()});
+    }
     FileResult result;
     int writtenOutputCount = 0;
     LevelListener listener;
@@ -188,7 +198,7 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& optio
         failedOutputCount = job.run(listener);
     } catch (const std::bad_alloc&) {
         if (writtenOutputCount == 0) {
-            return refusal(inputFileName, InputError::NotEnoughMemory, options);
+            return refusal(inputFileName, inputErrorText(InputError::NotEnoughMemory), options);
         }
         // Outputs already written stay, each complete: the file is one with errors.
         work.lines.push_back({stderr, plainErrorLine(inputFileName, inputErrorText(InputError::NotEnoughMemory))});
@@ -199,15 +209,16 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& optio
     if (options.json) {
         result.inputName = inputFileName;
         result.status = failedOutputCount == 0 ? FileStatus::Written : FileStatus::Errors;
-        result.sampleRate = job.header().sampleRate;
-        result.samplesPerChannel = job.header().samplesPerChannel;
-        result.durationSeconds = job.header().durationSeconds;
-        result.peakLevel = job.peakLevel();
+        result.warning = job.warning();
+        result.format = job.sampleFormat();
+        result.samplesPerChannel = job.frameCount();
+        result.durationSeconds = job.durationSeconds();
+        result.peak = job.peak();
         work.lines.push_back({stdout, jsonLine(result)});
     } else if (!options.quiet || failedOutputCount > 0) {
         // Quiet or not, a failure is told; quiet moves it off standard output.
         work.lines.push_back({options.quiet ? stderr : stdout,
-                              summaryLine(inputFileName, job.peakLevel(), options.job, job.outputCount(),
+                              summaryLine(inputFileName, job.peak(), job.sampleFormat(), options.job, job.outputCount(),
                                           failedOutputCount)});
     }
     return work;
@@ -341,7 +352,7 @@ private:
         try {
             return workOnFile(index, progress);
         } catch (const std::bad_alloc&) {
-            return refusal(names_[index], InputError::NotEnoughMemory, options_);
+            return refusal(names_[index], inputErrorText(InputError::NotEnoughMemory), options_);
         }
     }
 
@@ -397,7 +408,7 @@ int batchExitStatus(std::span<const FileOutcome> outcomes)
                : 0;
 }
 
-std::string summaryLine(const std::string& inputFileName, std::int32_t peakLevel, const JobOptions& job,
+std::string summaryLine(const std::string& inputFileName, double peak, const SampleFormat& format, const JobOptions& job,
                         int outputCount, int failedOutputCount)
 {
     std::string levels;
@@ -407,7 +418,7 @@ std::string summaryLine(const std::string& inputFileName, std::int32_t peakLevel
     }
     const std::string pattern = terminalSafeName(outputStem(inputFileName, job.outputFolder)) + " " + levels +
                                 "}dB clipping." + (job.reportsOnly ? "txt" : "{txt,wav}");
-    const std::string summary = terminalSafeName(inputFileName) + ": " + peakText(peakLevel) + "; ";
+    const std::string summary = terminalSafeName(inputFileName) + ": " + peakText(peak, format) + "; ";
     if (failedOutputCount == 0) {
         return summary + std::to_string(outputCount) + " files written: " + pattern;
     }

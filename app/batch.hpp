@@ -34,7 +34,7 @@ int batchExitStatus(std::span<const FileOutcome> outcomes);
 // "take.wav: peak 32567 (-0.05 dBFS); 12 files written: take {3,6,...}dB
 // clipping.{txt,wav}", or "N of 12 files could not be written"; the names
 // as given, made safe for a terminal here.
-std::string summaryLine(const std::string& inputFileName, std::int32_t peakLevel, const JobOptions& job,
-                        int outputCount, int failedOutputCount);
+std::string summaryLine(const std::string& inputFileName, double peak, const SampleFormat& format,
+                        const JobOptions& job, int outputCount, int failedOutputCount);
 
 } // namespace tarvelle

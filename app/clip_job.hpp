@@ -8,6 +8,7 @@
 #include "clip/clip_pass.hpp"
 #include "platform/file_access.hpp"
 #include "platform/output_file.hpp"
+#include "wav/sample_format.hpp"
 #include "wav/wave_header.hpp"
 
 #include <array>
@@ -25,6 +26,12 @@ constexpr int outputFileCount = 2 * clipLevelCount;
 struct JobOptions {
     std::string outputFolder; // where the outputs go; empty: beside the input
     bool reportsOnly = false; // only the six reports
+};
+
+// Told as the job goes; any may be left empty.
+struct JobProgress {
+    std::function<void()> accepted;  // the header passed, the reading starts
+    std::function<void()> peakFound; // between the two reads
 };
 
 // One level as it was done: what it counted and what became of its two files.
@@ -54,19 +61,31 @@ std::uint64_t runMemoryBytes();
 
 class ClipJob {
 public:
-    // Checks the file, then streams it twice through fixed buffers: once for
-    // the peak, once to count the six levels and, unless only the reports are
-    // wanted, to write the six clipped files into temporary files beside their
-    // final names. onAccepted, if given, is called once the header passes,
-    // before the reading; onPeakFound between the two reads. On failure no
-    // output is touched and the error says why.
+    // The dialogue's file: 16-bit stereo at 44.1, 88.2 or 176.4 kHz, read as
+    // it always was. Checks the file, then streams it twice through fixed
+    // buffers: once for the peak, once to count the six levels and, unless
+    // only the reports are wanted, to write the six clipped files into
+    // temporary files beside their final names. On failure no output is
+    // touched and the error says why.
     static std::variant<ClipJob, InputError> open(const std::string& inputFileName, const JobOptions& options = {},
-                                                  const std::function<void()>& onAccepted = {},
-                                                  const std::function<void()>& onPeakFound = {});
+                                                  const JobProgress& progress = {});
+
+    // Batch mode's file: any uncompressed PCM or float WAV, the name taken
+    // as it is. On failure, the message that says why.
+    static std::variant<ClipJob, std::string> openAnyFormat(const std::string& inputFileName,
+                                                            const JobOptions& options = {},
+                                                            const JobProgress& progress = {});
 
     const std::string& inputFileName() const { return inputFileName_; }
+    const SampleFormat& sampleFormat() const { return format_; }
+    // A 16-bit stereo file's header as read; empty for the other formats.
     const WaveHeaderInfo& header() const { return header_; }
-    std::int32_t peakLevel() const { return peakLevel_; }
+    std::uint64_t frameCount() const { return frameCount_; }
+    double durationSeconds() const;
+    // The largest magnitude, in the file's units.
+    double peak() const { return peak_; }
+    // Said of the file's header by the reader: the data it holds is not what it claims.
+    const std::string& warning() const { return warning_; }
 
     // Levels 0 to 5 in order: the report written, then the clipped file put in
     // place, before the next level starts. Returns how many of the files
@@ -80,14 +99,21 @@ public:
 private:
     ClipJob() = default;
 
-    std::optional<InputError> readThrough(const FileHandle& input, const std::function<void()>& onPeakFound);
-    void prepareLevels(const SixLevelCount& counts);
+    // The two reads of a 16-bit stereo file and of any other.
+    std::optional<InputError> readClassic(const FileHandle& input, const JobProgress& progress);
+    std::optional<std::string> readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
+                                             const JobProgress& progress);
+    void nameLevels();
+    void beginClippedWavs(std::span<const std::uint8_t> header);
     bool namesTheInput(const std::string& outputName) const;
 
     std::string inputFileName_;
     JobOptions options_;
-    WaveHeaderInfo header_;
-    std::int32_t peakLevel_ = 0;
+    WaveHeaderInfo header_; // a 16-bit stereo file's, as read
+    SampleFormat format_;
+    std::uint64_t frameCount_ = 0;
+    double peak_ = 0.0;
+    std::string warning_;
     std::optional<FileIdentity> inputIdentity_; // no output may replace the input itself
     std::array<LevelResult, clipLevelCount> levels_;  // counted and named, files not yet in place
     std::array<std::string, clipLevelCount> reports_; // the report texts

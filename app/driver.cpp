@@ -22,7 +22,7 @@ int runDialogue(Dialogue& dialogue)
         int failedOutputCount = 0;
         {
             std::variant<ClipJob, InputError> opened =
-                ClipJob::open(inputFileName, JobOptions{}, [&dialogue] { dialogue.showWorking(); });
+                ClipJob::open(inputFileName, JobOptions{}, JobProgress{[&dialogue] { dialogue.showWorking(); }, {}});
             if (const InputError* error = std::get_if<InputError>(&opened)) {
                 dialogue.showInputError(inputFileName, inputErrorText(*error));
                 continue;

@@ -42,7 +42,7 @@ struct ChannelClipStats {
 // and the summary alike.
 struct LevelStats {
     int clipLevel = 0;
-    std::int16_t clipThreshold = 0;
+    double clipThreshold = 0.0; // in the file's units: whole for integer samples
     std::vector<ChannelClipStats> channels; // in the file's order
 };
 

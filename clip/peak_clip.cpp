@@ -95,12 +95,12 @@ double thresholdForLevel(const SampleFormat& format, double peak, int clipLevel)
     }
 }
 
-std::optional<double> levelDbfs(std::int32_t level)
+std::optional<double> levelDbfs(double level, double fullScale)
 {
-    if (level <= 0) {
+    if (!(level > 0.0)) {
         return std::nullopt;
     }
-    const double decibels = 20.0 * std::log10(static_cast<double>(level) / 32768.0);
+    const double decibels = 20.0 * std::log10(level / fullScale);
     // Adding 0.0 turns the -0.0 of levels just below full scale into 0.0.
     return std::round(decibels * 100.0) / 100.0 + 0.0;
 }

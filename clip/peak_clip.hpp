@@ -31,9 +31,9 @@ std::int16_t thresholdForLevel(std::int32_t peakLevel, int clipLevel);
 // as the function above.
 double thresholdForLevel(const SampleFormat& format, double peak, int clipLevel);
 
-// 20 log10(level / 32768) to the nearest hundredth, for a level of 1..32768;
-// none for 0, which has no level in dB.
-std::optional<double> levelDbfs(std::int32_t level);
+// 20 log10(level / fullScale) to the nearest hundredth (16-bit full scale
+// unless said); none for 0, which has no level in dB.
+std::optional<double> levelDbfs(double level, double fullScale = 32768.0);
 
 // Whether each channel's sample at the current index was clipped.
 struct ClippedFlags {

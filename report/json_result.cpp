@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarvelle {
@@ -19,10 +20,16 @@ double toHundredths(double value)
     return std::round(value * 100.0) / 100.0 + 0.0;
 }
 
-Json dbfsOrNull(std::int32_t level)
+Json dbfsOrNull(double level, const SampleFormat& format)
 {
-    const std::optional<double> decibels = levelDbfs(level);
+    const std::optional<double> decibels = levelDbfs(level, fullScale(format));
     return decibels ? Json(*decibels) : Json(nullptr);
+}
+
+// Integer samples as whole numbers, as they always were; float ones as they are.
+Json samplesValue(double value, const SampleFormat& format)
+{
+    return isFloat(format.encoding) ? Json(value) : Json(static_cast<std::int64_t>(value));
 }
 
 Json nameOrNull(const std::optional<std::string>& name)
@@ -76,21 +83,35 @@ std::string fileResultJson(const FileResult& result)
     } else if (result.status == FileStatus::Skipped) {
         json["outputOf"] = result.outputOf;
     } else {
-        json["sampleRate"] = result.sampleRate;
+        if (!result.warning.empty()) {
+            json["warning"] = result.warning;
+        }
+        json["sampleRate"] = result.format.sampleRate;
+        json["sampleFormat"] = sampleFormatKey(result.format.encoding);
+        json["channels"] = result.format.channels;
         json["samplesPerChannel"] = result.samplesPerChannel;
         json["durationSeconds"] = std::isfinite(result.durationSeconds) ? result.durationSeconds : 0.0;
-        json["peak"] = result.peakLevel;
-        json["peakDbfs"] = dbfsOrNull(result.peakLevel);
+        json["peak"] = samplesValue(result.peak, result.format);
+        json["peakDbfs"] = dbfsOrNull(result.peak, result.format);
         Json levels = Json::array();
         for (std::size_t clipLevel = 0; clipLevel < result.levels.size(); ++clipLevel) {
             const LevelRecord& level = result.levels[clipLevel];
             Json levelJson;
             levelJson["dbBelowPeak"] = decibelsBelowPeak(clipLevel);
-            levelJson["threshold"] = level.stats.clipThreshold;
-            levelJson["thresholdDbfs"] = dbfsOrNull(level.stats.clipThreshold);
-            const std::vector<ChannelClipStats>& channels = level.stats.channels;
-            levelJson["left"] = channelJson(channels.size() > 0 ? channels[0] : ChannelClipStats{}, result);
-            levelJson["right"] = channelJson(channels.size() > 1 ? channels[1] : ChannelClipStats{}, result);
+            levelJson["threshold"] = samplesValue(level.stats.clipThreshold, result.format);
+            levelJson["thresholdDbfs"] = dbfsOrNull(level.stats.clipThreshold, result.format);
+            // Counted channels, or none counted (a level never reached): zeros.
+            std::vector<ChannelClipStats> channels = level.stats.channels;
+            channels.resize(static_cast<std::size_t>(std::max(result.format.channels, 0)));
+            if (channels.size() == 2) {
+                levelJson["left"] = channelJson(channels[0], result);
+                levelJson["right"] = channelJson(channels[1], result);
+            }
+            Json perChannel = Json::array();
+            for (const ChannelClipStats& channel : channels) {
+                perChannel.push_back(channelJson(channel, result));
+            }
+            levelJson["perChannel"] = std::move(perChannel);
             levelJson["report"] = nameOrNull(level.reportName);
             levelJson["wav"] = nameOrNull(level.wavName);
             levelJson["written"] = level.written;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "clip/clip_stats.hpp"
+#include "clip/peak_clip.hpp"
+#include "wav/sample_format.hpp"
 
 #include <array>
 #include <cstdint>
@@ -26,10 +28,11 @@ struct FileResult {
     FileStatus status = FileStatus::Written;
     std::string refusalMessage; // only for FileStatus::Refused
     std::string outputOf;       // only for FileStatus::Skipped: the input it is an output of
-    std::int32_t sampleRate = 0;
-    std::int32_t samplesPerChannel = 0;
+    std::string warning;        // what the header claimed that the file does not hold; often none
+    SampleFormat format;        // the sample rate among the rest
+    std::uint64_t samplesPerChannel = 0;
     double durationSeconds = 0.0;
-    std::int32_t peakLevel = 0;
+    double peak = 0.0; // in the file's units
     std::array<LevelRecord, clipLevelCount> levels; // 3 dB below the peak first
 };
 

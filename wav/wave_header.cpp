@@ -234,23 +234,10 @@ std::optional<WaveHeaderInfo> readWaveHeader(const ByteSource& source)
     return header;
 }
 
-namespace {
-
-class FileByteSource final : public ByteSource {
-public:
-    FileByteSource(const FileHandle& file, std::uint64_t size) : file_(file), size_(size) {}
-    std::uint64_t size() const override { return size_; }
-    std::optional<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const override
-    {
-        return tarvelle::readAt(file_, offset, buffer.data(), buffer.size());
-    }
-
-private:
-    const FileHandle& file_;
-    std::uint64_t size_;
-};
-
-} // namespace
+std::optional<std::size_t> FileByteSource::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const
+{
+    return tarvelle::readAt(file_, offset, buffer.data(), buffer.size());
+}
 
 std::optional<WaveHeaderInfo> readWaveHeader(const FileHandle& file)
 {

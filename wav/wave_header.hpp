@@ -66,6 +66,18 @@ private:
     std::span<const std::uint8_t> bytes_;
 };
 
+// An open file of a known size.
+class FileByteSource final : public ByteSource {
+public:
+    FileByteSource(const FileHandle& file, std::uint64_t size) : file_(file), size_(size) {}
+    std::uint64_t size() const override { return size_; }
+    std::optional<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const override;
+
+private:
+    const FileHandle& file_;
+    std::uint64_t size_;
+};
+
 // Interprets the first 44 bytes of a file at the fixed offsets; bytes missing
 // from a shorter buffer read as zero.
 WaveHeaderInfo parseWaveHeader(std::span<const std::uint8_t> headerBytes);

@@ -49,7 +49,7 @@ TEST(SummaryLine, NamesThePeakTheCountAndThePatternEscaped)
         JobOptions job;
         job.reportsOnly = lineCase.reportsOnly;
         job.outputFolder = lineCase.outputFolder;
-        EXPECT_EQ(summaryLine(lineCase.name, lineCase.peak, job, lineCase.outputCount,
+        EXPECT_EQ(summaryLine(lineCase.name, lineCase.peak, SampleFormat{}, job, lineCase.outputCount,
                               lineCase.failedOutputCount),
                   lineCase.line);
     }

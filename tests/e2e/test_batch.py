@@ -69,20 +69,25 @@ class BatchTest(unittest.TestCase):
         self.assertEqual([row for row in rows[2:] if row], [])
 
     def test_rejected_and_missing_files_do_not_stop_the_others(self):
-        self.wav("mono.wav", samples=[1, 2, 3], channels=1)
+        self.wav("alaw.wav", samples=[1, 2, 3, 4], format_tag=6, bits_per_sample=8)
         self.wav("good.wav", samples=[100, -100] * 10)
-        self.wav("rate.wav", samples=[1, 2], sample_rate=48000)
-        result = run(["mono.wav", "missing.wav", "good.wav", "rate.wav"], self.dir)
+        self.wav("rate.wav", samples=[1, 2], sample_rate=4000)
+        self.wav("wild*?.wav", samples=[100, -100] * 10)  # names are taken literally
+        with open(os.path.join(self.dir, "notes.wav"), "w", encoding="ascii") as notes:
+            notes.write("not audio\n")
+        result = run(["alaw.wav", "missing.wav", "good.wav", "rate.wav", "notes.wav", "wild*?.wav"], self.dir)
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stderr.splitlines(), [
-            "tarvelle: mono.wav: This is not a stereo Wave file",
+            "tarvelle: alaw.wav: This Wave file holds compressed audio (format tag 0x0006, A-law)",
             "tarvelle: missing.wav: File not found. Please enter a valid filename",
-            "tarvelle: rate.wav: This is not a 44.1, 88.2 or 176.4kHz Wave file",
+            "tarvelle: rate.wav: This Wave file's sample rate is 4000 Hz; 8000 to 768000 Hz are supported",
+            "tarvelle: notes.wav: This is not a Wave file",
         ])
-        self.assertEqual(result.stdout.splitlines(),
-                         ["good.wav: peak 100 (-50.31 dBFS); 12 files written: good {3,6,9,12,15,18}dB clipping.{txt,wav}"])
+        self.assertEqual(result.stdout.splitlines(), [
+            "good.wav: peak 100 (-50.31 dBFS); 12 files written: good {3,6,9,12,15,18}dB clipping.{txt,wav}",
+            "wild*?.wav: peak 100 (-50.31 dBFS); 12 files written: wild*? {3,6,9,12,15,18}dB clipping.{txt,wav}"])
         written = sorted(name for name in os.listdir(self.dir) if "clipping" in name)
-        self.assertEqual(written, sorted(outputs_of("good")))
+        self.assertEqual(written, sorted(outputs_of("good") + outputs_of("wild*?")))
 
     def test_an_output_that_cannot_be_written_fails_the_run(self):
         self.wav("take.wav", samples=[100, -100] * 10)
@@ -203,12 +208,19 @@ class BatchTest(unittest.TestCase):
         if "libasan" in subprocess.run(["ldd", binary_path()], capture_output=True, text=True).stdout:
             self.skipTest("AddressSanitizer reserves more address space than the limits allow")
         self.wav("take.wav", samples=[30000, -30000, 5, -5] * 50000)
-        # From too little to start the second thread up to enough for everything.
-        for kibibytes in range(6000, 20001, 2000):
+
+        def limited(kibibytes, *arguments):
+            return subprocess.run(["sh", "-c", f'ulimit -v {kibibytes} && exec "$0" "$@"', binary_path(), *arguments],
+                                  cwd=self.dir, capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                                  timeout=120)
+
+        # From a little above the least the program starts in (at the very
+        # least not even an exception can be thrown) up to enough for everything.
+        least = next(kibibytes for kibibytes in range(2000, 64001, 500)
+                     if limited(kibibytes, "--version").returncode == 0)
+        for kibibytes in range(least + 500, least + 16001, 1000):
             with self.subTest(kibibytes=kibibytes):
-                result = subprocess.run(["sh", "-c", f'ulimit -v {kibibytes} && exec "$0" "$@"', binary_path(),
-                                         "take.wav"], cwd=self.dir, capture_output=True, text=True,
-                                        stdin=subprocess.DEVNULL, timeout=120)
+                result = limited(kibibytes, "take.wav")
                 names = sorted(os.listdir(self.dir))
                 if result.returncode == 0:
                     self.assertEqual(len(names), 13)
@@ -242,7 +254,7 @@ class BatchTest(unittest.TestCase):
     def test_json_lines(self):
         self.wav("a.wav", samples=[1000, -2000, 30000, -32768] * 50)
         self.wav("silent.wav", samples=[0, 0] * 10)
-        self.wav("mono.wav", samples=[1, 2, 3], channels=1)
+        self.wav("mono.wav", samples=[1, 2, 3], channels=1, format_tag=7, bits_per_sample=8)
         self.wav("take.wav", samples=[100, -100] * 10)
         os.mkdir(os.path.join(self.dir, "take 6dB clipping.txt"))
         result = run(["--json", "a.wav", "silent.wav", "mono.wav", "missing.wav", "take.wav"], self.dir)
@@ -252,7 +264,7 @@ class BatchTest(unittest.TestCase):
             ("a.wav", "written"), ("silent.wav", "written"), ("mono.wav", "refused"),
             ("missing.wav", "refused"), ("take.wav", "errors")])
         self.assertEqual(objects[2], {"input": "mono.wav", "status": "refused",
-                                      "message": "This is not a stereo Wave file"})
+                                      "message": "This Wave file holds compressed audio (format tag 0x0007, µ-law)"})
         self.assertEqual(objects[3]["message"], "File not found. Please enter a valid filename")
 
         clipped = objects[0]
@@ -277,8 +289,8 @@ class BatchTest(unittest.TestCase):
         for index in range(6):
             names.append(f"f{index}.wav")
             self.wav(names[-1], samples=[100 * (index + 1), -100] * (5000 * (6 - index)))
-        self.wav("mono.wav", samples=[1, 2, 3], channels=1)
-        names.insert(3, "mono.wav")
+        self.wav("mulaw.wav", samples=[1, 2, 3], format_tag=7, bits_per_sample=8)
+        names.insert(3, "mulaw.wav")
         one = run(["--json"] + names, self.dir)
         outputs = {}
         for name in os.listdir(self.dir):

@@ -16,8 +16,9 @@ std::string quietLevel(int dbBelowPeak, int threshold, const std::string& thresh
                        bool written)
 {
     return "{\"dbBelowPeak\":" + std::to_string(dbBelowPeak) + ",\"threshold\":" + std::to_string(threshold) +
-           ",\"thresholdDbfs\":" + thresholdDbfs + ",\"left\":" + noEvents + ",\"right\":" + noEvents + "," +
-           names + ",\"written\":" + (written ? "true" : "false") + "}";
+           ",\"thresholdDbfs\":" + thresholdDbfs + ",\"left\":" + noEvents + ",\"right\":" + noEvents +
+           ",\"perChannel\":[" + noEvents + "," + noEvents + "]," + names + ",\"written\":" +
+           (written ? "true" : "false") + "}";
 }
 
 FileResult withThresholds(FileResult result, const std::vector<std::int16_t>& thresholds)
@@ -34,11 +35,11 @@ TEST(FileResultJson, ExactLines)
     refused.inputName = "notes.txt";
     refused.status = FileStatus::Refused;
     refused.refusalMessage = "Not a stereo file";
-    refused.sampleRate = 44100; // left out for a refused file, whatever it holds
+    refused.format.sampleRate = 44100; // left out for a refused file, whatever it holds
 
     FileResult silent;
     silent.inputName = "room tone.wav";
-    silent.sampleRate = 88200;
+    silent.format.sampleRate = 88200;
     silent.samplesPerChannel = 88200;
     silent.durationSeconds = 1.0;
     for (std::size_t level = 0; level < 6; ++level) {
@@ -52,10 +53,10 @@ TEST(FileResultJson, ExactLines)
     FileResult clipped = withThresholds(FileResult{}, {23028, 16284, 11514, 8142, 5757, 4071});
     clipped.inputName = "take.wav";
     clipped.status = FileStatus::Errors;
-    clipped.sampleRate = 44100;
+    clipped.format.sampleRate = 44100;
     clipped.samplesPerChannel = 88200;
     clipped.durationSeconds = 2.0;
-    clipped.peakLevel = 32567;
+    clipped.peak = 32567;
     ChannelClipStats& left = clipped.levels[0].stats.channels.emplace_back();
     left.clippedSamples = 7;
     left.clipEvents = 3;
@@ -70,10 +71,25 @@ TEST(FileResultJson, ExactLines)
     // no samples has no events per second to divide out.
     FileResult oddName = withThresholds(FileResult{}, {1, 1, 1, 0, 0, 0});
     oddName.inputName = "a\x01\tb\xff\".wav";
-    oddName.sampleRate = 176400;
-    oddName.peakLevel = 1;
+    oddName.format.sampleRate = 176400;
+    oddName.peak = 1;
+
+    // Mono float with a warning: no left and right, a peak over full scale,
+    // float thresholds.
+    FileResult mono;
+    mono.inputName = "mono.wav";
+    mono.warning = "cut short";
+    mono.format = SampleFormat{SampleEncoding::Float32, 1, 4, 32, 48000, 0, false};
+    mono.samplesPerChannel = 48000;
+    mono.durationSeconds = 1.0;
+    mono.peak = 2.0;
+    for (std::size_t level = 0; level < 6; ++level) {
+        mono.levels[level].stats.clipThreshold = level == 1 ? 1.0 : 0.0;
+    }
+    mono.levels[1].stats.channels.push_back(ChannelClipStats{4, 2, 0, {2}, false});
 
     const std::string unnamed = R"("report":null,"wav":null)";
+    std::string monoLevels;
     std::string silentLevels;
     std::string clippedLevels;
     std::string oddLevels;
@@ -86,19 +102,28 @@ TEST(FileResultJson, ExactLines)
                                   "dB clipping.wav\"";
         silentLevels += comma + quietLevel(dbBelowPeak, 0, "null", names, true);
         oddLevels += comma + quietLevel(dbBelowPeak, level < 3 ? 1 : 0, level < 3 ? "-90.31" : "null", unnamed, false);
+        monoLevels += comma + "{\"dbBelowPeak\":" + std::to_string(dbBelowPeak) + ",\"threshold\":" +
+                      (level == 1 ? "1.0,\"thresholdDbfs\":0.0" : "0.0,\"thresholdDbfs\":null") +
+                      ",\"perChannel\":[" +
+                      (level == 1 ? R"({"clippedSamples":4,"clipEvents":2,"averageEventLength":2.0,)"
+                                    R"("eventsPerSecond":2.0,"eventLengthHistogram":[2,0,0,0,0,0,0,0,0,0,0]})"
+                                  : noEvents) +
+                      "]," + unnamed + ",\"written\":false}";
         if (level > 0) {
             clippedLevels +=
                 "," + quietLevel(dbBelowPeak, clipped.levels[static_cast<std::size_t>(level)].stats.clipThreshold,
                                  clippedDbfs[static_cast<std::size_t>(level)], unnamed, false);
         }
     }
-    clippedLevels = R"({"dbBelowPeak":3,"threshold":23028,"thresholdDbfs":-3.06,)"
-                    R"("left":{"clippedSamples":7,"clipEvents":3,"averageEventLength":2.33,"eventsPerSecond":1.5,)"
-                    R"("eventLengthHistogram":[1,2,0,0,0,0,0,0,0,0,0]},)"
-                    R"("right":{"clippedSamples":2147483647,"clipEvents":1,"averageEventLength":2147483647.0,)"
-                    R"("eventsPerSecond":0.5,"eventLengthHistogram":[0,0,0,0,0,0,0,0,0,0,1]},)"
-                    R"("report":"take 3dB clipping.txt","wav":null,"written":false})" +
-                    clippedLevels;
+    const std::string clippedLeft = R"({"clippedSamples":7,"clipEvents":3,"averageEventLength":2.33,)"
+                                    R"("eventsPerSecond":1.5,"eventLengthHistogram":[1,2,0,0,0,0,0,0,0,0,0]})";
+    const std::string clippedRight = R"({"clippedSamples":2147483647,"clipEvents":1,)"
+                                     R"("averageEventLength":2147483647.0,"eventsPerSecond":0.5,)"
+                                     R"("eventLengthHistogram":[0,0,0,0,0,0,0,0,0,0,1]})";
+    clippedLevels = R"({"dbBelowPeak":3,"threshold":23028,"thresholdDbfs":-3.06,"left":)" + clippedLeft +
+                    ",\"right\":" + clippedRight + ",\"perChannel\":[" + clippedLeft + "," + clippedRight +
+                    R"(],"report":"take 3dB clipping.txt","wav":null,"written":false})" + clippedLevels;
+
 
     const struct {
         const char* what;
@@ -107,15 +132,23 @@ TEST(FileResultJson, ExactLines)
     } cases[] = {
         {"refused", refused, R"({"input":"notes.txt","status":"refused","message":"Not a stereo file"})"},
         {"silent", silent,
-         R"({"input":"room tone.wav","status":"written","sampleRate":88200,"samplesPerChannel":88200,)"
+         R"({"input":"room tone.wav","status":"written","sampleRate":88200,"sampleFormat":"int16","channels":2,)"
+         R"("samplesPerChannel":88200,)"
          R"("durationSeconds":1.0,"peak":0,"peakDbfs":null,"levels":[)" +
              silentLevels + "]}"},
         {"clipped", clipped,
-         R"({"input":"take.wav","status":"errors","sampleRate":44100,"samplesPerChannel":88200,)"
+         R"({"input":"take.wav","status":"errors","sampleRate":44100,"sampleFormat":"int16","channels":2,)"
+         R"("samplesPerChannel":88200,)"
          R"("durationSeconds":2.0,"peak":32567,"peakDbfs":-0.05,"levels":[)" +
              clippedLevels + "]}"},
+        {"mono float", mono,
+         R"({"input":"mono.wav","status":"written","warning":"cut short","sampleRate":48000,)"
+         R"("sampleFormat":"float32","channels":1,"samplesPerChannel":48000,"durationSeconds":1.0,)"
+         R"("peak":2.0,"peakDbfs":6.02,"levels":[)" +
+             monoLevels + "]}"},
         {"odd name", oddName,
          "{\"input\":\"a\\u0001\\tb\xEF\xBF\xBD\\\".wav\",\"status\":\"written\",\"sampleRate\":176400,"
+         "\"sampleFormat\":\"int16\",\"channels\":2,"
          "\"samplesPerChannel\":0,\"durationSeconds\":0.0,\"peak\":1,\"peakDbfs\":-90.31,\"levels\":[" +
              oddLevels + "]}"},
     };
