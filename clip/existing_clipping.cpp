@@ -71,11 +71,9 @@ void ExistingClipDetector::endRun(int channel)
     }
     const ExistingClipRun run{kind_, channel, frameIndex_ - length, length};
     ++(kind_ == ExistingClipKind::fullScale ? result_.fullScaleRuns : result_.ceilingRuns)[index];
-    const auto& longest = result_.longest;
-    if (!longest || run.length > longest->length ||
-        (run.length == longest->length &&
-         (run.startFrame < longest->startFrame ||
-          (run.startFrame == longest->startFrame && run.channel < longest->channel)))) {
+    // Runs of one length end in the order they start, and channels are taken
+    // in order: the first of a length is the earliest.
+    if (!result_.longest || run.length > result_.longest->length) {
         result_.longest = run;
     }
     if (sink_) {

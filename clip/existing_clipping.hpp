@@ -19,6 +19,8 @@ struct ExistingClipRun {
     int channel = 0;
     std::int64_t startFrame = 0;
     std::int64_t length = 0; // in samples of its channel
+
+    friend bool operator==(const ExistingClipRun&, const ExistingClipRun&) = default;
 };
 
 // Samples arrive in the file's units: integers as integers (signed, centred
