@@ -81,8 +81,8 @@ LoudnessMeter::~LoudnessMeter() = default;
 void LoudnessMeter::addFrames(std::span<const double> interleaved, double fullScale)
 {
     const auto channels = static_cast<std::size_t>(state_->channels);
-    if (interleaved.size() % channels != 0) {
-        throw std::invalid_argument("loudness: a partial frame");
+    if (interleaved.size() % channels != 0 || !(fullScale > 0.0)) {
+        throw std::invalid_argument("loudness: a partial frame or no full scale");
     }
     std::vector<double>& scaled = state_->scaled;
     scaled.resize(interleaved.size());

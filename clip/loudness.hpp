@@ -37,8 +37,8 @@ public:
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
     // Whole frames of samples in the file's units: fullScale is 2^(bits-1)
-    // for integers and 1.0 for float. A partial frame is
-    // std::invalid_argument, running out of memory std::bad_alloc.
+    // for integers and 1.0 for float. A partial frame or a fullScale not above
+    // 0 is std::invalid_argument, running out of memory std::bad_alloc.
     void addFrames(std::span<const double> interleaved, double fullScale);
 
     LoudnessResult finish() const;
