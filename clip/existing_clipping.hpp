@@ -38,6 +38,8 @@ struct ExistingClipResult {
     // the ceiling runs. None where full scale was checked instead.
     std::optional<double> ceiling;
     std::optional<ExistingClipRun> longest; // the earliest of the longest
+
+    friend bool operator==(const ExistingClipResult&, const ExistingClipResult&) = default;
 };
 
 // A counted run, handed on as soon as it ends, so that nothing grows with
