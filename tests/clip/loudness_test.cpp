@@ -54,18 +54,16 @@ TEST(LoudnessMeter, PublishedTestSignals)
             }
         }
         LoudnessMeter meter(signal.channels, signal.sampleRate);
-        for (std::size_t first = 0; first < samples.size(); first += 4410 * channels) {
-            meter.addFrames(std::span(samples).subspan(first, std::min(4410 * channels, samples.size() - first)),
+        for (std::size_t first = 0, step = 4410 * channels; first < samples.size(); first += step) {
+            meter.addFrames(std::span(samples).subspan(first, std::min(step, samples.size() - first)),
                             signal.fullScale);
         }
         const LoudnessResult result = meter.finish();
         EXPECT_NEAR(result.truePeakDbtpOverall, signal.truePeakDbtp, 0.1);
         EXPECT_EQ(std::ranges::count(result.truePeakDbtp, -INFINITY),
                   signal.channels - std::ssize(signal.toneChannels));
-        EXPECT_EQ(result.integratedLufs.has_value(), signal.integratedLufs.has_value());
-        EXPECT_NEAR(result.integratedLufs.value_or(0), signal.integratedLufs.value_or(0), 0.1);
-        EXPECT_EQ(result.loudnessRange.has_value(), signal.loudnessRange.has_value());
-        EXPECT_NEAR(result.loudnessRange.value_or(0), signal.loudnessRange.value_or(0), 0.1);
+        EXPECT_NEAR(result.integratedLufs.value_or(99), signal.integratedLufs.value_or(99), 0.1); // 99: none
+        EXPECT_NEAR(result.loudnessRange.value_or(99), signal.loudnessRange.value_or(99), 0.1);
     }
     EXPECT_THROW(LoudnessMeter(2, 0), std::invalid_argument); // and no crash freeing the meter never made
     EXPECT_THROW(LoudnessMeter(2, 44100).addFrames(std::vector<double>(3), 1.0), std::invalid_argument);

@@ -21,8 +21,7 @@ TEST(Labels, LinesAsAudacityWritesThem)
         {{0, 6350400000, 2260}, 1, 176400, "36000.000000\t36000.012812\tCH1 2260 samples\n"},
         {{0, 2822399, 1}, 2, 2822400, "1.000000\t1.000000\tL 1 sample\n"}, // 0.9999996 s rounds up
     };
-    std::string bytes = "kept\n";
-    std::string expected = bytes;
+    std::string bytes = "kept\n", expected = bytes;
     for (const auto& label : cases) {
         appendLabel(bytes, label.event, label.channelCount, label.sampleRate);
         expected += label.line;
@@ -34,9 +33,8 @@ TEST(Labels, LinesAsAudacityWritesThem)
 
 TEST(Labels, CheckLines)
 {
-    const ExistingClipResult fullScale{
-        {7, 5}, {0, 0}, {}, ExistingClipRun{ExistingClipKind::fullScale, 1, 3680410, 41}};
-    const ExistingClipResult ceiling{{0}, {1}, 16384.0, ExistingClipRun{ExistingClipKind::ceiling, 0, 0, 1}};
+    const ExistingClipResult fullScale{{7, 5}, {0, 0}, {}, {{ExistingClipKind::fullScale, 1, 3680410, 41}}};
+    const ExistingClipResult ceiling{{0}, {1}, 16384.0, {{ExistingClipKind::ceiling, 0, 0, 1}}};
     const ExistingClipResult none{{0, 0}, {0, 0}, {}, {}};
     const std::string clipped =
         "take.wav: clipped: 12 runs at full scale (L 7, R 5), longest 41 samples at 00:01:23.456";
