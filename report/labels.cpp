@@ -1,0 +1,126 @@
+#include "report/labels.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+
+namespace tarvelle {
+
+namespace {
+
+constexpr std::int64_t microsecondsPerSecond = 1'000'000;
+
+// Integer arithmetic throughout, so that times are exact and alike on every
+// platform; the remainder's product stays far inside 64 bits.
+void appendSeconds(std::string& bytes, std::int64_t frame, std::int32_t sampleRate)
+{
+    std::int64_t seconds = frame / sampleRate;
+    std::int64_t microseconds = (frame % sampleRate * microsecondsPerSecond + sampleRate / 2) / sampleRate;
+    if (microseconds == microsecondsPerSecond) {
+        ++seconds;
+        microseconds = 0;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "%lld.%06lld", static_cast<long long>(seconds),
+                  static_cast<long long>(microseconds));
+    bytes += text;
+}
+
+std::string samplesText(std::int64_t count)
+{
+    return std::to_string(count) + (count == 1 ? " sample" : " samples");
+}
+
+std::string decibelText(double value, const char* format)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string clippedLine(std::string_view name, const ExistingClipResult& clipping, double fullScale,
+                        std::int32_t sampleRate)
+{
+    const std::vector<std::int64_t>& runs = clipping.ceiling ? clipping.ceilingRuns : clipping.fullScaleRuns;
+    const std::int64_t total = std::accumulate(runs.begin(), runs.end(), std::int64_t{0});
+    std::string line(name);
+    line += ": clipped: " + std::to_string(total) + (total == 1 ? " run" : " runs");
+    line += clipping.ceiling ? " at the file's ceiling of " +
+                                   decibelText(20.0 * std::log10(*clipping.ceiling / fullScale), "%.2f") + " dBFS"
+                             : std::string(" at full scale");
+    const int channelCount = static_cast<int>(runs.size());
+    const char* separator = " (";
+    for (int channel = 0; channel < channelCount; ++channel) {
+        if (runs[static_cast<std::size_t>(channel)] != 0) {
+            line += separator + channelName(channel, channelCount) + ' ' +
+                    std::to_string(runs[static_cast<std::size_t>(channel)]);
+            separator = ", ";
+        }
+    }
+    line += "), longest " + samplesText(clipping.longest->length) + " at " +
+            frameTime(clipping.longest->startFrame, sampleRate);
+    return line;
+}
+
+} // namespace
+
+std::string channelName(int channel, int channelCount)
+{
+    if (channelCount == 2) {
+        return channel == 0 ? "L" : "R";
+    }
+    return "CH" + std::to_string(channel + 1);
+}
+
+void appendLabel(std::string& bytes, const LabelEvent& event, int channelCount, std::int32_t sampleRate)
+{
+    appendSeconds(bytes, event.startFrame, sampleRate);
+    bytes += '\t';
+    appendSeconds(bytes, event.startFrame + event.length, sampleRate);
+    bytes += '\t';
+    bytes += channelName(event.channel, channelCount);
+    bytes += ' ';
+    bytes += samplesText(event.length);
+    bytes += '\n';
+}
+
+std::string frameTime(std::int64_t frame, std::int32_t sampleRate)
+{
+    const std::int64_t seconds = frame / sampleRate;
+    const std::int64_t milliseconds = frame % sampleRate * 1000 / sampleRate;
+    char text[64];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60),
+                  static_cast<long long>(milliseconds));
+    return text;
+}
+
+std::vector<std::string> checkLines(std::string_view name, const ExistingClipResult& clipping, double fullScale,
+                                    std::int32_t sampleRate, std::optional<TruePeakLimit> truePeakLimit)
+{
+    std::vector<std::string> lines;
+    if (clipping.longest) {
+        lines.push_back(clippedLine(name, clipping, fullScale, sampleRate));
+    }
+    if (truePeakLimit) {
+        const int channelCount = static_cast<int>(truePeakLimit->truePeakDbtp.size());
+        std::string line;
+        for (int channel = 0; channel < channelCount; ++channel) {
+            const double peak = truePeakLimit->truePeakDbtp[static_cast<std::size_t>(channel)];
+            if (peak > truePeakLimit->limitDbtp) {
+                line += (line.empty() ? "" : ", ") + channelName(channel, channelCount) + ' ' +
+                        decibelText(peak, "%+.2f") + " dBTP";
+            }
+        }
+        if (!line.empty()) {
+            lines.push_back(std::string(name) + ": true peak over the " +
+                            decibelText(truePeakLimit->limitDbtp, "%.2f") + " dBTP limit: " + line);
+        }
+    }
+    if (lines.empty()) {
+        lines.push_back(std::string(name) + ": no clipping");
+    }
+    return lines;
+}
+
+} // namespace tarvelle

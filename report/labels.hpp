@@ -1,0 +1,48 @@
+// Where clipping is, as text: the label track Audacity imports (File >
+// Import > Labels), which other editors read as a marker list, and the line
+// of the clipping check per file.
+#pragma once
+
+#include "clip/existing_clipping.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvelle {
+
+// "L" and "R" for two channels, else "CH1", "CH2", ... (a mono file's one
+// channel is "CH1").
+std::string channelName(int channel, int channelCount);
+
+struct LabelEvent {
+    int channel = 0;
+    std::int64_t startFrame = 0;
+    std::int64_t length = 0; // in samples
+};
+
+// Appends one label line, "start TAB end TAB text LF", as Audacity writes
+// them: the times in seconds with six decimals, rounded to the nearest
+// microsecond, the text the channel and the length ("L 41 samples").
+void appendLabel(std::string& bytes, const LabelEvent& event, int channelCount, std::int32_t sampleRate);
+
+// "00:01:23.456": hours, minutes, seconds and milliseconds of the frame,
+// the milliseconds cut rather than rounded so the time is never past the frame.
+std::string frameTime(std::int64_t frame, std::int32_t sampleRate);
+
+struct TruePeakLimit {
+    double limitDbtp = 0.0;
+    std::span<const double> truePeakDbtp; // per channel
+};
+
+// The check's lines for one file, without line ends: one for runs at full
+// scale or at the ceiling, one for channels whose true peak exceeds the
+// limit (when there is one), or "NAME: no clipping" when there is neither.
+// name is printed as given, so the caller escapes it.
+std::vector<std::string> checkLines(std::string_view name, const ExistingClipResult& clipping, double fullScale,
+                                    std::int32_t sampleRate, std::optional<TruePeakLimit> truePeakLimit);
+
+} // namespace tarvelle

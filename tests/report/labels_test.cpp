@@ -1,0 +1,60 @@
+#include "report/labels.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tarvelle {
+namespace {
+
+TEST(Labels, LinesAsAudacityWritesThem)
+{
+    const struct {
+        LabelEvent event;
+        int channelCount;
+        std::int32_t sampleRate;
+        const char* line;
+    } cases[] = {
+        {{1, 44099, 1}, 2, 44100, "0.999977\t1.000000\tR 1 sample\n"},
+        {{2, 3680410, 41}, 6, 44100, "83.456009\t83.456939\tCH3 41 samples\n"},
+        {{0, 6350400000, 2260}, 1, 176400, "36000.000000\t36000.012812\tCH1 2260 samples\n"},
+        {{0, 2822399, 1}, 2, 2822400, "1.000000\t1.000000\tL 1 sample\n"}, // 0.9999996 s rounds up
+    };
+    std::string bytes = "kept\n", expected = bytes;
+    for (const auto& label : cases) {
+        appendLabel(bytes, label.event, label.channelCount, label.sampleRate);
+        expected += label.line;
+    }
+    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(frameTime(44099, 44100), "00:00:00.999"); // cut, never past the frame
+}
+
+TEST(Labels, CheckLines)
+{
+    const ExistingClipResult fullScale{{7, 5}, {0, 0}, {}, {{ExistingClipKind::fullScale, 1, 3680410, 41}}};
+    const ExistingClipResult ceiling{{0}, {1}, 16384.0, {{ExistingClipKind::ceiling, 0, 0, 1}}};
+    const ExistingClipResult none{{0, 0}, {0, 0}, {}, {}};
+    const std::string clipped =
+        "take.wav: clipped: 12 runs at full scale (L 7, R 5), longest 41 samples at 00:01:23.456";
+    const std::vector<double> truePeaks = {-1.2, 0.4};
+    const struct {
+        const ExistingClipResult& clipping;
+        std::optional<TruePeakLimit> limit;
+        std::vector<std::string> lines;
+    } cases[] = {
+        // clang-format off
+        {fullScale, {}, {clipped}},
+        {ceiling, {}, {"take.wav: clipped: 1 run at the file's ceiling of -6.02 dBFS (CH1 1), longest 1 sample at 00:00:00.000"}},
+        {none, {}, {"take.wav: no clipping"}},
+        {none, TruePeakLimit{-1, truePeaks}, {"take.wav: true peak over the -1.00 dBTP limit: R +0.40 dBTP"}},
+        {fullScale, TruePeakLimit{-1.5, truePeaks}, {clipped, "take.wav: true peak over the -1.50 dBTP limit: L -1.20 dBTP, R +0.40 dBTP"}},
+        // clang-format on
+    };
+    for (const auto& check : cases) {
+        EXPECT_EQ(checkLines("take.wav", check.clipping, 32768, 44100, check.limit), check.lines);
+    }
+}
+
+} // namespace
+} // namespace tarvelle
