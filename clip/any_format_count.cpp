@@ -7,14 +7,14 @@ namespace tarvelle {
 
 namespace {
 
-int binOf(std::int64_t runLength, const std::array<std::int64_t, eventLengthBinCount - 1>& limits)
+// The run of a channel ends before endFrame.
+void endRun(AnyFormatLevelCount& level, std::size_t channelIndex, std::int64_t endFrame)
 {
-    return static_cast<int>(std::upper_bound(limits.begin(), limits.end(), runLength) - limits.begin());
-}
-
-void endRun(ChannelClipStats& channel, const std::array<std::int64_t, eventLengthBinCount - 1>& limits)
-{
-    ++channel.eventLengthBins[static_cast<std::size_t>(binOf(channel.runLength, limits))];
+    ChannelClipStats& channel = level.channels[channelIndex];
+    ++channel.eventLengthBins[static_cast<std::size_t>(eventLengthBin(channel.runLength, level.limits))];
+    if (level.onEvent) {
+        level.onEvent(ClipEvent{static_cast<int>(channelIndex), endFrame - channel.runLength, channel.runLength});
+    }
     channel.runLength = 0;
     channel.previousClipped = false;
 }
@@ -22,9 +22,13 @@ void endRun(ChannelClipStats& channel, const std::array<std::int64_t, eventLengt
 } // namespace
 
 AnyFormatLevelCount startAnyFormatCount(double clipThreshold, int channelCount,
-                                        const std::array<std::int64_t, eventLengthBinCount - 1>& limits)
+                                        const EventLengthLimits& limits)
 {
-    return AnyFormatLevelCount{clipThreshold, limits, std::vector<ChannelClipStats>(static_cast<std::size_t>(channelCount))};
+    AnyFormatLevelCount count;
+    count.clipThreshold = clipThreshold;
+    count.limits = limits;
+    count.channels.resize(static_cast<std::size_t>(channelCount));
+    return count;
 }
 
 void countFrames(std::span<AnyFormatLevelCount> levels, std::span<const double> samples)
@@ -36,6 +40,7 @@ void countFrames(std::span<AnyFormatLevelCount> levels, std::span<const double> 
     for (std::size_t index = 0; index < samples.size(); ++index) {
         const double magnitude = std::fabs(samples[index]);
         const std::size_t channel = index % channelCount;
+        const auto frame = static_cast<std::int64_t>(index / channelCount);
         for (AnyFormatLevelCount& level : levels) {
             ChannelClipStats& stats = level.channels[channel];
             if (magnitude > level.clipThreshold) {
@@ -46,17 +51,20 @@ void countFrames(std::span<AnyFormatLevelCount> levels, std::span<const double> 
                 }
                 ++stats.runLength;
             } else if (stats.previousClipped) {
-                endRun(stats, level.limits);
+                endRun(level, channel, level.framesCounted + frame);
             }
         }
+    }
+    for (AnyFormatLevelCount& level : levels) {
+        level.framesCounted += static_cast<std::int64_t>(samples.size() / channelCount);
     }
 }
 
 void finishAnyFormatCount(AnyFormatLevelCount& count)
 {
-    for (ChannelClipStats& channel : count.channels) {
-        if (channel.previousClipped) {
-            endRun(channel, count.limits);
+    for (std::size_t channel = 0; channel < count.channels.size(); ++channel) {
+        if (count.channels[channel].previousClipped) {
+            endRun(count, channel, count.framesCounted);
         }
     }
 }

@@ -15,12 +15,14 @@ namespace tarvelle {
 // One level's count, taken a stretch of whole frames at a time.
 struct AnyFormatLevelCount {
     double clipThreshold = 0.0; // a sample is clipped when its magnitude is above it
-    std::array<std::int64_t, eventLengthBinCount - 1> limits{};
+    EventLengthLimits limits{};
     std::vector<ChannelClipStats> channels;
+    std::int64_t framesCounted = 0;
+    ClipEventSink onEvent; // where each event goes as it ends, if anywhere
 };
 
 AnyFormatLevelCount startAnyFormatCount(double clipThreshold, int channelCount,
-                                        const std::array<std::int64_t, eventLengthBinCount - 1>& limits);
+                                        const EventLengthLimits& limits);
 
 // The next stretch of interleaved frames, for several levels in one sweep.
 void countFrames(std::span<AnyFormatLevelCount> levels, std::span<const double> samples);

@@ -126,8 +126,21 @@ std::int32_t bitCount(std::uint64_t bits)
 
 // Counts the events of one channel over a block of frameCount frames, bit j of
 // clippedMask being frame j.
-void countBlockEvents(ChannelClipStats& channel, std::uint64_t clippedMask, std::size_t frameCount,
-                      const std::vector<std::uint8_t>& binOfLength)
+// Where a block is and whom to tell of its events.
+struct BlockPlace {
+    std::int64_t firstFrame = 0;
+    const ClipEventSink* onEvent = nullptr; // none when no one asked
+};
+
+void tell(const BlockPlace& place, int channel, std::int64_t endFrame, std::int64_t length)
+{
+    if (place.onEvent != nullptr) {
+        (*place.onEvent)(ClipEvent{channel, place.firstFrame + endFrame - length, length});
+    }
+}
+
+void countBlockEvents(ChannelClipStats& channel, int channelIndex, std::uint64_t clippedMask, std::size_t frameCount,
+                      const std::vector<std::uint8_t>& binOfLength, const BlockPlace& place)
 {
     const std::uint64_t validMask = frameCount == blockFrames ? ~0ULL : (1ULL << frameCount) - 1;
     const std::uint64_t previousMask = clippedMask << 1 | static_cast<std::uint64_t>(channel.previousClipped);
@@ -144,6 +157,7 @@ void countBlockEvents(ChannelClipStats& channel, std::uint64_t clippedMask, std:
         }
         const std::int32_t length = channel.runLength + std::countr_zero(endsLeft);
         ++channel.eventLengthBins[static_cast<std::size_t>(binOf(binOfLength, length))];
+        tell(place, channelIndex, std::countr_zero(endsLeft), length);
         endsLeft &= endsLeft - 1;
         channel.runLength = 0;
     }
@@ -152,6 +166,7 @@ void countBlockEvents(ChannelClipStats& channel, std::uint64_t clippedMask, std:
     for (; endsLeft != 0; endsLeft &= endsLeft - 1, startsLeft &= startsLeft - 1) {
         const std::int32_t length = std::countr_zero(endsLeft) - std::countr_zero(startsLeft);
         ++channel.eventLengthBins[static_cast<std::size_t>(binOf(binOfLength, length))];
+        tell(place, channelIndex, std::countr_zero(endsLeft), length);
     }
     // At most one start is left: a run still open at the end of the block.
     channel.previousClipped = startsLeft != 0;
@@ -161,7 +176,7 @@ void countBlockEvents(ChannelClipStats& channel, std::uint64_t clippedMask, std:
 }
 
 // One block of at most blockSamples samples at one level.
-void countBlock(LevelCount& count, const std::int16_t* samples, std::size_t samplesInBlock)
+void countBlock(LevelCount& count, const std::int16_t* samples, std::size_t samplesInBlock, std::int64_t firstFrame)
 {
     ChannelClipStats& left = count.left;
     ChannelClipStats& right = count.right;
@@ -174,8 +189,9 @@ void countBlock(LevelCount& count, const std::int16_t* samples, std::size_t samp
     }
     const std::uint64_t leftMask = evenBits(masks.first) | evenBits(masks.second) << 32;
     const std::uint64_t rightMask = evenBits(masks.first >> 1) | evenBits(masks.second >> 1) << 32;
-    countBlockEvents(left, leftMask, samplesInBlock / 2, count.binOfLength);
-    countBlockEvents(right, rightMask, samplesInBlock / 2, count.binOfLength);
+    const BlockPlace place{firstFrame, count.onEvent ? &count.onEvent : nullptr};
+    countBlockEvents(left, 0, leftMask, samplesInBlock / 2, count.binOfLength, place);
+    countBlockEvents(right, 1, rightMask, samplesInBlock / 2, count.binOfLength, place);
 }
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -195,7 +211,7 @@ std::uint64_t maskAbove(const __m128i* magnitudes, __m128i threshold)
 // A whole block at several levels: the channels are pulled apart and their
 // magnitudes taken once, after which a level costs a compare per eight
 // frames, and a level nothing in the block reaches costs one compare.
-void countWholeBlockAtLevels(std::span<LevelCount> levels, const std::int16_t* samples)
+void countWholeBlockAtLevels(std::span<LevelCount> levels, const std::int16_t* samples, std::int64_t blockFrame)
 {
     __m128i leftMagnitudes[8];
     __m128i rightMagnitudes[8];
@@ -225,8 +241,10 @@ void countWholeBlockAtLevels(std::span<LevelCount> levels, const std::int16_t* s
             continue;
         }
         const __m128i threshold = _mm_set1_epi16(level.clipThreshold);
-        countBlockEvents(level.left, maskAbove(leftMagnitudes, threshold), blockFrames, level.binOfLength);
-        countBlockEvents(level.right, maskAbove(rightMagnitudes, threshold), blockFrames, level.binOfLength);
+        const BlockPlace place{level.framesCounted + blockFrame, level.onEvent ? &level.onEvent : nullptr};
+        countBlockEvents(level.left, 0, maskAbove(leftMagnitudes, threshold), blockFrames, level.binOfLength, place);
+        countBlockEvents(level.right, 1, maskAbove(rightMagnitudes, threshold), blockFrames, level.binOfLength,
+                         place);
     }
 }
 #endif
@@ -247,8 +265,10 @@ void countSamples(LevelCount& count, std::span<const std::int16_t> interleavedSa
 {
     const std::size_t sampleCount = interleavedSamples.size() & ~std::size_t{1};
     for (std::size_t blockStart = 0; blockStart < sampleCount; blockStart += blockSamples) {
-        countBlock(count, interleavedSamples.data() + blockStart, std::min(blockSamples, sampleCount - blockStart));
+        countBlock(count, interleavedSamples.data() + blockStart, std::min(blockSamples, sampleCount - blockStart),
+                   count.framesCounted + static_cast<std::int64_t>(blockStart / 2));
     }
+    count.framesCounted += static_cast<std::int64_t>(sampleCount / 2);
 }
 
 SixLevelCount startSixLevelCount(std::int32_t peakLevel, std::int16_t rateFactor)
@@ -268,13 +288,16 @@ void countLevels(std::span<LevelCount> levels, std::span<const std::int16_t> int
         const std::size_t samplesInBlock = std::min(blockSamples, sampleCount - blockStart);
 #if defined(__SSE2__) || defined(_M_X64)
         if (samplesInBlock == blockSamples) {
-            countWholeBlockAtLevels(levels, samples);
+            countWholeBlockAtLevels(levels, samples, static_cast<std::int64_t>(blockStart / 2));
             continue;
         }
 #endif
         for (LevelCount& level : levels) {
-            countBlock(level, samples, samplesInBlock);
+            countBlock(level, samples, samplesInBlock, level.framesCounted + static_cast<std::int64_t>(blockStart / 2));
         }
+    }
+    for (LevelCount& level : levels) {
+        level.framesCounted += static_cast<std::int64_t>(sampleCount / 2);
     }
 }
 
@@ -292,6 +315,12 @@ void finishSixLevelCount(SixLevelCount& count)
 
 void finishLevelCount(LevelCount& count)
 {
+    // A run still open ends with the file.
+    for (const auto& [channel, stats] : {std::pair{0, &count.left}, std::pair{1, &count.right}}) {
+        if (stats->previousClipped && count.onEvent) {
+            count.onEvent(ClipEvent{channel, count.framesCounted - stats->runLength, stats->runLength});
+        }
+    }
     endPass(count.left, count.right, count.rateFactor);
 }
 

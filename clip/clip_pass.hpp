@@ -22,6 +22,8 @@ struct LevelCount {
     std::vector<std::uint8_t> binOfLength; // the bin of every event length up to the last limit
     ChannelClipStats left;
     ChannelClipStats right;
+    std::int64_t framesCounted = 0;
+    ClipEventSink onEvent; // where each event goes as it ends, if anywhere
 };
 
 LevelCount startLevelCount(std::int16_t clipThreshold, std::int16_t rateFactor);

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace tarvelle {
@@ -37,6 +38,19 @@ struct ChannelClipStats {
     std::array<std::int32_t, eventLengthBinCount> eventLengthBins{};
     bool previousClipped = false;
 };
+
+// A clipping event once it is over: its channel (from 0, in the file's
+// order), its first frame from the start of the file, and its length.
+struct ClipEvent {
+    int channel = 0;
+    std::int64_t startFrame = 0;
+    std::int64_t length = 0;
+
+    friend bool operator==(const ClipEvent&, const ClipEvent&) = default;
+};
+
+// Told of each event as it ends, so nothing grows with their number.
+using ClipEventSink = std::function<void(const ClipEvent&)>;
 
 // What one level counted: made once, and read by the report, the JSON line
 // and the summary alike.

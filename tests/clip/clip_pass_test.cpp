@@ -1,5 +1,7 @@
 #include "clip/clip_pass.hpp"
 
+#include "clip/any_format_count.hpp"
+
 #include "clip/peak_clip.hpp"
 #include "support/clip_reference.hpp"
 
@@ -86,11 +88,32 @@ TEST(CountLevelAndClipSamples, MatchesThePlainPassOnVariedInputs)
             const std::int32_t peakLevel = findPeak(interleaved);
             for (const std::int16_t rateFactor : {std::int16_t{1}, std::int16_t{2}, std::int16_t{4}}) {
                 // All six levels in one sweep, fed in two stretches that split a block.
+                // So too, by way of doubles, for formats other than 16-bit stereo.
                 SixLevelCount sixLevels = startSixLevelCount(peakLevel, rateFactor);
+                std::array<AnyFormatLevelCount, clipLevelCount> anyFormat;
+                std::array<std::vector<ClipEvent>, clipLevelCount> sixEvents;
+                std::array<std::vector<ClipEvent>, clipLevelCount> anyFormatEvents;
+                for (std::size_t level = 0; level < sixEvents.size(); ++level) {
+                    const auto collect = [](std::vector<ClipEvent>& events) {
+                        return [&events](const ClipEvent& event) { events.push_back(event); };
+                    };
+                    sixLevels.levels[level].onEvent = collect(sixEvents[level]);
+                    anyFormat[level] = startAnyFormatCount(sixLevels.levels[level].clipThreshold, 2,
+                                                           eventLengthLimits(44100 * rateFactor));
+                    anyFormat[level].onEvent = collect(anyFormatEvents[level]);
+                }
+                const std::vector<double> asDoubles(interleaved.begin(), interleaved.end());
                 const std::size_t split = 2 * (frameCount / 3);
                 countSixLevels(sixLevels, std::span(interleaved).first(split));
                 countSixLevels(sixLevels, std::span(interleaved).subspan(split));
                 finishSixLevelCount(sixLevels);
+                countFrames(anyFormat, std::span(asDoubles).first(split));
+                countFrames(anyFormat, std::span(asDoubles).subspan(split));
+                const auto byChannel = [](std::vector<ClipEvent> events) {
+                    std::stable_sort(events.begin(), events.end(),
+                                     [](const ClipEvent& a, const ClipEvent& b) { return a.channel < b.channel; });
+                    return events;
+                };
                 for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
                     const std::int16_t threshold = thresholdForLevel(peakLevel, clipLevel);
                     SCOPED_TRACE(::testing::Message()
@@ -102,10 +125,16 @@ TEST(CountLevelAndClipSamples, MatchesThePlainPassOnVariedInputs)
                     ASSERT_EQ(fused.interleaved, plain.interleaved);
                     expectSameStats(fused.left, plain.left);
                     expectSameStats(fused.right, plain.right);
-                    const LevelCount& oneOfSix = sixLevels.levels[static_cast<std::size_t>(clipLevel)];
+                    const auto level = static_cast<std::size_t>(clipLevel);
+                    const LevelCount& oneOfSix = sixLevels.levels[level];
                     EXPECT_EQ(oneOfSix.clipThreshold, threshold);
                     expectSameStats(oneOfSix.left, plain.left);
                     expectSameStats(oneOfSix.right, plain.right);
+                    EXPECT_EQ(byChannel(sixEvents[level]), plain.events);
+                    finishAnyFormatCount(anyFormat[level]);
+                    expectSameStats(anyFormat[level].channels.at(0), plain.left);
+                    expectSameStats(anyFormat[level].channels.at(1), plain.right);
+                    EXPECT_EQ(byChannel(anyFormatEvents[level]), plain.events);
                 }
             }
         }

@@ -39,6 +39,19 @@ ReferencePass referencePass(std::span<const std::int16_t> leftSamples, std::span
     }
     endPass(pass.left, pass.right, rateFactor);
     pass.interleaved = interleave(clippedLeft, clippedRight);
+    for (const auto& [channel, clipped] : {std::pair{0, &clippedLeft}, std::pair{1, &clippedRight}}) {
+        const std::span<const std::int16_t> samples = channel == 0 ? leftSamples : rightSamples;
+        for (std::size_t index = 0; index < samples.size(); ++index) {
+            if ((*clipped)[index] == samples[index]) {
+                continue;
+            }
+            const auto start = static_cast<std::int64_t>(index);
+            while (index < samples.size() && (*clipped)[index] != samples[index]) {
+                ++index;
+            }
+            pass.events.push_back(ClipEvent{channel, start, static_cast<std::int64_t>(index) - start});
+        }
+    }
     return pass;
 }
 

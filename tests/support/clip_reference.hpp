@@ -14,6 +14,7 @@ struct ReferencePass {
     std::vector<std::int16_t> interleaved; // the clipped samples
     ChannelClipStats left;
     ChannelClipStats right;
+    std::vector<ClipEvent> events; // by channel, then start
 };
 
 ReferencePass referencePass(std::span<const std::int16_t> leftSamples, std::span<const std::int16_t> rightSamples,
