@@ -8,9 +8,11 @@
 #include "console/console.hpp"
 #include "console/text_layout.hpp"
 #include "report/json_result.hpp"
+#include "report/labels.hpp"
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -111,6 +113,7 @@ LevelRecord levelRecord(const LevelResult& level)
 {
     LevelRecord record;
     record.stats = level.stats;
+    record.events = level.events;
     if (level.report.written) {
         record.reportName = level.names.report;
     }
@@ -188,7 +191,12 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& optio
     listener.levelDone = [&](const LevelResult& level) {
         result.levels.at(static_cast<std::size_t>(level.stats.clipLevel)) = levelRecord(level);
         writtenOutputCount += level.writtenOutputCount();
-        addNotWritten(work, level.report);
+        if (level.reportWanted) {
+            addNotWritten(work, level.report);
+        }
+        if (level.labelsWanted) {
+            addNotWritten(work, level.labels);
+        }
         if (level.clippedWavWanted) {
             addNotWritten(work, level.clippedWav);
         }
@@ -205,6 +213,28 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& optio
         failedOutputCount = job.outputCount() - writtenOutputCount;
     }
     work.outcome = failedOutputCount == 0 ? FileOutcome::AllWritten : FileOutcome::NotDone;
+    const std::optional<CheckResult>& check = job.check();
+    std::optional<TruePeakLimit> truePeakLimit;
+    if (options.truePeakLimitDbtp && job.loudness()) {
+        truePeakLimit = TruePeakLimit{*options.truePeakLimitDbtp, job.loudness()->truePeakDbtp};
+    }
+    if (check) {
+        if (check->labelsWanted) {
+            addNotWritten(work, check->labels);
+        }
+        const std::vector<std::string> lines =
+            checkLines(shownName, check->clipping, fullScale(job.sampleFormat()), job.sampleFormat().sampleRate,
+                       truePeakLimit);
+        const bool clipped = lines.front() != shownName + ": no clipping";
+        if (clipped && work.outcome == FileOutcome::AllWritten) {
+            work.outcome = FileOutcome::Clipped;
+        }
+        if (!options.json && !options.quiet) {
+            for (const std::string& line : lines) {
+                work.lines.push_back({stdout, line});
+            }
+        }
+    }
 
     if (options.json) {
         result.inputName = inputFileName;
@@ -214,12 +244,25 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& optio
         result.samplesPerChannel = job.frameCount();
         result.durationSeconds = job.durationSeconds();
         result.peak = job.peak();
+        if (check) {
+            result.clipping = &check->clipping;
+            result.clipRuns = check->runs;
+            result.minRunLength = options.job.minRunLength;
+        }
+        result.loudness = job.loudness() ? &*job.loudness() : nullptr;
+        result.truePeakLimitDbtp = options.truePeakLimitDbtp;
+        result.withEvents = options.job.keepEvents;
+        if (check && result.status == FileStatus::Written) {
+            result.status = FileStatus::Checked;
+        }
         work.lines.push_back({stdout, jsonLine(result)});
+    } else if (check) {
+        // The check's lines are the file's result.
     } else if (!options.quiet || failedOutputCount > 0) {
         // Quiet or not, a failure is told; quiet moves it off standard output.
         work.lines.push_back({options.quiet ? stderr : stdout,
                               summaryLine(inputFileName, job.peak(), job.sampleFormat(), options.job, job.outputCount(),
-                                          failedOutputCount)});
+                                          failedOutputCount, job.loudness())});
     }
     return work;
 }
@@ -402,23 +445,43 @@ private:
 
 int batchExitStatus(std::span<const FileOutcome> outcomes)
 {
-    return std::any_of(outcomes.begin(), outcomes.end(),
-                       [](FileOutcome outcome) { return outcome == FileOutcome::NotDone; })
-               ? 1
-               : 0;
+    const auto any = [&](FileOutcome wanted) {
+        return std::find(outcomes.begin(), outcomes.end(), wanted) != outcomes.end();
+    };
+    return any(FileOutcome::NotDone) ? 1 : any(FileOutcome::Clipped) ? 3 : 0;
+}
+
+std::string loudnessText(const LoudnessResult& loudness)
+{
+    char text[128];
+    std::string line;
+    std::snprintf(text, sizeof text, ", true peak %+.2f dBTP", loudness.truePeakDbtpOverall);
+    line += std::isfinite(loudness.truePeakDbtpOverall) ? text : ", true peak -inf dBTP";
+    if (loudness.integratedLufs) {
+        std::snprintf(text, sizeof text, ", %.2f LUFS", *loudness.integratedLufs);
+        line += text;
+    }
+    if (loudness.loudnessRange) {
+        std::snprintf(text, sizeof text, ", LRA %.1f LU", *loudness.loudnessRange);
+        line += text;
+    }
+    return line;
 }
 
 std::string summaryLine(const std::string& inputFileName, double peak, const SampleFormat& format, const JobOptions& job,
-                        int outputCount, int failedOutputCount)
+                        int outputCount, int failedOutputCount, const std::optional<LoudnessResult>& loudness)
 {
     std::string levels;
     for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
         levels += clipLevel == 0 ? '{' : ',';
         levels += std::to_string(decibelsBelowPeak(clipLevel));
     }
-    const std::string pattern = terminalSafeName(outputStem(inputFileName, job.outputFolder)) + " " + levels +
-                                "}dB clipping." + (job.reportsOnly ? "txt" : "{txt,wav}");
-    const std::string summary = terminalSafeName(inputFileName) + ": " + peakText(peak, format) + "; ";
+    const std::string kinds = job.reportsOnly ? (job.labels ? "{.txt, labels.txt}" : ".txt")
+                                              : (job.labels ? "{.txt,.wav, labels.txt}" : ".{txt,wav}");
+    const std::string pattern =
+        terminalSafeName(outputStem(inputFileName, job.outputFolder)) + " " + levels + "}dB clipping" + kinds;
+    const std::string summary = terminalSafeName(inputFileName) + ": " + peakText(peak, format) +
+                                (loudness ? loudnessText(*loudness) : "") + "; ";
     if (failedOutputCount == 0) {
         return summary + std::to_string(outputCount) + " files written: " + pattern;
     }

@@ -5,6 +5,7 @@
 #include "clip/peak_clip.hpp"
 #include "platform/large_memory.hpp"
 #include "report/clip_report.hpp"
+#include "report/labels.hpp"
 #include "wav/batch_input.hpp"
 #include "wav/clipped_wav.hpp"
 #include "wav/samples.hpp"
@@ -26,6 +27,17 @@ namespace {
 constexpr std::size_t firstBackgroundLevel = clipLevelCount / 2;
 
 constexpr const char* isTheInputText = "the name leads to the input file";
+
+// Puts a file written during the read in place; one never begun is the input's name.
+OutputResult commitOrSay(std::optional<OutputFile>& file, const std::string& fileName)
+{
+    if (!file) {
+        return notWritten(fileName, isTheInputText);
+    }
+    OutputResult result = file->commit();
+    file.reset();
+    return result;
+}
 
 // A block of the ring as the 16-bit samples its buffer holds.
 std::span<const std::int16_t> asSamples(std::span<const std::uint8_t> block)
@@ -54,6 +66,26 @@ BlockRing::Loader byteLoader(const FileHandle& input, std::uint64_t dataOffset)
 
 constexpr std::size_t classicFrameBytes = 2 * sizeof(std::int16_t);
 
+// What a worker does with every block besides its levels: the check of the
+// clipping already there, and the loudness, each on one thread only.
+struct BlockAnalyses {
+    ExistingClipDetector* detector = nullptr;
+    LoudnessMeter* meter = nullptr;
+    double fullScale = 1.0;
+
+    bool any() const { return detector != nullptr || meter != nullptr; }
+
+    void add(std::span<const double> samples) const
+    {
+        if (detector != nullptr) {
+            detector->addFrames(samples);
+        }
+        if (meter != nullptr) {
+            meter->addFrames(samples, fullScale);
+        }
+    }
+};
+
 std::span<std::optional<OutputFile>> filesOf(std::array<std::optional<OutputFile>, clipLevelCount>& files,
                                              bool reportsOnly, std::size_t first, std::size_t last)
 {
@@ -65,9 +97,11 @@ std::span<std::optional<OutputFile>> filesOf(std::array<std::optional<OutputFile
 // its level's file. The worker of level 0 also takes the peak again.
 class ClassicWorker {
 public:
-    ClassicWorker(std::span<LevelCount> counts, std::span<std::optional<OutputFile>> files, bool takesPeak)
-        : counts_(counts), files_(files), takesPeak_(takesPeak),
-          clipped_(files.empty() ? 0 : BlockRing::targetBlockBytes / sizeof(std::int16_t))
+    ClassicWorker(std::span<LevelCount> counts, std::span<std::optional<OutputFile>> files, bool takesPeak,
+                  BlockAnalyses analyses)
+        : counts_(counts), files_(files), takesPeak_(takesPeak), analyses_(analyses),
+          clipped_(files.empty() ? 0 : BlockRing::targetBlockBytes / sizeof(std::int16_t)),
+          samples_(analyses.any() ? BlockRing::targetBlockBytes / sizeof(std::int16_t) : 0)
     {
     }
 
@@ -76,6 +110,11 @@ public:
         const std::span<const std::int16_t> block = asSamples(bytes);
         if (takesPeak_) {
             peak = std::max(peak, findPeak(block));
+        }
+        if (analyses_.any()) {
+            const std::span<double> samples(samples_.data(), block.size());
+            std::copy(block.begin(), block.end(), samples.begin());
+            analyses_.add(samples);
         }
         countLevels(counts_, block);
         const std::span<std::int16_t> clipped(clipped_.data(), clipped_.empty() ? 0 : block.size());
@@ -94,15 +133,17 @@ private:
     std::span<LevelCount> counts_;
     std::span<std::optional<OutputFile>> files_;
     bool takesPeak_;
+    BlockAnalyses analyses_;
     std::vector<std::int16_t> clipped_;
+    std::vector<double> samples_;
 };
 
 // The same for any format, by way of doubles.
 class AnyFormatWorker {
 public:
     AnyFormatWorker(const SampleFormat& format, std::span<AnyFormatLevelCount> counts,
-                    std::span<std::optional<OutputFile>> files, bool takesPeak)
-        : format_(format), counts_(counts), files_(files), takesPeak_(takesPeak)
+                    std::span<std::optional<OutputFile>> files, bool takesPeak, BlockAnalyses analyses)
+        : format_(format), counts_(counts), files_(files), takesPeak_(takesPeak), analyses_(analyses)
     {
         const std::size_t frameBytes = static_cast<std::size_t>(bytesPerFrame(format));
         const std::size_t blockSamples =
@@ -121,6 +162,7 @@ public:
         if (takesPeak_) {
             takePeak(peak, samples, 0);
         }
+        analyses_.add(samples);
         countFrames(counts_, samples);
         const std::span<double> clipped(clipped_.data(), clipped_.empty() ? 0 : samples.size());
         const std::span<std::uint8_t> encoded(encoded_.data(), encoded_.empty() ? 0 : bytes.size());
@@ -141,6 +183,7 @@ private:
     std::span<AnyFormatLevelCount> counts_;
     std::span<std::optional<OutputFile>> files_;
     bool takesPeak_;
+    BlockAnalyses analyses_;
     std::vector<double> samples_;
     std::vector<double> clipped_;
     std::vector<std::uint8_t> encoded_;
@@ -201,7 +244,9 @@ private:
 // The second read: levels from the split on done by a second thread where
 // one can be had, the rest (all six, without one) here. makeWorker(first,
 // last) makes the worker of those levels; the one of level 0 is returned,
-// having taken the peak again. Nothing when the file could not be read.
+// having taken the peak again (and the check, where there is one), and the
+// one up to the last level measures the loudness. Nothing when the file
+// could not be read.
 template <class MakeWorker>
 auto countAndWrite(BlockRing& ring, const MakeWorker& makeWorker) -> std::optional<decltype(makeWorker(0, 0))>
 {
@@ -360,13 +405,23 @@ std::optional<InputError> ClipJob::readClassic(const FileHandle& input, const Jo
     SixLevelCount counts = startSixLevelCount(peakLevel, header_.rateFactor);
     nameLevels();
     for (LevelResult& level : levels_) {
-        level.stats.clipThreshold = counts.levels[static_cast<std::size_t>(level.stats.clipLevel)].clipThreshold;
+        const auto index = static_cast<std::size_t>(level.stats.clipLevel);
+        level.stats.clipThreshold = counts.levels[index].clipThreshold;
+        counts.levels[index].onEvent = eventSink(index);
     }
-    beginClippedWavs(clippedWavHeader(header_));
+    beginOutputs(clippedWavHeader(header_));
+    const std::unique_ptr<ExistingClipDetector> detector = makeDetector(32768.0, false);
+    const std::unique_ptr<LoudnessMeter> meter =
+        options_.loudness ? std::make_unique<LoudnessMeter>(2, header_.sampleRate) : nullptr;
+    // A check counts no levels.
+    const std::span<LevelCount> levelCounts =
+        options_.check ? std::span<LevelCount>() : std::span<LevelCount>(counts.levels);
     BlockRing ring(dataBytes, classicFrameBytes, 2, sampleLoader(input, header_));
     const std::optional<ClassicWorker> levelZero = countAndWrite(ring, [&](std::size_t first, std::size_t last) {
-        return ClassicWorker(std::span(counts.levels).subspan(first, last - first),
-                             filesOf(clippedWavs_, options_.reportsOnly, first, last), first == 0);
+        return ClassicWorker(levelCounts.empty() ? levelCounts : levelCounts.subspan(first, last - first),
+                             filesOf(clippedWavs_, options_.reportsOnly || options_.check, first, last), first == 0,
+                             BlockAnalyses{first == 0 ? detector.get() : nullptr,
+                                           last == clipLevelCount ? meter.get() : nullptr, 32768.0});
     });
     if (!levelZero) {
         return InputError::NotFound;
@@ -381,6 +436,13 @@ std::optional<InputError> ClipJob::readClassic(const FileHandle& input, const Jo
         levels_[index].stats.channels = {count.left, count.right};
         reports_[index] = clipReportText(inputFileName_, header_, static_cast<int>(index), count.left, count.right);
     }
+    if (detector) {
+        check_->clipping = detector->finish();
+    }
+    if (meter) {
+        loudness_ = meter->finish();
+    }
+    finishLabels();
     return std::nullopt;
 }
 
@@ -422,14 +484,22 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
     for (LevelResult& level : levels_) {
         const int clipLevel = level.stats.clipLevel;
         level.stats.clipThreshold = thresholdForLevel(format_, peak_, clipLevel);
-        counts[static_cast<std::size_t>(clipLevel)] =
-            startAnyFormatCount(level.stats.clipThreshold, format_.channels, limits);
+        const auto index = static_cast<std::size_t>(clipLevel);
+        counts[index] = startAnyFormatCount(level.stats.clipThreshold, format_.channels, limits);
+        counts[index].onEvent = eventSink(index);
     }
-    beginClippedWavs(clippedWavHeaderFor(format_, frameCount_));
+    beginOutputs(clippedWavHeaderFor(format_, frameCount_));
+    const std::unique_ptr<ExistingClipDetector> detector = makeDetector(fullScale(format_), isFloat(format_.encoding));
+    const std::unique_ptr<LoudnessMeter> meter =
+        options_.loudness ? std::make_unique<LoudnessMeter>(format_.channels, format_.sampleRate) : nullptr;
+    const std::span<AnyFormatLevelCount> levelCounts =
+        options_.check ? std::span<AnyFormatLevelCount>() : std::span<AnyFormatLevelCount>(counts);
     BlockRing ring(dataBytes, frameBytes, 2, byteLoader(input, dataOffset));
     const std::optional<AnyFormatWorker> levelZero = countAndWrite(ring, [&](std::size_t first, std::size_t last) {
-        return AnyFormatWorker(format_, std::span(counts).subspan(first, last - first),
-                               filesOf(clippedWavs_, options_.reportsOnly, first, last), first == 0);
+        return AnyFormatWorker(format_, levelCounts.empty() ? levelCounts : levelCounts.subspan(first, last - first),
+                               filesOf(clippedWavs_, options_.reportsOnly || options_.check, first, last), first == 0,
+                               BlockAnalyses{first == 0 ? detector.get() : nullptr,
+                                             last == clipLevelCount ? meter.get() : nullptr, fullScale(format_)});
     });
     if (!levelZero) {
         return unreadable;
@@ -451,6 +521,13 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
         reports_[index] =
             clipReportText(inputFileName_, format_, frameCount_, static_cast<int>(index), counts[index].channels);
     }
+    if (detector) {
+        check_->clipping = detector->finish();
+    }
+    if (meter) {
+        loudness_ = meter->finish();
+    }
+    finishLabels();
     return std::nullopt;
 }
 
@@ -460,22 +537,110 @@ void ClipJob::nameLevels()
         LevelResult& level = levels_[static_cast<std::size_t>(clipLevel)];
         level.stats.clipLevel = clipLevel;
         level.names = outputNames(inputFileName_, clipLevel, options_.outputFolder);
-        level.clippedWavWanted = !options_.reportsOnly;
+        level.reportWanted = !options_.check;
+        level.clippedWavWanted = !options_.check && !options_.reportsOnly;
+        level.labelsWanted = !options_.check && options_.labels;
         level.clippedWav.fileName = level.names.clippedWav;
+    }
+    if (options_.check) {
+        check_.emplace();
+        check_->labelsWanted = options_.labels;
+        check_->labels.fileName = checkLabelsName(inputFileName_, options_.outputFolder);
     }
 }
 
-void ClipJob::beginClippedWavs(std::span<const std::uint8_t> header)
+int ClipJob::outputCount() const
 {
-    if (options_.reportsOnly) {
-        return;
+    if (options_.check) {
+        return options_.labels ? 1 : 0;
     }
-    for (std::size_t index = 0; index < levels_.size(); ++index) {
-        const std::string& fileName = levels_[index].names.clippedWav;
+    return clipLevelCount * (1 + (options_.reportsOnly ? 0 : 1) + (options_.labels ? 1 : 0));
+}
+
+// The files of the read, each in a temporary file until run puts it in place.
+void ClipJob::beginOutputs(std::span<const std::uint8_t> wavHeader)
+{
+    const auto begin = [this](std::optional<OutputFile>& file, const std::string& fileName) {
         if (!namesTheInput(fileName)) {
-            clippedWavs_[index].emplace(OutputFile::begin(fileName));
-            clippedWavs_[index]->append(header);
+            file.emplace(OutputFile::begin(fileName));
         }
+    };
+    for (std::size_t index = 0; index < levels_.size(); ++index) {
+        const LevelResult& level = levels_[index];
+        if (level.clippedWavWanted) {
+            begin(clippedWavs_[index], level.names.clippedWav);
+            if (clippedWavs_[index]) {
+                clippedWavs_[index]->append(wavHeader);
+            }
+        }
+        if (level.labelsWanted) {
+            begin(labelFiles_[index], level.names.labels);
+        }
+    }
+    if (check_ && check_->labelsWanted) {
+        begin(labelFiles_.back(), check_->labels.fileName);
+    }
+}
+
+namespace {
+
+// Label text goes to its file a few pages at a time.
+constexpr std::size_t labelFlushBytes = std::size_t{1} << 16;
+
+void flushLabels(std::string& text, std::optional<OutputFile>& file)
+{
+    if (file) {
+        file->append(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    }
+    text.clear();
+}
+
+} // namespace
+
+ClipEventSink ClipJob::eventSink(std::size_t level)
+{
+    if (!options_.keepEvents && !levels_[level].labelsWanted) {
+        return {};
+    }
+    return [this, level](const ClipEvent& event) {
+        if (options_.keepEvents) {
+            levels_[level].events.push_back(event);
+        }
+        if (levels_[level].labelsWanted) {
+            appendLabel(labelText_[level], LabelEvent{event.channel, event.startFrame, event.length},
+                        format_.channels, format_.sampleRate);
+            if (labelText_[level].size() >= labelFlushBytes) {
+                flushLabels(labelText_[level], labelFiles_[level]);
+            }
+        }
+    };
+}
+
+std::unique_ptr<ExistingClipDetector> ClipJob::makeDetector(double fullScale, bool isFloat)
+{
+    if (!check_) {
+        return nullptr;
+    }
+    return std::make_unique<ExistingClipDetector>(
+        ExistingClipFormat{format_.channels, fullScale, isFloat}, peak_, options_.minRunLength,
+        [this](const ExistingClipRun& run) {
+            if (options_.keepEvents) {
+                check_->runs.push_back(run);
+            }
+            if (check_->labelsWanted) {
+                appendLabel(labelText_.back(), LabelEvent{run.channel, run.startFrame, run.length},
+                            format_.channels, format_.sampleRate);
+                if (labelText_.back().size() >= labelFlushBytes) {
+                    flushLabels(labelText_.back(), labelFiles_.back());
+                }
+            }
+        });
+}
+
+void ClipJob::finishLabels()
+{
+    for (std::size_t index = 0; index < labelText_.size(); ++index) {
+        flushLabels(labelText_[index], labelFiles_[index]);
     }
 }
 
@@ -490,23 +655,33 @@ int ClipJob::run(const LevelListener& listener)
             }
             LevelResult& level = levels_[index];
             const std::string& text = reports_[index];
-            level.report = namesTheInput(level.names.report)
-                               ? notWritten(level.names.report, isTheInputText)
-                               : writeOutputFile(level.names.report,
-                                                 std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                                           text.size()));
+            if (level.reportWanted) {
+                level.report = namesTheInput(level.names.report)
+                                   ? notWritten(level.names.report, isTheInputText)
+                                   : writeOutputFile(level.names.report,
+                                                     std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                                               text.size()));
+            }
+            if (level.labelsWanted) {
+                level.labels = commitOrSay(labelFiles_[index], level.names.labels);
+            }
             if (level.clippedWavWanted) {
-                level.clippedWav = clippedWavs_[index] ? clippedWavs_[index]->commit()
-                                                       : notWritten(level.names.clippedWav, isTheInputText);
-                clippedWavs_[index].reset();
+                level.clippedWav = commitOrSay(clippedWavs_[index], level.names.clippedWav);
             }
             failedOutputCount += level.failedOutputCount();
             if (listener.levelDone) {
                 listener.levelDone(level);
             }
         }
+        if (check_ && check_->labelsWanted) {
+            check_->labels = commitOrSay(labelFiles_.back(), check_->labels.fileName);
+            failedOutputCount += check_->labels.written ? 0 : 1;
+        }
     } catch (...) {
         for (std::optional<OutputFile>& file : clippedWavs_) {
+            file.reset();
+        }
+        for (std::optional<OutputFile>& file : labelFiles_) {
             file.reset();
         }
         throw;

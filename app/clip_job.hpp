@@ -6,6 +6,8 @@
 #include "app/input_checks.hpp"
 #include "app/output_names.hpp"
 #include "clip/clip_pass.hpp"
+#include "clip/existing_clipping.hpp"
+#include "clip/loudness.hpp"
 #include "platform/file_access.hpp"
 #include "platform/output_file.hpp"
 #include "wav/sample_format.hpp"
@@ -14,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -26,6 +29,12 @@ constexpr int outputFileCount = 2 * clipLevelCount;
 struct JobOptions {
     std::string outputFolder; // where the outputs go; empty: beside the input
     bool reportsOnly = false; // only the six reports
+    // Find the clipping already in the file instead of writing the six levels.
+    bool check = false;
+    std::int64_t minRunLength = 3; // the shortest run the check counts
+    bool labels = false;           // a label track of every level's events, or of the check's runs
+    bool keepEvents = false;       // every level's events kept for the caller
+    bool loudness = false;         // true peak and loudness measured
 };
 
 // Told as the job goes; any may be left empty.
@@ -41,13 +50,29 @@ struct LevelResult {
     OutputNames names;
     OutputResult report;
     OutputResult clippedWav;
-    bool clippedWavWanted = true; // false when the run writes the reports only
+    OutputResult labels;
+    bool reportWanted = true;      // false when the run checks the file instead
+    bool clippedWavWanted = true;  // false when the run writes the reports only
+    bool labelsWanted = false;
+    std::vector<ClipEvent> events; // when asked for, in the order they ended
 
-    int writtenOutputCount() const { return (report.written ? 1 : 0) + (clippedWav.written ? 1 : 0); }
+    int writtenOutputCount() const
+    {
+        return (report.written ? 1 : 0) + (clippedWav.written ? 1 : 0) + (labels.written ? 1 : 0);
+    }
     int failedOutputCount() const
     {
-        return (report.written ? 0 : 1) + (clippedWavWanted && !clippedWav.written ? 1 : 0);
+        return (reportWanted && !report.written ? 1 : 0) + (clippedWavWanted && !clippedWav.written ? 1 : 0) +
+               (labelsWanted && !labels.written ? 1 : 0);
     }
+};
+
+// What the check found, when asked for.
+struct CheckResult {
+    ExistingClipResult clipping;
+    std::vector<ExistingClipRun> runs; // in the order they ended
+    OutputResult labels;
+    bool labelsWanted = false;
 };
 
 // Told of each level as the job runs; either may be left empty.
@@ -94,7 +119,12 @@ public:
     // removed before the exception leaves.
     int run(const LevelListener& listener = {});
 
-    int outputCount() const { return options_.reportsOnly ? clipLevelCount : outputFileCount; }
+    // The files the run writes: per level a report, a clipped file and a
+    // label track, as asked; for a check, its label track if asked.
+    int outputCount() const;
+
+    const std::optional<CheckResult>& check() const { return check_; }
+    const std::optional<LoudnessResult>& loudness() const { return loudness_; }
 
 private:
     ClipJob() = default;
@@ -104,7 +134,11 @@ private:
     std::optional<std::string> readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
                                              const JobProgress& progress);
     void nameLevels();
-    void beginClippedWavs(std::span<const std::uint8_t> header);
+    void beginOutputs(std::span<const std::uint8_t> wavHeader);
+    // Where each level's events and the check's runs go as they are found.
+    ClipEventSink eventSink(std::size_t level);
+    std::unique_ptr<ExistingClipDetector> makeDetector(double fullScale, bool isFloat);
+    void finishLabels();
     bool namesTheInput(const std::string& outputName) const;
 
     std::string inputFileName_;
@@ -119,6 +153,11 @@ private:
     std::array<std::string, clipLevelCount> reports_; // the report texts
     // The clipped files, complete in their temporary files until run.
     std::array<std::optional<OutputFile>, clipLevelCount> clippedWavs_;
+    // The label tracks, levels' and the check's, and their text on its way.
+    std::array<std::optional<OutputFile>, clipLevelCount + 1> labelFiles_;
+    std::array<std::string, clipLevelCount + 1> labelText_;
+    std::optional<CheckResult> check_;
+    std::optional<LoudnessResult> loudness_;
 };
 
 } // namespace tarvelle

@@ -8,6 +8,8 @@
 #include "platform/file_access.hpp"
 
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -46,6 +48,15 @@ constexpr std::string_view usageText =
     "  --reports-only        write the six reports only, no WAV files\n"
     "  --json                a JSON object per file on standard output, a line each\n"
     "  -q, --quiet           no line per file on standard output (JSON lines stay)\n"
+    "  --check               find the clipping already in each file: a line per\n"
+    "                        file, and exit status 3 if any is clipped; the six\n"
+    "                        levels are not written\n"
+    "  --min-run N           with --check, runs of at least N samples (default 3)\n"
+    "  --true-peak-limit DB  with --check, a true peak above DB dBTP is clipping too\n"
+    "  --labels              an Audacity label track of each level's clipping\n"
+    "                        events, or of the clipping --check finds\n"
+    "  --loudness            measure true peak and loudness (EBU R 128)\n"
+    "  --events              with --json, every level's events as [frame, length]\n"
     "  -j, --jobs N          work on N files at once; lines still come in the order\n"
     "                        the files were named\n"
     "  --                    what follows is a FILE, even if it begins with -\n"
@@ -54,24 +65,25 @@ constexpr std::string_view usageText =
     "\n"
     "Exit status: 0 when every file was accepted and all its outputs written,\n"
     "1 when a file was rejected or an output could not be written, 2 for a\n"
-    "wrong option or a missing output folder.\n";
+    "wrong option or a missing output folder, 3 when --check found clipping\n"
+    "(and nothing else went wrong).\n";
 
 constexpr int maxJobs = 64;
 
-// A whole number of files to work on at once, 1 to maxJobs.
-std::optional<int> parseJobCount(std::string_view text)
+// A whole number from least to most, digits only.
+std::optional<int> parseWholeNumber(std::string_view text, int least, int most)
 {
-    int jobs = 0;
+    int number = 0;
     for (const char digit : text) {
-        if (digit < '0' || digit > '9' || jobs > maxJobs) {
+        if (digit < '0' || digit > '9' || number > most) {
             return std::nullopt;
         }
-        jobs = jobs * 10 + (digit - '0');
+        number = number * 10 + (digit - '0');
     }
-    if (text.empty() || jobs < 1 || jobs > maxJobs) {
+    if (text.empty() || number < least || number > most) {
         return std::nullopt;
     }
-    return jobs;
+    return number;
 }
 
 int usageError(const std::string& message)
@@ -106,6 +118,7 @@ int runProgram(int argumentCount, char** arguments)
     std::vector<std::string> inputFileNames;
     BatchOptions options;
     bool anyOption = false;
+    bool events = false;
     bool optionsEnded = false;
     for (int index = 1; index < argumentCount; ++index) {
         const std::string_view argument = arguments[index];
@@ -138,12 +151,44 @@ int runProgram(int argumentCount, char** arguments)
             if (argument == "-j" || argument == "--jobs") {
                 value = index + 1 < argumentCount ? std::string_view(arguments[++index]) : std::string_view();
             }
-            const std::optional<int> jobs = parseJobCount(value);
+            const std::optional<int> jobs = parseWholeNumber(value, 1, maxJobs);
             if (!jobs) {
                 return usageError("option '-j' takes a number of files from 1 to " + std::to_string(maxJobs));
             }
             options.jobs = *jobs;
             anyOption = true;
+        } else if (argument == "--check") {
+            options.job.check = anyOption = true;
+        } else if (argument == "--labels") {
+            options.job.labels = anyOption = true;
+        } else if (argument == "--events") {
+            events = anyOption = true;
+        } else if (argument == "--loudness") {
+            options.job.loudness = anyOption = true;
+        } else if (argument == "--min-run" || argument.starts_with("--min-run=")) {
+            const std::string_view value = argument == "--min-run"
+                                               ? (index + 1 < argumentCount ? std::string_view(arguments[++index])
+                                                                            : std::string_view())
+                                               : argument.substr(10);
+            const std::optional<int> length = parseWholeNumber(value, 1, 1000000);
+            if (!length) {
+                return usageError("option '--min-run' takes a number of samples from 1 to 1000000");
+            }
+            options.job.minRunLength = *length;
+            anyOption = true;
+        } else if (argument == "--true-peak-limit" || argument.starts_with("--true-peak-limit=")) {
+            const std::string value(argument == "--true-peak-limit"
+                                        ? (index + 1 < argumentCount ? std::string_view(arguments[++index])
+                                                                     : std::string_view())
+                                        : argument.substr(18));
+            char* end = nullptr;
+            const double limit = value.empty() ? 0.0 : std::strtod(value.c_str(), &end);
+            if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(limit) || limit < -100.0 ||
+                limit > 20.0) {
+                return usageError("option '--true-peak-limit' takes a level in dBTP from -100 to 20, as -1");
+            }
+            options.truePeakLimitDbtp = limit;
+            options.job.loudness = anyOption = true;
         } else if (argument == "--json") {
             options.json = anyOption = true;
         } else if (argument == "-q" || argument == "--quiet") {
@@ -153,6 +198,13 @@ int runProgram(int argumentCount, char** arguments)
         }
     }
 
+    if (events && !options.json) {
+        return usageError("option '--events' goes with --json");
+    }
+    if (options.truePeakLimitDbtp && !options.job.check) {
+        return usageError("option '--true-peak-limit' goes with --check");
+    }
+    options.job.keepEvents = options.json && (events || options.job.check);
     if (optionsEnded && inputFileNames.empty()) {
         printText(stderr, usageText);
         return 2;

@@ -29,7 +29,12 @@ OutputNames outputNames(const std::string& inputFileName, int clipLevel, const s
 {
     const std::string stem = outputStem(inputFileName, outputFolder) + " " +
                              std::to_string(decibelsBelowPeak(clipLevel)) + "dB clipping";
-    return OutputNames{stem + ".txt", stem + ".wav"};
+    return OutputNames{stem + ".txt", stem + ".wav", stem + " labels.txt"};
+}
+
+std::string checkLabelsName(const std::string& inputFileName, const std::string& outputFolder)
+{
+    return outputStem(inputFileName, outputFolder) + " clipping labels.txt";
 }
 
 } // namespace tarvelle

@@ -9,6 +9,7 @@ namespace tarvelle {
 struct OutputNames {
     std::string report;
     std::string clippedWav;
+    std::string labels; // the level's label track, when asked for
 };
 
 // The input name less its last four bytes, whatever they are; a shorter name
@@ -18,5 +19,8 @@ std::string outputStem(const std::string& inputFileName, const std::string& outp
 
 // "<stem> 3dB clipping.txt" ... "<stem> 18dB clipping.wav".
 OutputNames outputNames(const std::string& inputFileName, int clipLevel, const std::string& outputFolder = {});
+
+// "<stem> clipping labels.txt": where the clipping already in the file is.
+std::string checkLabelsName(const std::string& inputFileName, const std::string& outputFolder = {});
 
 } // namespace tarvelle

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -61,8 +62,14 @@ LoudnessMeter::LoudnessMeter(int channels, std::int32_t sampleRate) : state_(std
     if (channels < 1 || channels > maxChannels || sampleRate < minSampleRate || sampleRate > maxSampleRate) {
         throw std::invalid_argument("loudness: unsupported channel count or sample rate");
     }
-    state_->meter =
-        ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate), meterMode);
+    {
+        // The library fills shared tables of its own on every start: one at a
+        // time, as files are measured on several threads.
+        static std::mutex starting;
+        const std::lock_guard lock(starting);
+        state_->meter =
+            ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate), meterMode);
+    }
     if (state_->meter == nullptr) {
         throw std::bad_alloc();
     }

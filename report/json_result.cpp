@@ -44,6 +44,65 @@ double hundredthsOf(Extended figure)
     return std::isfinite(value) ? toHundredths(value) : 0.0;
 }
 
+// A dB value where there is one, null for none or minus infinity.
+Json decibelsOrNull(std::optional<double> decibels)
+{
+    return decibels && std::isfinite(*decibels) ? Json(toHundredths(*decibels)) : Json(nullptr);
+}
+
+Json runJson(const ExistingClipRun& run, std::int32_t sampleRate)
+{
+    Json json;
+    json["kind"] = run.kind == ExistingClipKind::fullScale ? "fullScale" : "ceiling";
+    json["channel"] = run.channel;
+    json["startFrame"] = run.startFrame;
+    json["startSeconds"] = static_cast<double>(run.startFrame) / sampleRate;
+    json["length"] = run.length;
+    return json;
+}
+
+Json clippingJson(const FileResult& result)
+{
+    const ExistingClipResult& clipping = *result.clipping;
+    const auto kindJson = [](const std::vector<std::int64_t>& perChannel) {
+        Json json;
+        std::int64_t runs = 0;
+        for (const std::int64_t channelRuns : perChannel) {
+            runs += channelRuns;
+        }
+        json["runs"] = runs;
+        json["perChannel"] = perChannel;
+        return json;
+    };
+    Json json;
+    json["minRun"] = result.minRunLength;
+    json["fullScale"] = kindJson(clipping.fullScaleRuns);
+    if (clipping.ceiling) {
+        Json ceiling = kindJson(clipping.ceilingRuns);
+        ceiling["level"] = samplesValue(*clipping.ceiling, result.format);
+        ceiling["levelDbfs"] = dbfsOrNull(*clipping.ceiling, result.format);
+        json["ceiling"] = std::move(ceiling);
+    } else {
+        json["ceiling"] = nullptr;
+    }
+    json["longest"] = clipping.longest ? runJson(*clipping.longest, result.format.sampleRate) : Json(nullptr);
+    if (result.truePeakLimitDbtp && result.loudness != nullptr) {
+        Json over = Json::array();
+        for (std::size_t channel = 0; channel < result.loudness->truePeakDbtp.size(); ++channel) {
+            if (result.loudness->truePeakDbtp[channel] > *result.truePeakLimitDbtp) {
+                over.push_back(channel);
+            }
+        }
+        json["truePeakOverLimit"] = {{"limitDbtp", *result.truePeakLimitDbtp}, {"channels", std::move(over)}};
+    }
+    Json runs = Json::array();
+    for (const ExistingClipRun& run : result.clipRuns) {
+        runs.push_back(runJson(run, result.format.sampleRate));
+    }
+    json["runs"] = std::move(runs);
+    return json;
+}
+
 Json channelJson(const ChannelClipStats& channel, const FileResult& result)
 {
     const ChannelFigures figures = channelFigures(channel, result.durationSeconds);
@@ -67,6 +126,8 @@ const char* statusText(FileStatus status)
         return "refused";
     case FileStatus::Skipped:
         return "skipped";
+    case FileStatus::Checked:
+        return "checked";
     }
     return "errors";
 }
@@ -93,6 +154,21 @@ std::string fileResultJson(const FileResult& result)
         json["durationSeconds"] = std::isfinite(result.durationSeconds) ? result.durationSeconds : 0.0;
         json["peak"] = samplesValue(result.peak, result.format);
         json["peakDbfs"] = dbfsOrNull(result.peak, result.format);
+        if (result.loudness != nullptr) {
+            const LoudnessResult& loudness = *result.loudness;
+            json["truePeakDbtp"] = decibelsOrNull(loudness.truePeakDbtpOverall);
+            Json perChannel = Json::array();
+            for (const double truePeak : loudness.truePeakDbtp) {
+                perChannel.push_back(decibelsOrNull(truePeak));
+            }
+            json["truePeakDbtpPerChannel"] = std::move(perChannel);
+            json["integratedLufs"] = decibelsOrNull(loudness.integratedLufs);
+            json["loudnessRange"] = loudness.loudnessRange ? Json(*loudness.loudnessRange) : Json(nullptr);
+        }
+        if (result.clipping != nullptr) {
+            json["clipping"] = clippingJson(result);
+            return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+        }
         Json levels = Json::array();
         for (std::size_t clipLevel = 0; clipLevel < result.levels.size(); ++clipLevel) {
             const LevelRecord& level = result.levels[clipLevel];
@@ -103,13 +179,27 @@ std::string fileResultJson(const FileResult& result)
             // Counted channels, or none counted (a level never reached): zeros.
             std::vector<ChannelClipStats> channels = level.stats.channels;
             channels.resize(static_cast<std::size_t>(std::max(result.format.channels, 0)));
+            std::vector<Json> channelObjects;
+            for (std::size_t channel = 0; channel < channels.size(); ++channel) {
+                Json channelObject = channelJson(channels[channel], result);
+                if (result.withEvents) {
+                    Json events = Json::array();
+                    for (const ClipEvent& event : level.events) {
+                        if (event.channel == static_cast<int>(channel)) {
+                            events.push_back({event.startFrame, event.length});
+                        }
+                    }
+                    channelObject["events"] = std::move(events);
+                }
+                channelObjects.push_back(std::move(channelObject));
+            }
             if (channels.size() == 2) {
-                levelJson["left"] = channelJson(channels[0], result);
-                levelJson["right"] = channelJson(channels[1], result);
+                levelJson["left"] = channelObjects[0];
+                levelJson["right"] = channelObjects[1];
             }
             Json perChannel = Json::array();
-            for (const ChannelClipStats& channel : channels) {
-                perChannel.push_back(channelJson(channel, result));
+            for (Json& channelObject : channelObjects) {
+                perChannel.push_back(std::move(channelObject));
             }
             levelJson["perChannel"] = std::move(perChannel);
             levelJson["report"] = nameOrNull(level.reportName);

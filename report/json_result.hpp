@@ -3,20 +3,24 @@
 #pragma once
 
 #include "clip/clip_stats.hpp"
+#include "clip/existing_clipping.hpp"
+#include "clip/loudness.hpp"
 #include "clip/peak_clip.hpp"
 #include "wav/sample_format.hpp"
 
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace tarvelle {
 
-enum class FileStatus { Written, Errors, Refused, Skipped };
+enum class FileStatus { Written, Errors, Refused, Skipped, Checked };
 
 struct LevelRecord {
     LevelStats stats;
+    std::vector<ClipEvent> events; // when asked for
     // Names of the outputs this run wrote; none when it did not write them.
     std::optional<std::string> reportName;
     std::optional<std::string> wavName;
@@ -33,6 +37,13 @@ struct FileResult {
     std::uint64_t samplesPerChannel = 0;
     double durationSeconds = 0.0;
     double peak = 0.0; // in the file's units
+    // What else was asked for: the check and the loudness, where measured.
+    const ExistingClipResult* clipping = nullptr;
+    std::span<const ExistingClipRun> clipRuns;
+    std::int64_t minRunLength = 0;
+    const LoudnessResult* loudness = nullptr;
+    std::optional<double> truePeakLimitDbtp;
+    bool withEvents = false; // each level's events in its channels
     std::array<LevelRecord, clipLevelCount> levels; // 3 dB below the peak first
 };
 
