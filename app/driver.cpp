@@ -2,23 +2,41 @@
 
 #include "app/clip_job.hpp"
 #include "app/input_checks.hpp"
+#include "app/plain_text.hpp"
 
+#include <cstdio>
 #include <new>
 #include <string>
 #include <variant>
 
 namespace tarvelle {
 
-int runDialogue(Dialogue& dialogue)
+namespace {
+
+// The files of the level that were wanted and could not be written.
+void noteOutputsNotWritten(const LevelResult& level, std::vector<OutputResult>& outputsNotWritten)
+{
+    if (!level.report.written) {
+        outputsNotWritten.push_back(level.report);
+    }
+    if (level.clippedWavWanted && !level.clippedWav.written) {
+        outputsNotWritten.push_back(level.clippedWav);
+    }
+}
+
+} // namespace
+
+DialogueOutcome runDialogue(Dialogue& dialogue)
 {
     for (;;) {
         dialogue.showBanner();
         std::optional<std::string> entry = dialogue.readInputFileName();
         if (!entry) {
-            return 1;
+            return DialogueOutcome{};
         }
         const std::string inputFileName = std::move(*entry);
 
+        DialogueOutcome outcome;
         int failedOutputCount = 0;
         {
             std::variant<ClipJob, InputError> opened =
@@ -27,8 +45,11 @@ int runDialogue(Dialogue& dialogue)
                 dialogue.showInputError(inputFileName, inputErrorText(*error));
                 continue;
             }
+            const LevelListener listener{{}, [&outcome](const LevelResult& level) {
+                                             noteOutputsNotWritten(level, outcome.outputsNotWritten);
+                                         }};
             try {
-                failedOutputCount = std::get<ClipJob>(opened).run();
+                failedOutputCount = std::get<ClipJob>(opened).run(listener);
             } catch (const std::bad_alloc&) {
                 dialogue.showInputError(inputFileName, inputErrorText(InputError::NotEnoughMemory));
                 continue;
@@ -37,7 +58,15 @@ int runDialogue(Dialogue& dialogue)
 
         dialogue.showCompletion(failedOutputCount, outputFileCount);
         dialogue.waitForKey();
-        return failedOutputCount == 0 ? 0 : 1;
+        outcome.exitStatus = failedOutputCount == 0 ? 0 : 1;
+        return outcome;
+    }
+}
+
+void reportOutputsNotWritten(const std::vector<OutputResult>& outputsNotWritten)
+{
+    for (const OutputResult& output : outputsNotWritten) {
+        printLine(stderr, plainErrorLine(output.fileName, output.failure));
     }
 }
 

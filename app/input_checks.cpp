@@ -2,6 +2,8 @@
 
 #include "platform/file_access.hpp"
 
+#include <variant>
+
 namespace tarvelle {
 
 std::string_view inputErrorText(InputError error)
@@ -21,6 +23,10 @@ std::string_view inputErrorText(InputError error)
         return "There is not enough memory for this Wave file  ";
     case InputError::Changed:
         return "This Wave file changed while it was read  ";
+    case InputError::InUse:
+        return "This Wave file is in use by another program  ";
+    case InputError::ReadError:
+        return "This Wave file could not be read  ";
     }
     return "";
 }
@@ -40,15 +46,21 @@ InputCheck checkInputFile(const std::string& inputFileName)
     InputCheck check;
     // One open, held through the load, so the header and the samples cannot
     // come from two versions of a file being replaced.
-    if (isAcceptableName(inputFileName)) {
-        check.file = openInputFile(inputFileName);
-    }
-    std::optional<WaveHeaderInfo> header;
-    if (check.file) {
-        header = readWaveHeader(*check.file);
-    }
-    if (!header) {
+    if (!isAcceptableName(inputFileName)) {
         check.error = InputError::NotFound;
+        return check;
+    }
+    std::variant<FileHandle, InputOpenFailure> opened = tryOpenInputFile(inputFileName);
+    if (const InputOpenFailure* failure = std::get_if<InputOpenFailure>(&opened)) {
+        check.error = *failure == InputOpenFailure::InUse ? InputError::InUse : InputError::NotFound;
+        check.systemReason = lastFileErrorText();
+        return check;
+    }
+    check.file = std::move(std::get<FileHandle>(opened));
+    const std::optional<WaveHeaderInfo> header = readWaveHeader(*check.file);
+    if (!header) {
+        check.error = InputError::ReadError;
+        check.systemReason = lastFileErrorText();
         check.file.reset();
         return check;
     }

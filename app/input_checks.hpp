@@ -16,6 +16,10 @@ std::string_view inputErrorText(InputError error);
 
 struct InputCheck {
     std::optional<InputError> error;
+    // The system's words for a file error (NotFound, InUse, ReadError), as
+    // lastFileErrorText gave them; empty otherwise, and for a name refused
+    // before it reached the file system.
+    std::string systemReason;
     WaveHeaderInfo header;          // with its derived values when there is no error
     std::optional<FileHandle> file; // the input, still open, when there is no error
 };
@@ -23,6 +27,8 @@ struct InputCheck {
 // The existence test, the header and its checks, in that order, from one
 // open of the file; the first failure is the one reported. An empty name and
 // one with * or ? (or a NUL) are not found without reaching the file system.
+// A file another program holds for writing is in use, not missing; one that
+// opens but cannot be read is a read error.
 InputCheck checkInputFile(const std::string& inputFileName);
 
 } // namespace tarvelle

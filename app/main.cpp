@@ -94,6 +94,18 @@ int usageError(const std::string& message)
     return 2;
 }
 
+// For -o DIR when DIR is no folder: a name that leads to something else is
+// told from one that leads nowhere.
+std::string notAFolderMessage(const std::string& folderName)
+{
+    using namespace tarvelle;
+    const bool exists = fileIdentity(folderName).has_value();
+    std::string message = exists ? "'" : "no folder named '";
+    message += terminalSafeName(folderName);
+    message += exists ? "' is not a folder" : "'";
+    return message;
+}
+
 } // namespace
 
 // Output lost on the way to standard output (a full disk, a closed pipe)
@@ -134,7 +146,7 @@ int runProgram(int argumentCount, char** arguments)
             return 0;
         } else if (argument == "-o" || argument == "--output-dir") {
             if (index + 1 == argumentCount || std::string_view(arguments[index + 1]).empty()) {
-                return usageError("option '" + std::string(argument) + "' needs a folder name");
+                return usageError("option '" + terminalSafeName(argument) + "' needs a folder name");
             }
             options.job.outputFolder = arguments[++index];
             anyOption = true;
@@ -194,7 +206,7 @@ int runProgram(int argumentCount, char** arguments)
         } else if (argument == "-q" || argument == "--quiet") {
             options.quiet = anyOption = true;
         } else {
-            return usageError("unknown option '" + std::string(argument) + "'");
+            return usageError("unknown option '" + terminalSafeName(argument) + "'");
         }
     }
 
@@ -213,14 +225,19 @@ int runProgram(int argumentCount, char** arguments)
         return usageError("the options are for FILE..., and no FILE was named");
     }
     if (!options.job.outputFolder.empty() && !isFolder(options.job.outputFolder)) {
-        return usageError("no folder named '" + options.job.outputFolder + "'");
+        return usageError(notAFolderMessage(options.job.outputFolder));
     }
     if (!inputFileNames.empty()) {
         return runBatch(inputFileNames, options);
     }
-    const std::unique_ptr<Dialogue> dialogue =
-        console::isInteractive() ? makeScreenDialogue() : makeLineDialogue();
-    return runDialogue(*dialogue);
+    DialogueOutcome outcome;
+    {
+        const std::unique_ptr<Dialogue> dialogue =
+            console::isInteractive() ? makeScreenDialogue() : makeLineDialogue();
+        outcome = runDialogue(*dialogue);
+    } // the terminal is handed back before the outputs not written are named on it
+    reportOutputsNotWritten(outcome.outputsNotWritten);
+    return outcome.exitStatus;
 }
 
 int main(int argumentCount, char** arguments)

@@ -14,8 +14,8 @@ namespace tarvelle::console {
 enum class Colour : std::uint8_t { Black = 0, DarkGrey = 8, BrightWhite = 15 };
 
 // Takes the console for the dialogue: keys one at a time, unechoed, Ctrl+C an
-// ordinary key. The state found is restored by closeConsole, at exit, on
-// SIGTERM, SIGHUP and SIGINT, and on a fatal error. False when there is no
+// ordinary key. The state found is restored by closeConsole, at exit, and on
+// every stop and crash that platform/stop_handlers.hpp handles. False when there is no
 // console to take (input or output is not a terminal).
 bool openConsole();
 // Whether standard input and output are both terminals, so the dialogue can

@@ -1,6 +1,6 @@
 // The POSIX terminal held for the dialogue: raw modes for the keys, the
-// alternate screen, and the hand-back at exit, on signals and on a lost
-// terminal.
+// alternate screen, and the hand-back at exit, on signals (through the stop
+// step of platform/stop_handlers.hpp) and on a lost terminal.
 //
 // Sequences written (ESC = 0x1B, CSI = ESC [):
 //   CSI ? 1049 h       enter the alternate screen (the user's screen and cursor are kept aside)
@@ -13,6 +13,7 @@
 // may begin a longer sequence, a short pause tells a lone Esc from a cursor key.
 #include "console/terminal_posix.hpp"
 #include "console/console.hpp"
+#include "platform/stop_handlers.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -47,11 +48,6 @@ struct SavedTerminal {
 };
 SavedTerminal savedTerminal;
 
-// Signals after which the terminal is handed back before the process ends.
-constexpr int restoredSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-constexpr std::size_t restoredSignalCount = sizeof restoredSignals / sizeof restoredSignals[0];
-struct sigaction previousActions[restoredSignalCount];
-
 // Bytes read from the terminal that have not yet made a whole key.
 std::vector<std::uint8_t> pendingInput;
 
@@ -70,44 +66,11 @@ void restoreTerminal(int when)
     tcsetattr(STDIN_FILENO, when, &savedTerminal.modes);
 }
 
-extern "C" void restoreAndReraise(int signalNumber)
+// The stop step (platform/stop_handlers.hpp): now, without waiting for output
+// to drain, since the terminal may be gone.
+void restoreTerminalOnStop()
 {
-    const int savedErrno = errno;
-    // Now, without waiting for output to drain: the terminal may be gone.
     restoreTerminal(TCSANOW);
-    // SA_RESETHAND has put back the default action, so the process ends as
-    // the signal would have ended it and its status shows which signal it was.
-    raise(signalNumber);
-    errno = savedErrno;
-}
-
-bool isEndingSignal(int signalNumber)
-{
-    return signalNumber == SIGTERM || signalNumber == SIGHUP || signalNumber == SIGINT || signalNumber == SIGQUIT;
-}
-
-void installSignalHandlers()
-{
-    struct sigaction action {};
-    action.sa_handler = restoreAndReraise;
-    sigfillset(&action.sa_mask); // one restore at a time
-    action.sa_flags = SA_RESETHAND;
-    for (std::size_t index = 0; index < restoredSignalCount; ++index) {
-        const int signalNumber = restoredSignals[index];
-        sigaction(signalNumber, nullptr, &previousActions[index]);
-        // A signal the caller chose to ignore (nohup) stays ignored.
-        if (isEndingSignal(signalNumber) && previousActions[index].sa_handler == SIG_IGN) {
-            continue;
-        }
-        sigaction(signalNumber, &action, nullptr);
-    }
-}
-
-void restoreSignalHandlers()
-{
-    for (std::size_t index = 0; index < restoredSignalCount; ++index) {
-        sigaction(restoredSignals[index], &previousActions[index], nullptr);
-    }
 }
 
 // Hands the console back when the program ends through exit or a return from
@@ -225,7 +188,7 @@ bool openConsole()
     }
     savedTerminal.modes = found;
     static RestoreAtExit restoreAtExit;
-    installSignalHandlers();
+    setStopAction(StopStep::RestoreTerminal, restoreTerminalOnStop);
     savedTerminal.held = 1;
 
     writeAll(enterScreenSequence);
@@ -246,7 +209,6 @@ void closeConsole()
     }
     // TCSAFLUSH: keys left unread are dropped rather than handed to the shell.
     restoreTerminal(TCSAFLUSH);
-    restoreSignalHandlers();
     pendingInput.clear();
 }
 

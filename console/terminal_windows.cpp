@@ -1,5 +1,6 @@
 // The Windows console held for the dialogue, its hand-back at exit, on
-// Ctrl+Break, closing and crashes, and the keys read from it.
+// Ctrl+Break, closing and crashes (through the stop step of
+// platform/stop_handlers.hpp), and the keys read from it.
 //
 // The dialogue draws on a screen buffer of its own, made active while the
 // console is held and closed again afterwards, so that sizing it to 80 x 15
@@ -8,6 +9,8 @@
 // standard output's.
 #include "console/console.hpp"
 #include "console/console_windows.hpp"
+#include "platform/stop_handlers.hpp"
+#include "platform/stop_handlers_windows.hpp"
 
 #include <atomic>
 #include <cstdlib>
@@ -36,9 +39,9 @@ struct HeldConsole {
 
 HeldConsole heldConsole;
 // Set while the console is held; the restore runs once, whichever of
-// closeConsole, atexit, the control handler or a crash gets there first.
+// closeConsole, atexit, a stop or a crash (platform/stop_handlers.hpp) gets
+// there first.
 std::atomic<bool> consoleHeld{false};
-LPTOP_LEVEL_EXCEPTION_FILTER previousExceptionFilter = nullptr;
 
 bool isConsoleHandle(HANDLE handle)
 {
@@ -51,6 +54,7 @@ void restoreConsole()
     if (!consoleHeld.exchange(false)) {
         return;
     }
+    setControlCIsKey(false);
     ::SetConsoleMode(heldConsole.input, heldConsole.inputMode);
     if (heldConsole.ownBuffer != INVALID_HANDLE_VALUE) {
         ::SetConsoleActiveScreenBuffer(heldConsole.original);
@@ -68,25 +72,6 @@ void restoreConsoleAtExit()
     restoreConsole();
 }
 
-// Runs on a thread of its own. While the console is held Ctrl+C is an
-// ordinary key, also where a console still raises it as an event (Wine on a
-// terminal does). Otherwise FALSE lets the default handler end the process,
-// as it would have without us.
-BOOL WINAPI restoreConsoleOnControlEvent(DWORD event)
-{
-    if (event == CTRL_C_EVENT && consoleHeld) {
-        return TRUE;
-    }
-    restoreConsole();
-    return FALSE;
-}
-
-LONG WINAPI restoreConsoleOnCrash(EXCEPTION_POINTERS* exception)
-{
-    restoreConsole();
-    return previousExceptionFilter != nullptr ? previousExceptionFilter(exception) : EXCEPTION_CONTINUE_SEARCH;
-}
-
 void registerRestoreOnce()
 {
     static bool registered = false;
@@ -95,8 +80,7 @@ void registerRestoreOnce()
     }
     registered = true;
     std::atexit(restoreConsoleAtExit);
-    ::SetConsoleCtrlHandler(restoreConsoleOnControlEvent, TRUE);
-    previousExceptionFilter = ::SetUnhandledExceptionFilter(restoreConsoleOnCrash);
+    setStopAction(StopStep::RestoreTerminal, restoreConsole);
 }
 
 // A buffer for the dialogue alone; INVALID_HANDLE_VALUE when it cannot be
@@ -245,6 +229,7 @@ bool openConsole()
     heldConsole = found;
     registerRestoreOnce();
     consoleHeld = true;
+    setControlCIsKey(true);
 
     heldConsole.ownBuffer = makeOwnScreenBuffer();
     heldConsole.output =

@@ -1,6 +1,9 @@
-// Thin, platform-specific file access. Every file the program opens is held
-// without sharing while it is open: an exclusive non-blocking advisory lock
-// (flock) on POSIX, share mode 0 on Windows. Names reach the file system whole.
+// Thin, platform-specific file access. An input is held shared with other
+// readers and kept from writers; every other file the program opens is held
+// without sharing. On POSIX these are non-blocking advisory flock locks
+// (shared for an input, exclusive otherwise), and a POSIX record lock (fcntl,
+// lockf) another program holds when the file is opened is honoured as well;
+// on Windows, share modes. Names reach the file system whole.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 
 namespace tarvelle {
 
@@ -33,31 +37,56 @@ private:
     std::intptr_t nativeHandle_ = invalidHandle;
 };
 
-// Opens an existing regular file for reading only, held without sharing.
-// Fails for a folder, a device or pipe, a missing file, one the user may not
-// read and one that another program holds locked.
+// Why an input could not be opened. InUse: another program holds it for
+// writing (an exclusive flock or a record write lock on POSIX, an open
+// without read sharing on Windows). NotOpened: anything else: missing, a
+// folder, a device or pipe, one the user may not read.
+enum class InputOpenFailure { NotOpened, InUse };
+
+// Opens an existing regular file for reading only, shared with other
+// readers, kept from writers while it is open. lastFileErrorText says why not.
+std::variant<FileHandle, InputOpenFailure> tryOpenInputFile(const std::string& fileName);
+// The same, when why not does not matter.
 std::optional<FileHandle> openInputFile(const std::string& fileName);
 
-// Creates a new file for writing, held without sharing, and makes it the
-// temporary file of the moment: removed if the program is stopped (TERM, INT,
-// HUP, QUIT or PIPE on POSIX; Ctrl+C, Ctrl+Break, closing the console, logoff
-// or shutdown on Windows) until forgetTemporaryFile. Fails when anything, a
-// symbolic link included, already stands at the name, so nothing is followed.
-// One at a time: a second call takes the place of the first.
-std::optional<FileHandle> createTemporaryFile(const std::string& fileName);
+// Which temporary file forgetTemporaryFile is to forget.
+enum class TemporaryFileSlot : std::size_t {};
+// How many temporary files may be open or pending at once.
+constexpr std::size_t temporaryFileSlotCount = 256;
+
+enum class TemporaryFileStatus {
+    Created,
+    NameTaken, // something already stands at the name; another name may do
+    Failed,    // lastFileErrorText says why
+};
+
+struct TemporaryFile {
+    TemporaryFileStatus status = TemporaryFileStatus::Failed;
+    FileHandle file;             // open when Created
+    TemporaryFileSlot slot = {}; // when Created, for forgetTemporaryFile
+};
+
+// Creates a new file for writing, held without sharing, and registers it as a
+// temporary file: one the program removes if it is stopped (see
+// platform/stop_handlers.hpp) until forgetTemporaryFile. Fails when anything,
+// a symbolic link included, already stands at the name, so nothing is
+// followed. Up to temporaryFileSlotCount at once, from any threads.
+TemporaryFile createTemporaryFile(const std::string& fileName);
 
 // Once the temporary file is renamed or removed: a stop leaves its name alone.
-void forgetTemporaryFile();
+void forgetTemporaryFile(TemporaryFileSlot slot);
 
-// What a stop does: removes the temporary file of the moment, if any, whether
-// still open or already closed. Safe in a signal handler.
-void removeTemporaryFileOnStop();
+// What a stop does: removes every registered temporary file, whether still
+// open or already closed. Safe in a signal handler, while other threads create
+// and forget temporary files.
+void removeTemporaryFilesOnStop();
 
 // Checks the file at an output name before it is replaced: true when there is
 // none, when it is a symbolic link (the link is replaced, never followed) and
-// when it is a regular file no other program holds. While held is open, other
-// programs cannot take the file; on Windows it is only checked, since a held
-// file could not be replaced.
+// when it is a regular file no other program holds (on POSIX: no flock of
+// either kind and no record lock of another program). While held is open,
+// other programs cannot take the file with flock; on Windows it is only
+// checked, since a held file could not be replaced.
 bool checkReplaceableOutput(const std::string& fileName, std::optional<FileHandle>& held);
 
 // Puts the file at from in place of whatever stands at to, at once for every

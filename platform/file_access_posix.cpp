@@ -1,11 +1,16 @@
 #include "platform/file_access.hpp"
+#include "platform/stop_handlers.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,9 +27,30 @@ int descriptorOf(const FileHandle& file)
     return static_cast<int>(file.native());
 }
 
+enum class LockKind { Shared, Exclusive };
+
+// Whether a POSIX record lock (fcntl, lockf) of another program stands in the
+// way of a lock of this kind over the whole file. Such locks are only tested,
+// never taken: one is dropped whenever any descriptor of its file in the
+// process is closed, so it could not be held reliably.
+bool recordLockInTheWay(int descriptor, LockKind kind)
+{
+    struct flock probe {};
+    probe.l_type = kind == LockKind::Shared ? F_RDLCK : F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = 0;
+    probe.l_len = 0; // to the end, however far it grows
+    if (::fcntl(descriptor, F_GETLK, &probe) != 0) {
+        // Not known on this file system: nothing to honour.
+        return false;
+    }
+    return probe.l_type != F_UNLCK;
+}
+
 // O_NONBLOCK keeps a FIFO from stalling the open; the regular-file test
-// below then turns it away.
-std::optional<FileHandle> openLockedRegularFile(const std::string& fileName, int flags)
+// below then turns it away. Fails with EWOULDBLOCK when another program holds
+// a lock in the way.
+std::optional<FileHandle> openLockedRegularFile(const std::string& fileName, int flags, LockKind kind)
 {
     int descriptor = -1;
     do {
@@ -43,7 +69,12 @@ std::optional<FileHandle> openLockedRegularFile(const std::string& fileName, int
         errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
         return std::nullopt;
     }
-    if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(descriptor, (kind == LockKind::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
+        return std::nullopt;
+    }
+    if (recordLockInTheWay(descriptor, kind)) {
+        closeFile(file);
+        errno = EWOULDBLOCK;
         return std::nullopt;
     }
     const int statusFlags = ::fcntl(descriptor, F_GETFL);
@@ -53,69 +84,115 @@ std::optional<FileHandle> openLockedRegularFile(const std::string& fileName, int
     return file;
 }
 
-// The temporary file to remove when the program is ended by a signal. The
-// name is copied before the file is created, so the handler only unlinks and
-// no signal can come between the creation and the registration.
-std::atomic<char*> pendingTemporaryName{nullptr};
+// The registered temporary files, for the stop step, which may run on any
+// thread at any moment. A slot's name is written while it is Claimed, read by
+// a stop only after it took the slot from Armed to Removing, and freed only
+// by its owner once no stop can be reading it.
+enum class SlotState : unsigned char {
+    Free,
+    Claimed,  // its owner is filling it in or emptying it
+    Armed,    // the file exists under name; a stop removes it
+    Removing, // a stop is removing it
+    Removed,  // a stop removed it; its owner still has to empty the slot
+};
 
-constexpr int cleanedUpSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE};
-constexpr std::size_t cleanedUpSignalCount = sizeof cleanedUpSignals / sizeof cleanedUpSignals[0];
-struct sigaction actionsBeforeCleanup[cleanedUpSignalCount];
+struct TemporarySlot {
+    std::atomic<SlotState> state{SlotState::Free};
+    char* name = nullptr;
+};
 
-// Ours run before any found earlier (the console's restore), which then still
-// run.
-extern "C" void removePendingAndReraise(int signalNumber)
+std::array<TemporarySlot, temporaryFileSlotCount> temporarySlots;
+
+void removeOnStop()
 {
-    const int savedErrno = errno;
-    removeTemporaryFileOnStop();
-    // The action found before ours (the default, or the console's restore)
-    // takes the signal once this handler returns and unblocks it.
-    for (std::size_t index = 0; index < cleanedUpSignalCount; ++index) {
-        if (cleanedUpSignals[index] == signalNumber) {
-            ::sigaction(signalNumber, &actionsBeforeCleanup[index], nullptr);
+    removeTemporaryFilesOnStop();
+}
+
+// The name copied into a claimed slot before the file is made, so the stop
+// step allocates nothing. nullopt when every slot is taken. The copy is made
+// first: an allocation that fails leaves no slot claimed.
+std::optional<std::size_t> claimSlot(const std::string& fileName)
+{
+    auto name = std::make_unique<char[]>(fileName.size() + 1);
+    std::memcpy(name.get(), fileName.c_str(), fileName.size() + 1);
+    for (std::size_t index = 0; index < temporarySlots.size(); ++index) {
+        SlotState expected = SlotState::Free;
+        if (temporarySlots[index].state.compare_exchange_strong(expected, SlotState::Claimed)) {
+            temporarySlots[index].name = name.release();
+            return index;
         }
     }
-    ::raise(signalNumber);
-    errno = savedErrno;
+    return std::nullopt;
 }
 
-void installCleanupHandlersOnce()
+// Takes the slot back from Armed or Removed; while a stop on another thread
+// is removing its file, waits for that, which is short and then ends the
+// process anyway.
+void emptySlot(std::size_t index)
 {
-    static const bool installed = [] {
-        struct sigaction action {};
-        action.sa_handler = removePendingAndReraise;
-        sigfillset(&action.sa_mask);
-        for (std::size_t index = 0; index < cleanedUpSignalCount; ++index) {
-            ::sigaction(cleanedUpSignals[index], nullptr, &actionsBeforeCleanup[index]);
-            // An ignored signal (nohup) ends nothing, so it stays ignored.
-            if (actionsBeforeCleanup[index].sa_handler != SIG_IGN) {
-                ::sigaction(cleanedUpSignals[index], &action, nullptr);
-            }
+    TemporarySlot& slot = temporarySlots[index];
+    for (;;) {
+        SlotState state = slot.state.load();
+        if (state == SlotState::Removing) {
+            ::sched_yield();
+            continue;
         }
-        return true;
-    }();
-    (void)installed;
+        if (state == SlotState::Claimed || slot.state.compare_exchange_strong(state, SlotState::Claimed)) {
+            break;
+        }
+    }
+    delete[] slot.name;
+    slot.name = nullptr;
+    slot.state.store(SlotState::Free);
 }
+
+// No signal on this thread comes between the creation of a file and its
+// registration: a stop either finds the file armed or does not find it made.
+class SignalsDeferred {
+public:
+    SignalsDeferred()
+    {
+        sigset_t all;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &before_);
+    }
+    ~SignalsDeferred() { ::pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    SignalsDeferred(const SignalsDeferred&) = delete;
+    SignalsDeferred& operator=(const SignalsDeferred&) = delete;
+
+private:
+    sigset_t before_{};
+};
 
 } // namespace
 
-std::optional<FileHandle> createTemporaryFile(const std::string& fileName)
+TemporaryFile createTemporaryFile(const std::string& fileName)
 {
-    installCleanupHandlersOnce();
-    char* copy = new char[fileName.size() + 1];
-    std::memcpy(copy, fileName.c_str(), fileName.size() + 1);
-    delete[] pendingTemporaryName.exchange(copy);
-
+    setStopAction(StopStep::RemoveTemporaryFiles, removeOnStop);
+    TemporaryFile created;
+    const std::optional<std::size_t> index = claimSlot(fileName);
+    if (!index) {
+        errno = EMFILE;
+        return created;
+    }
     int descriptor = -1;
-    do {
-        descriptor = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    } while (descriptor < 0 && errno == EINTR);
+    int openError = 0;
+    {
+        const SignalsDeferred deferred;
+        do {
+            descriptor = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        } while (descriptor < 0 && errno == EINTR);
+        openError = errno;
+        if (descriptor >= 0) {
+            temporarySlots[*index].state.store(SlotState::Armed);
+        }
+    }
     if (descriptor < 0) {
         // Whatever stands at the name is someone else's: not ours to remove.
-        const int openError = errno;
-        forgetTemporaryFile();
+        emptySlot(*index);
+        created.status = openError == EEXIST ? TemporaryFileStatus::NameTaken : TemporaryFileStatus::Failed;
         errno = openError;
-        return std::nullopt;
+        return created;
     }
     FileHandle file(descriptor);
     if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
@@ -123,22 +200,31 @@ std::optional<FileHandle> createTemporaryFile(const std::string& fileName)
         const int lockError = errno;
         closeFile(file);
         ::unlink(fileName.c_str());
-        forgetTemporaryFile();
+        emptySlot(*index);
         errno = lockError;
-        return std::nullopt;
+        return created;
     }
-    return file;
+    created.status = TemporaryFileStatus::Created;
+    created.file = std::move(file);
+    created.slot = static_cast<TemporaryFileSlot>(*index);
+    return created;
 }
 
-void forgetTemporaryFile()
+void forgetTemporaryFile(TemporaryFileSlot slot)
 {
-    delete[] pendingTemporaryName.exchange(nullptr);
+    const int savedErrno = errno;
+    emptySlot(static_cast<std::size_t>(slot));
+    errno = savedErrno;
 }
 
-void removeTemporaryFileOnStop()
+void removeTemporaryFilesOnStop()
 {
-    if (const char* name = pendingTemporaryName.load()) {
-        ::unlink(name);
+    for (TemporarySlot& slot : temporarySlots) {
+        SlotState expected = SlotState::Armed;
+        if (slot.state.compare_exchange_strong(expected, SlotState::Removing)) {
+            ::unlink(slot.name);
+            slot.state.store(SlotState::Removed);
+        }
     }
 }
 
@@ -157,7 +243,7 @@ bool checkReplaceableOutput(const std::string& fileName, std::optional<FileHandl
         return false;
     }
     // O_NOFOLLOW: a link planted since the lstat is not followed either.
-    held = openLockedRegularFile(fileName, O_RDONLY | O_NOFOLLOW);
+    held = openLockedRegularFile(fileName, O_RDONLY | O_NOFOLLOW, LockKind::Exclusive);
     return held.has_value() || errno == ELOOP;
 }
 
@@ -182,9 +268,22 @@ std::uint32_t processNumber()
     return static_cast<std::uint32_t>(::getpid());
 }
 
+std::variant<FileHandle, InputOpenFailure> tryOpenInputFile(const std::string& fileName)
+{
+    std::optional<FileHandle> file = openLockedRegularFile(fileName, O_RDONLY, LockKind::Shared);
+    if (file) {
+        return std::move(*file);
+    }
+    return errno == EWOULDBLOCK ? InputOpenFailure::InUse : InputOpenFailure::NotOpened;
+}
+
 std::optional<FileHandle> openInputFile(const std::string& fileName)
 {
-    return openLockedRegularFile(fileName, O_RDONLY);
+    std::variant<FileHandle, InputOpenFailure> opened = tryOpenInputFile(fileName);
+    if (FileHandle* file = std::get_if<FileHandle>(&opened)) {
+        return std::move(*file);
+    }
+    return std::nullopt;
 }
 
 std::optional<std::uint64_t> fileSize(const FileHandle& file)
@@ -252,6 +351,12 @@ bool closeFile(FileHandle& file)
 
 std::string lastFileErrorText()
 {
+    // This layer's only EWOULDBLOCK is a lock (flock, record lock or lease)
+    // of another program, which the system's "Resource temporarily
+    // unavailable" does not tell the user.
+    if (errno == EWOULDBLOCK) {
+        return "Locked by another program";
+    }
     return std::strerror(errno);
 }
 

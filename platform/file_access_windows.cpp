@@ -1,8 +1,10 @@
 #include "platform/file_access.hpp"
+#include "platform/stop_handlers.hpp"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -30,31 +32,19 @@ bool isDiskFile(HANDLE handle)
            (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Share mode 0: while we hold the file no other opener gets it, and the open
-// fails if someone else already has it. The name is passed whole.
-std::optional<FileHandle> openUnsharedDiskFile(const std::string& fileName, DWORD access, DWORD disposition)
-{
-    const HANDLE handle =
-        ::CreateFileA(fileName.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
-    }
-    FileHandle file(reinterpret_cast<std::intptr_t>(handle));
-    if (!isDiskFile(handle)) {
-        closeFile(file);
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return std::nullopt;
-    }
-    return file;
-}
+// The registered temporary files, for the stop step, which runs on a thread
+// of its own (the console control handler's). The lock keeps other threads
+// from closing a handle while the step uses it: handle values are reused at
+// once, and a stale one could mark an unrelated file, the input even, for
+// deletion.
+struct TemporarySlot {
+    bool inUse = false;
+    HANDLE handle = INVALID_HANDLE_VALUE; // while open
+    std::string name;                     // until forgotten
+};
 
-// The temporary file of the moment, for the console control handler, which
-// runs on a thread of its own. The lock keeps the main thread from closing
-// the handle while the handler uses it: handle values are reused at once, and
-// a stale one could mark an unrelated file, the input even, for deletion.
 SRWLOCK temporaryFileLock = SRWLOCK_INIT;
-HANDLE temporaryFileHandle = INVALID_HANDLE_VALUE; // while open
-std::string temporaryFileName;                     // until forgotten
+std::array<TemporarySlot, temporaryFileSlotCount> temporarySlots;
 
 class TemporaryFileLockHeld {
 public:
@@ -64,28 +54,10 @@ public:
     TemporaryFileLockHeld& operator=(const TemporaryFileLockHeld&) = delete;
 };
 
-// FALSE: the next handler, in the end the system's, still ends the program.
-BOOL WINAPI removeTemporaryFileOnControlEvent(DWORD event)
+void removeOnStop()
 {
-    switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        removeTemporaryFileOnStop();
-        break;
-    default:
-        break;
-    }
-    return FALSE;
+    removeTemporaryFilesOnStop();
 }
-
-// Registered before main, so before the console's: handlers are asked last
-// registered first, and the console's takes Ctrl+C as a key while the
-// dialogue holds it. When this one is asked, the program is ending. Without a
-// console there are no events, and nothing to do when registration fails.
-const bool controlHandlerRegistered = ::SetConsoleCtrlHandler(removeTemporaryFileOnControlEvent, TRUE) != 0;
 
 bool seekTo(HANDLE handle, std::uint64_t offset)
 {
@@ -99,51 +71,101 @@ bool seekTo(HANDLE handle, std::uint64_t offset)
 
 } // namespace
 
-std::optional<FileHandle> openInputFile(const std::string& fileName)
+std::variant<FileHandle, InputOpenFailure> tryOpenInputFile(const std::string& fileName)
 {
-    return openUnsharedDiskFile(fileName, GENERIC_READ, OPEN_EXISTING);
+    // Other readers may open it too; a writer may not, and one that has it
+    // already makes the open fail with a sharing violation.
+    const HANDLE handle = ::CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? InputOpenFailure::InUse
+                                                                                 : InputOpenFailure::NotOpened;
+    }
+    FileHandle file(reinterpret_cast<std::intptr_t>(handle));
+    if (!isDiskFile(handle)) {
+        closeFile(file);
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return InputOpenFailure::NotOpened;
+    }
+    return file;
 }
 
-std::optional<FileHandle> createTemporaryFile(const std::string& fileName)
+std::optional<FileHandle> openInputFile(const std::string& fileName)
 {
+    std::variant<FileHandle, InputOpenFailure> opened = tryOpenInputFile(fileName);
+    if (FileHandle* file = std::get_if<FileHandle>(&opened)) {
+        return std::move(*file);
+    }
+    return std::nullopt;
+}
+
+TemporaryFile createTemporaryFile(const std::string& fileName)
+{
+    setStopAction(StopStep::RemoveTemporaryFiles, removeOnStop);
+    TemporaryFile created;
     std::string name = fileName;
     TemporaryFileLockHeld held;
+    TemporarySlot* slot = nullptr;
+    for (TemporarySlot& candidate : temporarySlots) {
+        if (!candidate.inUse) {
+            slot = &candidate;
+            break;
+        }
+    }
+    if (slot == nullptr) {
+        ::SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+        return created;
+    }
     // CREATE_NEW fails on anything already there, a link included. DELETE:
     // nobody else can open the file while we hold it, so a stop removes it
     // through this handle.
     const HANDLE handle = ::CreateFileA(fileName.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+            created.status = TemporaryFileStatus::NameTaken;
+        }
+        return created;
     }
     if (!isDiskFile(handle)) {
         // Not registered yet, and closeFile would take the lock held here.
         ::CloseHandle(handle);
         ::SetLastError(ERROR_ACCESS_DENIED);
-        return std::nullopt;
+        return created;
     }
-    temporaryFileHandle = handle;
-    temporaryFileName.swap(name);
-    return FileHandle(reinterpret_cast<std::intptr_t>(handle));
+    slot->inUse = true;
+    slot->handle = handle;
+    slot->name.swap(name);
+    created.status = TemporaryFileStatus::Created;
+    created.file = FileHandle(reinterpret_cast<std::intptr_t>(handle));
+    created.slot = static_cast<TemporaryFileSlot>(static_cast<std::size_t>(slot - temporarySlots.data()));
+    return created;
 }
 
-void forgetTemporaryFile()
+void forgetTemporaryFile(TemporaryFileSlot slot)
 {
-    TemporaryFileLockHeld held;
-    temporaryFileHandle = INVALID_HANDLE_VALUE;
-    temporaryFileName.clear();
+    const DWORD savedError = ::GetLastError();
+    {
+        TemporaryFileLockHeld held;
+        temporarySlots[static_cast<std::size_t>(slot)] = TemporarySlot{};
+    }
+    ::SetLastError(savedError);
 }
 
-void removeTemporaryFileOnStop()
+void removeTemporaryFilesOnStop()
 {
     TemporaryFileLockHeld held;
-    if (temporaryFileHandle != INVALID_HANDLE_VALUE) {
-        // Gone once the handle is closed, at the latest when the process ends.
-        FILE_DISPOSITION_INFO disposition{};
-        disposition.DeleteFile = TRUE;
-        ::SetFileInformationByHandle(temporaryFileHandle, FileDispositionInfo, &disposition, sizeof disposition);
-    } else if (!temporaryFileName.empty()) {
-        ::DeleteFileA(temporaryFileName.c_str());
+    for (const TemporarySlot& slot : temporarySlots) {
+        if (slot.handle != INVALID_HANDLE_VALUE) {
+            // Gone once the handle is closed, at the latest when the process ends.
+            FILE_DISPOSITION_INFO disposition{};
+            disposition.DeleteFile = TRUE;
+            ::SetFileInformationByHandle(slot.handle, FileDispositionInfo, &disposition, sizeof disposition);
+        } else if (slot.inUse) {
+            ::DeleteFileA(slot.name.c_str());
+        }
     }
 }
 
@@ -245,9 +267,11 @@ bool closeFile(FileHandle& file)
     }
     const auto handle = reinterpret_cast<HANDLE>(file.release());
     TemporaryFileLockHeld held;
-    if (handle == temporaryFileHandle) {
-        // From now on a stop removes the temporary file by its name.
-        temporaryFileHandle = INVALID_HANDLE_VALUE;
+    for (TemporarySlot& slot : temporarySlots) {
+        if (slot.handle == handle) {
+            // From now on a stop removes the temporary file by its name.
+            slot.handle = INVALID_HANDLE_VALUE;
+        }
     }
     return ::CloseHandle(handle) != 0;
 }

@@ -1,16 +1,23 @@
 #include "platform/output_file.hpp"
 
+#include <atomic>
 #include <utility>
 
 namespace tarvelle {
 
 namespace {
 
+// Names tried for one output before it fails: a name taken is a file left by
+// an earlier run whose process number this one has now (a container's
+// processes are numbered from 1 again), or by another run in the same case.
+constexpr int temporaryNameAttempts = 100;
+
+// Unique within the run, whatever thread asks.
 std::string temporaryNameBeside(const std::string& fileName)
 {
-    static unsigned serial = 0;
-    return folderOf(fileName) + ".tarvelle-" + std::to_string(processNumber()) + "-" + std::to_string(++serial) +
-           ".tmp";
+    static std::atomic<unsigned> serial{0};
+    return folderOf(fileName) + ".tarvelle-" + std::to_string(processNumber()) + "-" +
+           std::to_string(serial.fetch_add(1) + 1) + ".tmp";
 }
 
 } // namespace
@@ -22,19 +29,26 @@ OutputFile OutputFile::begin(const std::string& fileName)
         output.failure_ = lastFileErrorText();
         return output;
     }
-    std::string temporaryName = temporaryNameBeside(fileName);
-    output.file_ = createTemporaryFile(temporaryName);
-    if (!output.file_) {
-        output.failure_ = lastFileErrorText();
-        return output;
+    for (int attempt = 0; attempt < temporaryNameAttempts; ++attempt) {
+        std::string temporaryName = temporaryNameBeside(fileName);
+        TemporaryFile created = createTemporaryFile(temporaryName);
+        if (created.status == TemporaryFileStatus::Created) {
+            output.file_ = std::move(created.file);
+            output.temporarySlot_ = created.slot;
+            output.temporaryName_ = std::move(temporaryName);
+            return output;
+        }
+        if (created.status == TemporaryFileStatus::Failed) {
+            break;
+        }
     }
-    output.temporaryName_ = std::move(temporaryName);
+    output.failure_ = lastFileErrorText();
     return output;
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fileName_(std::move(other.fileName_)), temporaryName_(std::exchange(other.temporaryName_, {})),
-      file_(std::exchange(other.file_, std::nullopt)),
+      temporarySlot_(other.temporarySlot_), file_(std::exchange(other.file_, std::nullopt)),
       heldOldFile_(std::exchange(other.heldOldFile_, std::nullopt)), failure_(std::move(other.failure_))
 {
 }
@@ -50,7 +64,7 @@ void OutputFile::discardTemporaryFile()
     if (!temporaryName_.empty()) {
         removeFile(temporaryName_);
         temporaryName_.clear();
-        forgetTemporaryFile();
+        forgetTemporaryFile(temporarySlot_);
     }
     heldOldFile_.reset();
 }
@@ -73,7 +87,7 @@ OutputResult OutputFile::commit()
     }
     if (!failed()) {
         temporaryName_.clear();
-        forgetTemporaryFile();
+        forgetTemporaryFile(temporarySlot_);
     }
     discardTemporaryFile();
     return OutputResult{fileName_, !failed(), failure_};

@@ -19,11 +19,13 @@ struct OutputResult {
 
 // An output file being written: begin, append any number of times, then
 // commit. The bytes go to a temporary file beside the final name
-// (".tarvelle-PID-N.tmp", out of the way of globs and of other runs) that is
-// renamed over the final name only once complete and closed; on any failure
-// it is removed and an old file under the final name stays as it was. The
-// first failure is kept and later appends do nothing, so a caller may write a
-// whole file and look only at commit's result.
+// (".tarvelle-PID-N.tmp", out of the way of globs and of other runs; a name
+// already taken is passed over) that is renamed over the final name only once
+// complete and closed; on any failure it is removed and an old file under the
+// final name stays as it was. The first failure is kept and later appends do
+// nothing, so a caller may write a whole file and look only at commit's
+// result. Any number may be open at once, on any threads, up to
+// temporaryFileSlotCount.
 class OutputFile {
 public:
     static OutputFile begin(const std::string& fileName);
@@ -49,7 +51,8 @@ private:
     void discardTemporaryFile();
 
     std::string fileName_;
-    std::string temporaryName_; // empty once renamed or removed
+    std::string temporaryName_;         // empty once renamed or removed
+    TemporaryFileSlot temporarySlot_{}; // its registration, while temporaryName_ is not empty
     std::optional<FileHandle> file_;
     std::optional<FileHandle> heldOldFile_;
     std::string failure_;

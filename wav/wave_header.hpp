@@ -42,7 +42,9 @@ enum class InputError {
     UnsupportedRate,
     TooLarge, // dataSize reads negative: 2^31 bytes or more
     NotEnoughMemory,
-    Changed, // different on a second read: counted against the wrong peak
+    Changed,   // different on a second read: counted against the wrong peak
+    InUse,     // another program holds it for writing
+    ReadError, // opened, but the system could not read it
 };
 
 // What the header reader reads: an open file, or bytes in memory. Bodies of

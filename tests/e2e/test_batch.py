@@ -1,8 +1,11 @@
 """Batch use from the shell: tarvelle FILE..., --help, unknown options."""
 
+import fcntl
 import filecmp
+import itertools
 import json
 import os
+import pathlib
 import random
 import re
 import signal
@@ -27,6 +30,10 @@ def report_counts(report_path):
         left, right = report.read().split("RIGHT CHANNEL")
     pattern = re.compile(r"^(?:Clipped samples|Clipping events|Events [^:]*):\s+(\d+)", re.M)
     return [[int(count) for count in pattern.findall(channel)] for channel in (left, right)]
+
+
+def first_child(pid):
+    return int(pathlib.Path(f"/proc/{pid}/task/{pid}/children").read_text().split()[0])
 
 
 def run(arguments, cwd):
@@ -163,22 +170,83 @@ class BatchTest(unittest.TestCase):
                 earlier[name] = output.read()
         return earlier
 
-    def test_sigterm_leaves_each_output_whole(self):
+    def stop_part_way(self, command, folder, signal_number, preexec_fn=None, target=lambda pid: pid):
+        """Starts command on a long file and sends the signal once a temporary file is there; the process."""
+        process = subprocess.Popen(command, cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, preexec_fn=preexec_fn)
+        self.addCleanup(process.kill)
+        deadline = time.monotonic() + 60
+        while not any(name.startswith(".tarvelle-") for name in os.listdir(folder)):
+            self.assertLess(time.monotonic(), deadline, "no temporary file appeared")
+            self.assertIsNone(process.poll(), "the run ended before it could be stopped")
+        time.sleep(0.05)
+        os.kill(target(process.pid), signal_number)
+        return process
+
+    def test_every_signal_that_ends_the_run_leaves_each_output_whole(self):
         self.wav("take.wav", samples=[7, -7] * 100)
         self.assertEqual(run(["take.wav"], self.dir).returncode, 0)
         earlier = self.earlier_outputs(self.dir, "take")
         self.big_wav(self.dir, "take.wav", 8_000_000)
-        process = subprocess.Popen([binary_path(), "take.wav"], cwd=self.dir, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(process.kill)
-        deadline = time.monotonic() + 60
-        while not any(name.endswith(".tmp") for name in os.listdir(self.dir)):
-            self.assertLess(time.monotonic(), deadline, "no temporary file appeared")
-            self.assertIsNone(process.poll(), "the run ended before it could be stopped")
-        time.sleep(0.05)
-        process.send_signal(signal.SIGTERM)
-        self.assertEqual(process.wait(timeout=60), -signal.SIGTERM)
-        self.assert_outputs_whole(self.dir, "take", earlier)
+        names = ["SIGTERM", "SIGINT", "SIGHUP", "SIGQUIT", "SIGPIPE", "SIGXCPU", "SIGUSR1", "SIGUSR2", "SIGALRM",
+                 "SIGVTALRM", "SIGPROF", "SIGSYS", "SIGTRAP", "SIGPOLL", "SIGPWR", "SIGSTKFLT", "SIGRTMIN"]
+        for signal_number in (getattr(signal, name) for name in names if hasattr(signal, name)):
+            with self.subTest(signal=signal_number):
+                process = self.stop_part_way([binary_path(), "take.wav"], self.dir, signal_number)
+                self.assertEqual(process.wait(timeout=60), -signal_number)
+                self.assert_outputs_whole(self.dir, "take", earlier)
+        # One found ignored (nohup) stays ignored: the run goes on to its end.
+        ignored = self.stop_part_way([binary_path(), "take.wav"], self.dir, signal.SIGHUP,
+                                     preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
+        self.assertEqual(ignored.wait(timeout=120), 0)
+        self.assert_outputs_whole(self.dir, "take", {})
+
+    def test_a_file_size_limit_fails_the_outputs_past_it(self):
+        self.wav("take.wav", samples=[7, -7] * 20000)
+        # sh counts the limit in blocks of 512 bytes: 32 KiB, more than a report, less than a WAV file.
+        limited = ["sh", "-c", 'ulimit -f 64 && exec "$0" "$@"', binary_path(), "take.wav"]
+        result = subprocess.run(limited, cwd=self.dir, capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=120)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.splitlines(),
+                         [f"tarvelle: take {level}dB clipping.wav: File too large" for level in LEVELS])
+        self.assertEqual(sorted(os.listdir(self.dir)), sorted(["take.wav", *outputs_of("take")[::2]]))
+
+    def test_in_a_pid_namespace_of_its_own(self):
+        """As a container's first process: numbered 1 like runs before it, and its own signals dropped."""
+        unshare = ["unshare", "--pid", "--fork"]
+        probe = subprocess.run([*unshare, "true"], capture_output=True, text=True)
+        if probe.returncode != 0:
+            self.skipTest("the system refuses a PID namespace: " + probe.stderr.strip())
+        self.wav("take.wav", samples=[7, -7] * 100)
+        others = [pathlib.Path(self.dir, f".tarvelle-1-{serial}.tmp") for serial in range(1, 8)]
+        for other in others:
+            other.write_bytes(b"another run's")
+        result = subprocess.run([*unshare, binary_path(), "take.wav"], cwd=self.dir, stdin=subprocess.DEVNULL)
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(len(os.listdir(self.dir)), 1 + 12 + len(others))
+        self.assertEqual({other.read_bytes() for other in others}, {b"another run's"})
+
+        stopped = os.path.join(self.dir, "stopped")
+        os.mkdir(stopped)
+        self.big_wav(stopped, "take.wav", 8_000_000)
+        process = self.stop_part_way([*unshare, binary_path(), "take.wav"], stopped, signal.SIGTERM,
+                                     target=first_child)
+        self.assertEqual(process.wait(timeout=60), 128 + signal.SIGTERM)
+        self.assert_outputs_whole(stopped, "take", {})
+
+    def test_outputs_another_program_holds_locked_are_left_alone(self):
+        self.wav("take.wav", samples=[100, -100] * 10)
+        held = "take 3dB clipping.txt"
+        # Every kind of lock: flock and POSIX record locks (lockf), shared and exclusive.
+        for take_lock, kind in itertools.product((fcntl.flock, fcntl.lockf), (fcntl.LOCK_SH, fcntl.LOCK_EX)):
+            with self.subTest(lock=(take_lock.__name__, kind)), open(os.path.join(self.dir, held), "w+b", 0) as output:
+                output.write(b"old")
+                take_lock(output, kind | fcntl.LOCK_NB)
+                result = run(["take.wav"], self.dir)
+                self.assertEqual((result.returncode, result.stderr),
+                                 (1, f"tarvelle: {held}: Locked by another program\n"))
+                self.assertEqual(os.pread(output.fileno(), 10, 0), b"old")
+        self.assertEqual(run(["take.wav"], self.dir).returncode, 0)
 
     def test_a_full_disk_leaves_earlier_outputs_and_no_partial_file(self):
         mount_point = os.path.join(self.dir, "small")
@@ -240,15 +308,19 @@ class BatchTest(unittest.TestCase):
         version = run(["--version"], self.dir)
         self.assertEqual(version.returncode, 0)
         self.assertRegex(version.stdout, r"^tarvelle \d+\.\d+\.\d+\n$")
+        pathlib.Path(self.dir, "notes.txt").write_text("not a folder")
         for arguments, message in ((["--frobnicate", "a.wav"], "unknown option '--frobnicate'"),
+                                   (["--fr\x1b[2Job", "a.wav"], "unknown option '--fr\\033[2Job'"),
                                    (["a.wav", "-o"], "option '-o' needs a folder name"),
                                    (["--output-dir"], "option '--output-dir' needs a folder name"),
-                                   (["--json"], "no FILE was named")):
+                                   (["--json"], "the options are for FILE..., and no FILE was named"),
+                                   (["-o", "notes.txt", "a.wav"], "'notes.txt' is not a folder"),
+                                   (["-o", "no\awhere", "a.wav"], "no folder named 'no\\awhere'")):
             wrong = run(arguments, self.dir)
             self.assertEqual((wrong.returncode, wrong.stdout), (2, ""), arguments)
-            self.assertIn(message, wrong.stderr)
+            self.assertEqual(wrong.stderr.split("\n\n")[0], "tarvelle: " + message)
             self.assertIn("Usage: tarvelle [OPTION...] [FILE...]", wrong.stderr)
-        self.assertEqual(os.listdir(self.dir), [])
+        self.assertEqual(os.listdir(self.dir), ["notes.txt"])
 
 
     def test_json_lines(self):

@@ -1,6 +1,7 @@
 """The dialogue of the real binary: full screen in a terminal (tmux, 80x15),
 and as plain lines when standard input is a pipe."""
 
+import fcntl
 import math
 import os
 import shutil
@@ -114,6 +115,7 @@ class ErrorBoxTest(ScreenTestCase):
             ("eight.wav", ("This is not a 16-bit Wave file",), "Enter"),
             ("rate.wav", ("This is not a 44.1, 88.2 or 176.4kHz Wave file",), "Enter"),
             ("huge.wav", ("This Wave file is too large",), "Enter"),
+            ("/proc/self/mem", ("This Wave file could not be read",), "Enter"),
         ]
         screen = self.start()
         for name, lines, closing_key in cases:
@@ -315,6 +317,27 @@ class LinesModeTest(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         expected = "tarvelle: %s: File not found. Please enter a valid filename\n" % ("\u00e9" * 10000)
         self.assertEqual(result.stderr.decode(), expected)
+
+    def test_files_that_cannot_be_read_are_told_apart(self):
+        # Held as a writer holds it (an exclusive flock), and as a reader (shared locks of both kinds).
+        writer = open(os.path.join(self.directory, "mono.wav"), "r+b")
+        reader = open(os.path.join(self.directory, "ok.wav"), "rb")
+        self.addCleanup(writer.close)
+        self.addCleanup(reader.close)
+        fcntl.flock(writer, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        fcntl.flock(reader, fcntl.LOCK_SH | fcntl.LOCK_NB)
+        fcntl.lockf(reader, fcntl.LOCK_SH | fcntl.LOCK_NB)
+        result = self.run_with_input(b"mono.wav\n/proc/self/mem\nok.wav\n")
+        self.assertEqual((result.returncode, result.stderr.decode().splitlines()), (0, [
+            "tarvelle: mono.wav: This Wave file is in use by another program",
+            "tarvelle: /proc/self/mem: This Wave file could not be read"]))
+
+    def test_each_output_not_written_is_named(self):
+        for suffix in (" 6dB clipping.txt", " 12dB clipping.wav"):
+            os.mkdir(os.path.join(self.directory, "ok" + suffix))
+        result = self.run_with_input(b"ok.wav\n")
+        self.assertEqual((result.returncode, result.stderr.decode().splitlines()), (1, [
+            "tarvelle: ok 6dB clipping.txt: Is a directory", "tarvelle: ok 12dB clipping.wav: Is a directory"]))
 
     def test_end_of_input_without_an_acceptable_name(self):
         cases = [

@@ -48,6 +48,9 @@ class OutputsTest(unittest.TestCase):
         self.assertEqual(screen.row(14), "   press any key to quit")
         screen.send_keys("q")
         self.assertEqual(screen.wait_for_exit(), 1)
+        # Named once the terminal is handed back, on the screen the shell has again.
+        self.assertEqual([row for row in screen.capture() if row],
+                         ["tarvelle: take 6dB clipping.txt: Is a directory"])
         files = [name for name in self.outputs()
                  if os.path.isfile(os.path.join(self.dir, name))]
         self.assertEqual(len(files), 11)
