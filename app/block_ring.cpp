@@ -1,6 +1,9 @@
 #include "app/block_ring.hpp"
 
+#include "platform/file_access.hpp"
+
 #include <algorithm>
+#include <cerrno>
 #include <system_error>
 
 namespace tarvelle {
@@ -50,13 +53,16 @@ void BlockRing::readBlocks()
             }
         }
         // The buffer is this thread's alone until filledCount_ passes it.
+        errno = 0;
         const bool read = load_(index * std::uint64_t{blockBytes_}, buffer(index));
+        const std::string failure = read || errno == 0 ? std::string() : lastFileErrorText();
         {
             const std::lock_guard lock(mutex_);
             if (read) {
                 ++filledCount_;
             } else {
                 readFailed_ = stopped_ = true;
+                readFailure_ = failure;
             }
         }
         changed_.notify_all();
@@ -76,8 +82,10 @@ std::span<std::uint8_t> BlockRing::buffer(std::size_t index)
 std::optional<std::span<const std::uint8_t>> BlockRing::block(std::size_t index)
 {
     if (!readsAhead()) {
+        errno = 0;
         if (!load_(index * std::uint64_t{blockBytes_}, buffer(index))) {
             readFailed_ = true;
+            readFailure_ = errno == 0 ? std::string() : lastFileErrorText();
             return std::nullopt;
         }
         return buffer(index);
@@ -112,6 +120,12 @@ bool BlockRing::readFailed()
 {
     const std::lock_guard lock(mutex_);
     return readFailed_;
+}
+
+std::string BlockRing::readFailure()
+{
+    const std::lock_guard lock(mutex_);
+    return readFailure_;
 }
 
 } // namespace tarvelle

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -47,6 +48,8 @@ public:
     // Every reader's waits end, with no block.
     void stop();
     bool readFailed();
+    // Why, in the system's words; empty when the file just ended early.
+    std::string readFailure();
 
 private:
     void readBlocks();
@@ -64,6 +67,7 @@ private:
     std::vector<std::size_t> doneCounts_; // per reader
     bool stopped_ = false;
     bool readFailed_ = false;
+    std::string readFailure_;
     std::thread thread_; // last: starts once the rest is ready
 };
 

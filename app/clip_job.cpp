@@ -2,6 +2,7 @@
 
 #include "app/block_ring.hpp"
 #include "clip/any_format_count.hpp"
+#include "console/text_layout.hpp"
 #include "clip/peak_clip.hpp"
 #include "platform/large_memory.hpp"
 #include "report/clip_report.hpp"
@@ -281,6 +282,14 @@ auto countAndWrite(BlockRing& ring, const MakeWorker& makeWorker) -> std::option
     return foreground;
 }
 
+// The read error's text with the system's reason; a file that ended before
+// its data did has none to give.
+std::string readErrorMessage(const std::string& reason)
+{
+    const std::string text = console::messageOnOneLine(inputErrorText(InputError::ReadError));
+    return text + ": " + (reason.empty() ? "it ended before its data did" : reason);
+}
+
 std::string frameText(std::int64_t sampleIndex, int channels)
 {
     return std::to_string(sampleIndex / channels);
@@ -333,17 +342,23 @@ std::variant<ClipJob, std::string> ClipJob::openAnyFormat(const std::string& inp
 {
     const auto because = [](InputError error) { return std::string(inputErrorText(error)); };
     try {
-        std::optional<FileHandle> file;
-        if (!inputFileName.empty() && inputFileName.find('\0') == std::string::npos) {
-            file = openInputFile(inputFileName);
-        }
-        const std::optional<std::uint64_t> size = file ? fileSize(*file) : std::nullopt;
-        if (!size) {
+        if (inputFileName.empty() || inputFileName.find('\0') != std::string::npos) {
             return because(InputError::NotFound);
+        }
+        std::variant<FileHandle, InputOpenFailure> opened = tryOpenInputFile(inputFileName);
+        if (const InputOpenFailure* failure = std::get_if<InputOpenFailure>(&opened)) {
+            return because(*failure == InputOpenFailure::InUse ? InputError::InUse : InputError::NotFound);
+        }
+        const FileHandle* file = &std::get<FileHandle>(opened);
+        const std::optional<std::uint64_t> size = fileSize(*file);
+        if (!size) {
+            return readErrorMessage(lastFileErrorText());
         }
         std::variant<BatchInput, BatchRefused> read = readBatchInput(FileByteSource(*file, *size));
         if (const BatchRefused* refused = std::get_if<BatchRefused>(&read)) {
-            return refused->message;
+            // The reason of a failed read is still the system's to tell.
+            return refused->reason == BatchRefusal::ReadError ? readErrorMessage(lastFileErrorText())
+                                                              : refused->message;
         }
         BatchInput& input = std::get<BatchInput>(read);
         if (progress.accepted) {
@@ -364,7 +379,7 @@ std::variant<ClipJob, std::string> ClipJob::openAnyFormat(const std::string& inp
             job.header_ = input.header;
             deriveWaveValues(job.header_);
             if (const std::optional<InputError> error = job.readClassic(*file, progress)) {
-                return because(*error);
+                return *error == InputError::ReadError ? readErrorMessage(job.readFailure_) : because(*error);
             }
             return job;
         }
@@ -391,7 +406,8 @@ std::optional<InputError> ClipJob::readClassic(const FileHandle& input, const Jo
         for (std::size_t index = 0; index < ring.blockCount(); ++index) {
             const std::optional<std::span<const std::uint8_t>> block = ring.block(index);
             if (!block) {
-                return InputError::NotFound;
+                readFailure_ = ring.readFailure();
+                return InputError::ReadError;
             }
             peakLevel = std::max(peakLevel, findPeak(asSamples(*block)));
             ring.done(0, index);
@@ -424,7 +440,8 @@ std::optional<InputError> ClipJob::readClassic(const FileHandle& input, const Jo
                                            last == clipLevelCount ? meter.get() : nullptr, 32768.0});
     });
     if (!levelZero) {
-        return InputError::NotFound;
+        readFailure_ = ring.readFailure();
+        return InputError::ReadError;
     }
     // A file changed between the two reads would be counted against the wrong peak.
     if (levelZero->peak != peakLevel) {
@@ -451,7 +468,9 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
 {
     const auto frameBytes = static_cast<std::size_t>(bytesPerFrame(format_));
     const std::uint64_t dataBytes = frameCount_ * frameBytes;
-    const std::string unreadable = std::string(inputErrorText(InputError::NotFound));
+    const auto unreadable = [](const std::string& reason) {
+        return readErrorMessage(reason);
+    };
     AnyFormatPeak peak;
     {
         BlockRing ring(dataBytes, frameBytes, 1, byteLoader(input, dataOffset));
@@ -460,7 +479,7 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
         for (std::size_t index = 0; index < ring.blockCount(); ++index) {
             const std::optional<std::span<const std::uint8_t>> block = ring.block(index);
             if (!block) {
-                return unreadable;
+                return unreadable(ring.readFailure());
             }
             samples.resize(block->size() / static_cast<std::size_t>(format_.containerBytes));
             decodeSamples(format_, *block, samples);
@@ -502,7 +521,7 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
                                              last == clipLevelCount ? meter.get() : nullptr, fullScale(format_)});
     });
     if (!levelZero) {
-        return unreadable;
+        return unreadable(ring.readFailure());
     }
     if (levelZero->peak.peak != peak_ || levelZero->peak.firstNonFinite >= 0) {
         return std::string(inputErrorText(InputError::Changed));

@@ -148,6 +148,7 @@ private:
     std::uint64_t frameCount_ = 0;
     double peak_ = 0.0;
     std::string warning_;
+    std::string readFailure_; // the system's reason for a read error
     std::optional<FileIdentity> inputIdentity_; // no output may replace the input itself
     std::array<LevelResult, clipLevelCount> levels_;  // counted and named, files not yet in place
     std::array<std::string, clipLevelCount> reports_; // the report texts
