@@ -35,11 +35,10 @@ void putUint(std::vector<std::uint8_t>& bytes, std::uint64_t value, int byteCoun
     }
 }
 
-// A mask other programs would assume anyway need not be written down.
+// A plain header names no speakers: it serves where the input named none.
 bool hasDefaultLayout(const SampleFormat& format)
 {
-    const std::uint32_t defaultMask = format.channels == 1 ? 0x4 : 0x3;
-    return format.channels <= 2 && (format.channelMask == 0 || format.channelMask == defaultMask);
+    return format.channels <= 2 && format.channelMask == 0;
 }
 
 } // namespace

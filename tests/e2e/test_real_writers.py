@@ -1,6 +1,7 @@
 """WAV files written by FFmpeg, libsndfile and SoX, processed in batch mode,
 give the same twelve files as the same audio in a plain 44-byte file."""
 
+import json
 import os
 import shutil
 import struct
@@ -109,6 +110,52 @@ class RealWritersTest(unittest.TestCase):
 
     def test_sox(self):
         self.check(lambda take: tool("sox", self.source, take), [b"fmt ", b"data"])
+
+    def test_other_formats_clip_sample_by_sample(self):
+        # Written by FFmpeg and libsndfile; read back by FFmpeg as doubles, in
+        # which every format's samples and thresholds are exact.
+        ffmpeg_formats = [("pcm_s24le", 2, 48000), ("pcm_f32le", 1, 96000), ("pcm_s16le", 6, 48000),
+                          ("pcm_u8", 1, 22050), ("pcm_s32le", 2, 96000), ("pcm_f64le", 2, 44100)]
+        cases = [(f"{codec} {channels} ch {rate}", lambda take, c=codec, n=channels, r=rate: ffmpeg(
+            "-f", "lavfi", "-i", f"aevalsrc={'|'.join(['0.9*sin(440*2*PI*t+%d)' % k for k in range(n)])}:s={r}:d=0.3",
+            "-c:a", c, take)) for codec, channels, rate in ffmpeg_formats]
+        for option in ("-pcm24", "-float32"):
+            cases.append((f"libsndfile {option}", lambda take, o=option: tool(
+                "sndfile-convert", o, self.source, take)))
+        for name, make in cases:
+            with self.subTest(name):
+                folder = tempfile.mkdtemp(dir=self.dir)
+                take = os.path.join(folder, "take.wav")
+                make(take)
+                result = subprocess.run([binary_path(), "--json", "take.wav"], cwd=folder, capture_output=True,
+                                        text=True, stdin=subprocess.DEVNULL, timeout=120)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                found = json.loads(result.stdout)
+                scale = 1.0 if found["sampleFormat"].startswith("float") else 2.0 ** (
+                    {"uint8": 8, "int16": 16, "int24": 24, "int32": 32}[found["sampleFormat"]] - 1)
+                source = samples(take)
+                for level in found["levels"]:
+                    clipped = os.path.join(folder, level["wav"])
+                    self.assertEqual(stream_fields(clipped), stream_fields(take))
+                    threshold = level["threshold"] / scale
+                    self.assertEqual(samples(clipped), [min(max(x, -threshold), threshold) for x in source])
+                    channels = found["channels"]
+                    self.assertEqual([c["clippedSamples"] for c in level["perChannel"]],
+                                     [sum(abs(x) > threshold for x in source[c::channels]) for c in range(channels)])
+
+
+def samples(path):
+    """The file's samples as FFmpeg decodes them to doubles."""
+    raw = subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-i", path, "-f", "f64le", "-"],
+                         check=True, capture_output=True, timeout=120).stdout
+    return list(struct.unpack("<%dd" % (len(raw) // 8), raw))
+
+
+def stream_fields(path):
+    probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries",
+                            "stream=codec_name,sample_rate,channels,channel_layout", "-of", "json", path],
+                           check=True, capture_output=True, text=True, timeout=120).stdout
+    return json.loads(probe)["streams"]
 
 
 if __name__ == "__main__":

@@ -101,7 +101,7 @@ TEST(ClippedWavHeaderFor, TheSmallestLayoutThatCarriesTheFormat)
         std::string layout; // the first tag and the header's size
     } cases[] = {
         {formatOf(SampleEncoding::UInt8, 2, 8000), 3, "RIFF 44"},
-        {formatOf(SampleEncoding::Int16, 1, 48000, 0x4), 3, "RIFF 44"}, // the speaker anyone would assume
+        {formatOf(SampleEncoding::Int16, 1, 48000, 0x4), 3, "RIFF 68"}, // a speaker named stays named
         {formatOf(SampleEncoding::Int16, 1, 48000, 0x1), 3, "RIFF 68"}, // left, named
         {twentyBits, 3, "RIFF 68"},
         {formatOf(SampleEncoding::Float64, 2, 96000), 3, "RIFF 58"}, // with its fact chunk
