@@ -20,6 +20,21 @@ from tmux_screen import TmuxScreen, binary_path, write_wav
 LEVELS = (3, 6, 9, 12, 15, 18)
 
 
+def write_any_wav(path, samples, channels, sample_format, rate=44100):
+    """A plain WAV of 16-bit ("h"), 24-bit ("i24") or float ("f") samples."""
+    if sample_format == "i24":
+        data = b"".join(int(value).to_bytes(3, "little", signed=True) for value in samples)
+        tag, bits = 1, 24
+    else:
+        data = struct.pack("<%d%s" % (len(samples), sample_format), *samples)
+        tag, bits = (3, 32) if sample_format == "f" else (1, 16)
+    align = channels * bits // 8
+    fmt = struct.pack("<HHIIHH", tag, channels, rate, rate * align, align, bits)
+    with open(path, "wb") as out:
+        out.write(b"RIFF" + struct.pack("<I", 28 + len(fmt) + len(data)) + b"WAVEfmt " + struct.pack("<I", len(fmt))
+                  + fmt + b"data" + struct.pack("<I", len(data)) + data)
+
+
 def outputs_of(stem):
     return [f"{stem} {level}dB clipping.{kind}" for level in LEVELS for kind in ("txt", "wav")]
 
@@ -381,6 +396,59 @@ class BatchTest(unittest.TestCase):
                         self.assertEqual(output.read(), content, name)
         for wrong in ("-j0", "--jobs=65", "--jobs=x"):
             self.assertEqual(run([wrong, "f0.wav"], self.dir).returncode, 2, wrong)
+
+    def test_check_finds_clipping_already_there(self):
+        def frames(count, channels, runs, level, quiet):
+            # Below the level, and at its own peak never more than one sample in a row.
+            samples = [[type(quiet)(quiet * (i % 10 - 4.5) / 4.5)] * channels for i in range(count)]
+            for channel, start, length in runs:
+                for frame in range(start, start + length):
+                    samples[frame][channel] = level * (1 if frame % 2 else -1)
+            return [value for frame in samples for value in frame]
+        # name, format, channels, samples, runs found at --min-run 3 and then 1, what they are
+        stereo = frames(1000, 2, [(0, 100, 5), (1, 200, 2), (1, 998, 2)], 32767, 1000)
+        cases = [
+            ("s16.wav", "h", 2, stereo, [(0, 100, 5)], [(0, 100, 5), (1, 200, 2), (1, 998, 2)], "fullScale"),
+            ("s24.wav", "i24", 1, frames(500, 1, [(0, 50, 4)], 4000000, 1000), [(0, 50, 4)], [(0, 50, 4)],
+             "ceiling"),
+            ("f32.wav", "f", 2, frames(500, 2, [(1, 10, 3)], 1.5, 0.25), [(1, 10, 3)], [(1, 10, 3)], "fullScale"),
+            ("clean.wav", "h", 1, frames(500, 1, [], 0, 1000), [], None, None),
+        ]
+        for name, sample_format, channels, samples, runs, all_runs, kind in cases:
+            write_any_wav(os.path.join(self.dir, name), samples, channels, sample_format)
+            for min_run, expected in (("3", runs), ("1", all_runs)):
+                if expected is None:
+                    continue
+                with self.subTest(name=name, min_run=min_run):
+                    result = run(["--check", "--json", "--min-run", min_run, name], self.dir)
+                    self.assertEqual(result.returncode, 3 if expected else 0, result.stderr)
+                    found = json.loads(result.stdout)["clipping"]
+                    self.assertEqual(sorted((r["channel"], r["startFrame"], r["length"]) for r in found["runs"]),
+                                     expected)
+                    self.assertEqual({r["kind"] for r in found["runs"]}, {kind} if expected else set())
+        lines = run(["--check", "--labels", "s16.wav", "clean.wav"], self.dir)
+        self.assertEqual((lines.returncode, lines.stdout.splitlines()), (3, [
+            "s16.wav: clipped: 1 run at full scale (L 1), longest 5 samples at 00:00:00.002",
+            "clean.wav: no clipping"]))
+        with open(os.path.join(self.dir, "s16 clipping labels.txt"), "rb") as labels:
+            self.assertEqual(labels.read(), b"0.002268\t0.002381\tL 5 samples\n")
+        self.assertEqual(sorted(os.listdir(self.dir)),
+                         sorted(["s16.wav", "s24.wav", "f32.wav", "clean.wav", "s16 clipping labels.txt",
+                                 "clean clipping labels.txt"]))
+
+    def test_level_events_as_labels_and_json(self):
+        self.wav("take.wav", samples=[100, -100, 30000, 5, 30000, -30000, 30000, 5, 7, -32768] * 3)
+        result = run(["--json", "--events", "--labels", "--reports-only", "take.wav"], self.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for level in json.loads(result.stdout)["levels"]:
+            with open(os.path.join(self.dir, f"take {level['dbBelowPeak']}dB clipping labels.txt"), "rb") as labels:
+                lines = labels.read().decode().splitlines()
+            events = sorted((start, length, channel) for channel, name in enumerate("LR")
+                            for start, length in level["perChannel"][channel]["events"])
+            self.assertEqual(sorted(lines), sorted(
+                f"{start / 44100:.6f}\t{(start + length) / 44100:.6f}\t{'LR'[channel]} {length} "
+                f"sample{'s' if length > 1 else ''}" for start, length, channel in events))
+            self.assertEqual(sum(c["clipEvents"] for c in level["perChannel"]), len(lines))
 
     def test_output_folder_quiet_and_a_missing_folder(self):
         self.wav("take.wav", samples=[100, -100] * 10)

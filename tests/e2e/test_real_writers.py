@@ -143,6 +143,29 @@ class RealWritersTest(unittest.TestCase):
                     self.assertEqual([c["clippedSamples"] for c in level["perChannel"]],
                                      [sum(abs(x) > threshold for x in source[c::channels]) for c in range(channels)])
 
+    def test_true_peak_and_loudness_agree_with_ffmpeg(self):
+        # A quarter of the rate at 45 degrees: the samples miss the peak by 3.01 dB.
+        # The first faded in and out: an abrupt start overshoots after oversampling.
+        for name, source, fades in (("quarter-rate sine", "0.5*sin(PI/2*48000*t+PI/4)",
+                                     "afade=t=in:d=1,afade=t=out:st=19:d=1"),
+                                    ("EBU 1 kHz at -23 dBFS", "0.0708*sin(1000*2*PI*t)", "anull")):
+            with self.subTest(name):
+                take = os.path.join(self.dir, "loudness.wav")
+                ffmpeg("-f", "lavfi", "-i", f"aevalsrc={source}|{source}:s=48000:d=20", "-af", fades,
+                       "-c:a", "pcm_s24le", take)
+                ours = json.loads(subprocess.run([binary_path(), "--loudness", "--reports-only", "--json", take],
+                                                 capture_output=True, text=True, check=True, timeout=120).stdout)
+                theirs = subprocess.run(["ffmpeg", "-nostdin", "-nostats", "-i", take, "-af",
+                                         "ebur128=peak=true:framelog=verbose", "-f", "null", "-"],
+                                        capture_output=True, text=True, timeout=120).stderr
+                summary = theirs[theirs.rindex("Summary:"):]
+                # FFmpeg prints one decimal: within 0.1 of it, and its rounding.
+                self.assertAlmostEqual(ours["integratedLufs"], float(summary.split("I:")[1].split()[0]), delta=0.15)
+                self.assertAlmostEqual(ours["truePeakDbtp"], float(summary.split("Peak:")[1].split()[0]), delta=0.15)
+                if name.startswith("quarter"):
+                    self.assertAlmostEqual(ours["truePeakDbtp"] - ours["peakDbfs"], 3.01, delta=0.1)
+        self.assertAlmostEqual(ours["integratedLufs"], -23.0, delta=0.1)
+
 
 def samples(path):
     """The file's samples as FFmpeg decodes them to doubles."""
