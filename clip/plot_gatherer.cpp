@@ -1,7 +1,9 @@
 #include "clip/plot_gatherer.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <stdexcept>
@@ -14,34 +16,33 @@ namespace {
 // cache for the sample-by-sample pass that follows when they hold any.
 constexpr std::uint64_t chunkFrames = 256;
 
-// The envelope of one chunk, folded into lows and highs (one per channel). A
-// fixed channel count lets the compiler keep the extremes in registers.
-template <int FixedChannels>
-void foldEnvelope(const double* samples, std::uint64_t frames, int channels, double* lows, double* highs)
+// The lowest and highest sample of each channel in count interleaved samples
+// that begin with a whole frame. Eight running extremes, not one per channel,
+// so that the compiler can keep several in flight and in vector registers.
+void foldEnvelope(const double* samples, std::size_t count, std::size_t channels, double* lows, double* highs)
 {
-    if constexpr (FixedChannels > 0) {
-        double low[FixedChannels];
-        double high[FixedChannels];
-        std::copy_n(lows, FixedChannels, low);
-        std::copy_n(highs, FixedChannels, high);
-        for (std::uint64_t frame = 0; frame < frames; ++frame) {
-            for (int channel = 0; channel < FixedChannels; ++channel) {
-                const double sample = samples[frame * FixedChannels + static_cast<std::uint64_t>(channel)];
-                low[channel] = sample < low[channel] ? sample : low[channel];
-                high[channel] = sample > high[channel] ? sample : high[channel];
+    constexpr std::size_t lanes = 8;
+    std::size_t index = 0;
+    if (lanes % channels == 0) {
+        double low[lanes];
+        double high[lanes];
+        std::fill_n(low, lanes, std::numeric_limits<double>::infinity());
+        std::fill_n(high, lanes, -std::numeric_limits<double>::infinity());
+        for (; index + lanes <= count; index += lanes) {
+            for (std::size_t lane = 0; lane < lanes; ++lane) {
+                const double sample = samples[index + lane];
+                low[lane] = sample < low[lane] ? sample : low[lane];
+                high[lane] = sample > high[lane] ? sample : high[lane];
             }
         }
-        std::copy_n(low, FixedChannels, lows);
-        std::copy_n(high, FixedChannels, highs);
-    } else {
-        const auto width = static_cast<std::uint64_t>(channels);
-        for (std::uint64_t frame = 0; frame < frames; ++frame) {
-            for (std::uint64_t channel = 0; channel < width; ++channel) {
-                const double sample = samples[frame * width + channel];
-                lows[channel] = std::min(lows[channel], sample);
-                highs[channel] = std::max(highs[channel], sample);
-            }
+        for (std::size_t lane = 0; lane < lanes; ++lane) {
+            lows[lane % channels] = std::min(lows[lane % channels], low[lane]);
+            highs[lane % channels] = std::max(highs[lane % channels], high[lane]);
         }
+    }
+    for (; index < count; ++index) {
+        lows[index % channels] = std::min(lows[index % channels], samples[index]);
+        highs[index % channels] = std::max(highs[index % channels], samples[index]);
     }
 }
 
@@ -90,14 +91,16 @@ PlotGatherer::PlotGatherer(int channels, std::uint64_t totalFrames, std::array<d
 
     std::iota(levelsByThreshold_.begin(), levelsByThreshold_.end(), 0);
     std::stable_sort(levelsByThreshold_.begin(), levelsByThreshold_.end(),
-                     [&](int a, int b) { return thresholds[a] < thresholds[b]; });
-    for (int rank = 0; rank < clipLevelCount; ++rank) {
+                     [&](std::size_t a, std::size_t b) { return thresholds[a] < thresholds[b]; });
+    for (std::size_t rank = 0; rank < clipLevelCount; ++rank) {
         sortedThresholds_[rank] = thresholds[levelsByThreshold_[rank]];
     }
     columnEnd_ = data_.columnStartFrame[1];
     previousClippedLevels_.assign(static_cast<std::size_t>(channels), 0);
     chunkLows_.resize(static_cast<std::size_t>(channels));
     chunkHighs_.resize(static_cast<std::size_t>(channels));
+    chunkClippedLevels_.resize((chunkFrames + 1) * static_cast<std::size_t>(channels));
+    columnFirstClipped_.fill(std::numeric_limits<std::uint64_t>::max());
 }
 
 void PlotGatherer::addFrames(std::span<const double> interleaved)
@@ -122,6 +125,7 @@ void PlotGatherer::addFrames(std::span<const double> interleaved)
 
 void PlotGatherer::beginNextColumn()
 {
+    closeColumn(nextFrame_);
     ++column_;
     columnEnd_ = data_.columnStartFrame[static_cast<std::size_t>(column_) + 1];
 }
@@ -129,37 +133,32 @@ void PlotGatherer::beginNextColumn()
 // Frames within the current column.
 void PlotGatherer::addSegment(const double* samples, std::uint64_t firstFrame, std::uint64_t frames)
 {
-    const int channels = data_.channelCount;
-    std::vector<double>& lows = chunkLows_;
-    std::vector<double>& highs = chunkHighs_;
+    const auto channels = static_cast<std::size_t>(data_.channelCount);
+    const auto columns = static_cast<std::size_t>(data_.columnCount);
+    const auto column = static_cast<std::size_t>(column_);
     const double lowestThreshold = sortedThresholds_[0];
     for (std::uint64_t done = 0; done < frames;) {
         const std::uint64_t count = std::min(chunkFrames, frames - done);
-        const double* chunk = samples + done * static_cast<std::uint64_t>(channels);
-        std::fill(lows.begin(), lows.end(), std::numeric_limits<double>::infinity());
-        std::fill(highs.begin(), highs.end(), -std::numeric_limits<double>::infinity());
-        if (channels == 2) {
-            foldEnvelope<2>(chunk, count, channels, lows.data(), highs.data());
-        } else if (channels == 1) {
-            foldEnvelope<1>(chunk, count, channels, lows.data(), highs.data());
-        } else {
-            foldEnvelope<0>(chunk, count, channels, lows.data(), highs.data());
-        }
+        const double* chunk = samples + done * channels;
+        std::fill(chunkLows_.begin(), chunkLows_.end(), std::numeric_limits<double>::infinity());
+        std::fill(chunkHighs_.begin(), chunkHighs_.end(), -std::numeric_limits<double>::infinity());
+        foldEnvelope(chunk, count * channels, channels, chunkLows_.data(), chunkHighs_.data());
         bool anyClipped = false;
-        for (int channel = 0; channel < channels; ++channel) {
-            const std::size_t index =
-                static_cast<std::size_t>(channel) * static_cast<std::size_t>(data_.columnCount) +
-                static_cast<std::size_t>(column_);
-            data_.minimum[index] = std::min(data_.minimum[index], lows[static_cast<std::size_t>(channel)]);
-            data_.maximum[index] = std::max(data_.maximum[index], highs[static_cast<std::size_t>(channel)]);
-            anyClipped = anyClipped || highs[static_cast<std::size_t>(channel)] > lowestThreshold ||
-                         -lows[static_cast<std::size_t>(channel)] > lowestThreshold;
+        for (std::size_t channel = 0; channel < channels; ++channel) {
+            double& minimum = data_.minimum[channel * columns + column];
+            double& maximum = data_.maximum[channel * columns + column];
+            minimum = std::min(minimum, chunkLows_[channel]);
+            maximum = std::max(maximum, chunkHighs_[channel]);
+            anyClipped =
+                anyClipped || chunkHighs_[channel] > lowestThreshold || -chunkLows_[channel] > lowestThreshold;
         }
         if (anyClipped) {
             addClippingSamples(chunk, firstFrame + done, count);
         } else {
-            // Every run open before the chunk ends in it.
-            std::fill(previousClippedLevels_.begin(), previousClippedLevels_.end(), 0);
+            // Every run still open ends at the chunk's first frame.
+            for (std::uint8_t& previous : previousClippedLevels_) {
+                changeClippedLevels(previous, 0, firstFrame + done);
+            }
         }
         done += count;
     }
@@ -168,19 +167,111 @@ void PlotGatherer::addSegment(const double* samples, std::uint64_t firstFrame, s
 void PlotGatherer::addClippingSamples(const double* samples, std::uint64_t firstFrame, std::uint64_t frames)
 {
     const auto channels = static_cast<std::size_t>(data_.channelCount);
-    for (std::uint64_t frame = 0; frame < frames; ++frame) {
-        for (std::size_t channel = 0; channel < channels; ++channel) {
-            const double magnitude = std::fabs(samples[frame * channels + channel]);
-            int clippedLevels = 0;
-            while (clippedLevels < clipLevelCount && magnitude > sortedThresholds_[clippedLevels]) {
-                ++clippedLevels;
-            }
-            int& previous = previousClippedLevels_[channel];
-            for (int rank = 0; rank < clippedLevels; ++rank) {
-                mark(data_.levels[levelsByThreshold_[rank]], static_cast<std::size_t>(column_), firstFrame + frame,
-                     1, rank >= previous);
-            }
-            previous = clippedLevels;
+    const std::size_t count = frames * channels;
+    // levels[i] is how many levels sample i clips at, lowest threshold first (a
+    // sample over one threshold is over every lower one as well); the frame
+    // before the chunk goes first, so each sample has its predecessor
+    // `channels` bytes before it. Summed in doubles, which the compiler
+    // vectorises where it cannot for integers.
+    std::uint8_t* levels = chunkClippedLevels_.data();
+    std::copy(previousClippedLevels_.begin(), previousClippedLevels_.end(), levels);
+    levels += channels;
+    const std::array<double, clipLevelCount> thresholds = sortedThresholds_;
+    static_assert(clipLevelCount == 6, "one comparison per level, written out so that the loop vectorises");
+    for (std::size_t index = 0; index < count; ++index) {
+        const double magnitude = std::fabs(samples[index]);
+        const double clipped = (magnitude > thresholds[0] ? 1.0 : 0.0) + (magnitude > thresholds[1] ? 1.0 : 0.0) +
+                               (magnitude > thresholds[2] ? 1.0 : 0.0) + (magnitude > thresholds[3] ? 1.0 : 0.0) +
+                               (magnitude > thresholds[4] ? 1.0 : 0.0) + (magnitude > thresholds[5] ? 1.0 : 0.0);
+        levels[index] = static_cast<std::uint8_t>(static_cast<std::int32_t>(clipped));
+    }
+    if (channels == 2) {
+        visitChanges<2>(levels, count, firstFrame);
+    } else {
+        visitChanges<0>(levels, count, firstFrame);
+    }
+}
+
+// Runs begin and end only where a sample's count of levels differs from its
+// predecessor's: eight samples are compared at once, and only those that
+// differ are visited, in order. FixedChannels, where not 0, saves divisions in
+// the common case.
+template <std::size_t FixedChannels>
+void PlotGatherer::visitChanges(const std::uint8_t* levels, std::size_t count, std::uint64_t firstFrame)
+{
+    const std::size_t channels = FixedChannels != 0 ? FixedChannels : previousClippedLevels_.size();
+    std::size_t index = 0;
+    for (; index + 8 <= count; index += 8) {
+        std::uint64_t now = 0;
+        std::uint64_t before = 0;
+        std::memcpy(&now, levels + index, sizeof now);
+        std::memcpy(&before, levels + index - channels, sizeof before);
+        for (std::uint64_t differ = now ^ before; differ != 0;) {
+            const int bit = std::endian::native == std::endian::little ? std::countr_zero(differ)
+                                                                       : 63 - std::countl_zero(differ);
+            differ &= ~(std::uint64_t{0xFF} << (bit / 8 * 8));
+            const std::size_t offset =
+                index +
+                static_cast<std::size_t>(std::endian::native == std::endian::little ? bit / 8 : 7 - bit / 8);
+            changeClippedLevels(previousClippedLevels_[offset % channels], levels[offset],
+                                firstFrame + offset / channels);
+        }
+    }
+    for (; index < count; ++index) {
+        if (levels[index] != levels[index - channels]) {
+            changeClippedLevels(previousClippedLevels_[index % channels], levels[index],
+                                firstFrame + index / channels);
+        }
+    }
+}
+
+// A channel clips at `levels` levels (lowest threshold first) from frame on,
+// where it clipped at `previous` before. A run adds its length to its column's
+// count as its end minus its start, each taken when it comes (in unsigned
+// arithmetic, so the start may be taken away first).
+void PlotGatherer::changeClippedLevels(std::uint8_t& previous, std::size_t levels, std::uint64_t frame)
+{
+    for (std::size_t rank = previous; rank < levels; ++rank) {
+        ++columnEventStarts_[rank];
+        columnFirstClipped_[rank] = std::min(columnFirstClipped_[rank], frame);
+        columnClippedSamples_[rank] -= frame;
+    }
+    for (std::size_t rank = levels; rank < previous; ++rank) {
+        columnEndClipped_[rank] = std::max(columnEndClipped_[rank], frame);
+        columnClippedSamples_[rank] += frame;
+    }
+    previous = static_cast<std::uint8_t>(levels);
+}
+
+// The current column's clipping into data_, with the runs still open ending
+// at frame; they go on from there in the next column, if any, without
+// counting as new events.
+void PlotGatherer::closeColumn(std::uint64_t frame)
+{
+    const auto column = static_cast<std::size_t>(column_);
+    for (const std::uint8_t previous : previousClippedLevels_) {
+        for (std::size_t rank = 0; rank < previous; ++rank) {
+            columnEndClipped_[rank] = frame;
+            columnClippedSamples_[rank] += frame;
+        }
+    }
+    for (std::size_t rank = 0; rank < clipLevelCount; ++rank) {
+        PlotClipping& level = data_.levels[levelsByThreshold_[rank]];
+        level.clippedSamples[column] = columnClippedSamples_[rank];
+        level.eventStarts[column] = columnEventStarts_[rank];
+        if (columnClippedSamples_[rank] != 0) {
+            level.firstClippedFrame[column] = columnFirstClipped_[rank];
+            level.endClippedFrame[column] = columnEndClipped_[rank];
+        }
+    }
+    columnClippedSamples_.fill(0);
+    columnEventStarts_.fill(0);
+    columnFirstClipped_.fill(std::numeric_limits<std::uint64_t>::max());
+    columnEndClipped_.fill(0);
+    for (const std::uint8_t previous : previousClippedLevels_) {
+        for (std::size_t rank = 0; rank < previous; ++rank) {
+            columnFirstClipped_[rank] = frame;
+            columnClippedSamples_[rank] -= frame;
         }
     }
 }
@@ -221,6 +312,7 @@ void PlotGatherer::addExistingRun(int channel, std::uint64_t startFrame, std::ui
 
 PlotData PlotGatherer::finish()
 {
+    closeColumn(nextFrame_);
     return std::move(data_);
 }
 

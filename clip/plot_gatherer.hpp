@@ -61,6 +61,10 @@ public:
 private:
     void addSegment(const double* samples, std::uint64_t firstFrame, std::uint64_t frames);
     void addClippingSamples(const double* samples, std::uint64_t firstFrame, std::uint64_t frames);
+    template <std::size_t FixedChannels>
+    void visitChanges(const std::uint8_t* levels, std::size_t count, std::uint64_t firstFrame);
+    void changeClippedLevels(std::uint8_t& previous, std::size_t levels, std::uint64_t frame);
+    void closeColumn(std::uint64_t frame);
     void beginNextColumn();
     static void mark(PlotClipping& clipping, std::size_t column, std::uint64_t frame, std::uint64_t count,
                      bool startsEvent);
@@ -68,15 +72,21 @@ private:
     PlotData data_;
     // Level indices by ascending threshold: a sample clipped at the n-th of
     // these is clipped at all before it.
-    std::array<int, clipLevelCount> levelsByThreshold_{};
+    std::array<std::size_t, clipLevelCount> levelsByThreshold_{};
     std::array<double, clipLevelCount> sortedThresholds_{};
     std::uint64_t nextFrame_ = 0;
     int column_ = 0;
     std::uint64_t columnEnd_ = 0;
     // Per channel, how many levels (in ascending threshold order) clipped its last sample.
-    std::vector<int> previousClippedLevels_;
+    std::vector<std::uint8_t> previousClippedLevels_;
     std::vector<double> chunkLows_; // one chunk's envelope, per channel
     std::vector<double> chunkHighs_;
+    std::vector<std::uint8_t> chunkClippedLevels_; // per sample of a chunk, after the frame before it
+    // The current column's clipping, by rank.
+    std::array<std::uint64_t, clipLevelCount> columnClippedSamples_{};
+    std::array<std::uint64_t, clipLevelCount> columnEventStarts_{};
+    std::array<std::uint64_t, clipLevelCount> columnFirstClipped_{};
+    std::array<std::uint64_t, clipLevelCount> columnEndClipped_{};
 };
 
 } // namespace tarvelle

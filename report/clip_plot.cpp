@@ -265,7 +265,7 @@ private:
             appendText(out_, x, bottom + 19, timeText(ms, decimals),
                        "text-anchor=\"middle\" fill=\"" + std::string(quietInkColour) + '"');
         }
-        appendText(out_, plotLeft - 10, bottom + 19, "m:ss",
+        appendText(out_, plotLeft - 24, bottom + 19, "m:ss",
                    "text-anchor=\"end\" fill=\"" + std::string(quietInkColour) + '"');
     }
 
@@ -415,10 +415,11 @@ private:
                 const double barTop = y(static_cast<double>(count));
                 out_ += "<rect x=\"" + number(barsLeft + static_cast<double>(level) * barWidth) + "\" y=\"" +
                         number(barTop) + "\" width=\"" + number(barWidth - 1) + "\" height=\"" +
-                        number(bottom - barTop) + "\" fill=\"" + std::string(levelColours[level]) + "\"><title>" +
-                        std::to_string(decibelsBelowPeak(static_cast<int>(level))) + " dB, " +
-                        std::string(eventLengthBinLabels[bin]) + ": " +
-                        countText(static_cast<std::uint64_t>(count), "event") + "</title></rect>\n";
+                        number(bottom - barTop) + "\" fill=\"" + std::string(levelColours[level]) + "\"><title>";
+                appendXmlText(out_, std::to_string(decibelsBelowPeak(static_cast<int>(level))) + " dB, " +
+                                        std::string(eventLengthBinLabels[bin]) + ": " +
+                                        countText(static_cast<std::uint64_t>(count), "event"));
+                out_ += "</title></rect>\n";
             }
             appendText(out_, groupLeft + groupWidth / 2, bottom + 18, eventLengthBinLabels[bin],
                        "text-anchor=\"middle\" font-size=\"11\"");
