@@ -46,6 +46,25 @@ void foldEnvelope(const double* samples, std::size_t count, std::size_t channels
     }
 }
 
+// levels[i]: at how many of the Levels lowest thresholds (ascending) sample i
+// clips. Summed in doubles, which the compiler vectorises where it cannot for
+// integers.
+template <std::size_t Levels>
+void countLevels(const double* samples, std::size_t count, const std::array<double, clipLevelCount>& thresholds,
+                 std::uint8_t* levels)
+{
+    std::array<double, Levels> lowest{};
+    std::copy_n(thresholds.begin(), Levels, lowest.begin());
+    for (std::size_t index = 0; index < count; ++index) {
+        const double magnitude = std::fabs(samples[index]);
+        double clipped = 0;
+        for (const double threshold : lowest) {
+            clipped += magnitude > threshold ? 1.0 : 0.0;
+        }
+        levels[index] = static_cast<std::uint8_t>(static_cast<std::int32_t>(clipped));
+    }
+}
+
 // The first frame of each column and, last, the total: column c starts at
 // floor(c * total / columns), computed without overflowing.
 std::vector<std::uint64_t> columnStarts(std::uint64_t totalFrames, int columnCount)
@@ -171,19 +190,35 @@ void PlotGatherer::addClippingSamples(const double* samples, std::uint64_t first
     // levels[i] is how many levels sample i clips at, lowest threshold first (a
     // sample over one threshold is over every lower one as well); the frame
     // before the chunk goes first, so each sample has its predecessor
-    // `channels` bytes before it. Summed in doubles, which the compiler
-    // vectorises where it cannot for integers.
+    // `channels` bytes before it.
     std::uint8_t* levels = chunkClippedLevels_.data();
     std::copy(previousClippedLevels_.begin(), previousClippedLevels_.end(), levels);
     levels += channels;
-    const std::array<double, clipLevelCount> thresholds = sortedThresholds_;
-    static_assert(clipLevelCount == 6, "one comparison per level, written out so that the loop vectorises");
-    for (std::size_t index = 0; index < count; ++index) {
-        const double magnitude = std::fabs(samples[index]);
-        const double clipped = (magnitude > thresholds[0] ? 1.0 : 0.0) + (magnitude > thresholds[1] ? 1.0 : 0.0) +
-                               (magnitude > thresholds[2] ? 1.0 : 0.0) + (magnitude > thresholds[3] ? 1.0 : 0.0) +
-                               (magnitude > thresholds[4] ? 1.0 : 0.0) + (magnitude > thresholds[5] ? 1.0 : 0.0);
-        levels[index] = static_cast<std::uint8_t>(static_cast<std::int32_t>(clipped));
+    // Only the levels whose thresholds the chunk's extremes pass can clip in it.
+    const double largest = std::max(-*std::min_element(chunkLows_.begin(), chunkLows_.end()),
+                                    *std::max_element(chunkHighs_.begin(), chunkHighs_.end()));
+    const auto reached = static_cast<std::size_t>(
+        std::upper_bound(sortedThresholds_.begin(), sortedThresholds_.end(), largest, std::less_equal<>()) -
+        sortedThresholds_.begin());
+    switch (reached) {
+    case 1:
+        countLevels<1>(samples, count, sortedThresholds_, levels);
+        break;
+    case 2:
+        countLevels<2>(samples, count, sortedThresholds_, levels);
+        break;
+    case 3:
+        countLevels<3>(samples, count, sortedThresholds_, levels);
+        break;
+    case 4:
+        countLevels<4>(samples, count, sortedThresholds_, levels);
+        break;
+    case 5:
+        countLevels<5>(samples, count, sortedThresholds_, levels);
+        break;
+    default:
+        countLevels<clipLevelCount>(samples, count, sortedThresholds_, levels);
+        break;
     }
     if (channels == 2) {
         visitChanges<2>(levels, count, firstFrame);

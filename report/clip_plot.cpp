@@ -226,12 +226,6 @@ public:
     }
 
 private:
-    double frameX(std::uint64_t frame) const
-    {
-        const double share = data_.totalFrames == 0 ? 0 : static_cast<double>(frame) / data_.totalFrames;
-        return plotLeft + share * plotWidth;
-    }
-
     void appendHeading()
     {
         appendText(out_, plotLeft, 30, heading_.fileName, "font-size=\"18\" font-weight=\"bold\"");
@@ -259,7 +253,9 @@ private:
         }
         const int decimals = step >= 1000 ? 0 : step >= 100 ? 1 : 2;
         for (std::uint64_t ms = 0; ms <= durationMs_ && step > 0; ms += step) {
-            const double x = plotLeft + (durationMs_ == 0 ? 0 : static_cast<double>(ms) / durationMs_ * plotWidth);
+            const double x =
+                plotLeft +
+                (durationMs_ == 0 ? 0 : static_cast<double>(ms) / static_cast<double>(durationMs_) * plotWidth);
             out_ += "<line x1=\"" + number(x) + "\" y1=\"" + number(top) + "\" x2=\"" + number(x) + "\" y2=\"" +
                     number(bottom + 5) + "\" stroke=\"" + std::string(gridColour) + "\"/>\n";
             appendText(out_, x, bottom + 19, timeText(ms, decimals),
@@ -384,7 +380,8 @@ private:
         const auto y = [&](double count) {
             return bottom - (std::log10(count) - axisLow) / (decades - axisLow) * histogramHeight;
         };
-        constexpr std::array<std::string_view, 7> powerNames = {"1", "10", "100", "1k", "10k", "100k", "1M"};
+        constexpr std::array<std::string_view, 10> powerNames = {"1",    "10", "100", "1k",   "10k",
+                                                                 "100k", "1M", "10M", "100M", "1G"};
         for (int power = 0; power <= static_cast<int>(decades); ++power) {
             const double lineY = y(std::pow(10.0, power));
             out_ += "<line x1=\"" + number(plotLeft) + "\" y1=\"" + number(lineY) + "\" x2=\"" +
