@@ -14,7 +14,7 @@ namespace {
 
 // Frames checked at once for clipping: small enough to stay in the first-level
 // cache for the sample-by-sample pass that follows when they hold any.
-constexpr std::uint64_t chunkFrames = 256;
+constexpr std::uint64_t chunkFrames = 1024;
 
 // The lowest and highest sample of each channel in count interleaved samples
 // that begin with a whole frame. Eight running extremes, not one per channel,

@@ -9,7 +9,7 @@ namespace tarvelle {
 namespace {
 
 constexpr std::array<double, clipLevelCount> thresholds = {700, 500, 350, 250, 177, 125};
-constexpr std::uint64_t totalFrames = 12000; // 10 frames a column
+constexpr std::uint64_t totalFrames = 12000;
 
 struct Burst {
     std::size_t channel;
@@ -18,11 +18,11 @@ struct Burst {
     double value;
 };
 
-// Runs across columns and the 256-frame chunks, two touching runs of different
+// Runs across columns and the 1024-frame chunks, two touching runs of different
 // heights, a run exactly at a threshold and one still open at the end.
 const std::vector<Burst> bursts = {
-    {0, 95, 10, 400},   {1, 250, 12, -800}, {0, 5000, 3, 200},  {0, 7000, 4, 400},
-    {0, 7004, 4, -800}, {0, 9000, 2, 700},  {1, 11995, 5, 600},
+    {0, 95, 10, 400},   {1, 1020, 12, -800}, {0, 5000, 3, 200},  {0, 7000, 4, 400},
+    {0, 7004, 4, -800}, {0, 9000, 2, 700},   {1, 11995, 5, 600},
 };
 
 std::vector<double> burstSamples()
@@ -43,70 +43,74 @@ TEST(PlotGatherer, ColumnsHoldTheClippingWhateverTheBlocks)
 {
     const std::vector<double> samples = burstSamples();
 
-    // What each column must show, straight from the definitions: a sample is
-    // clipped above its level's threshold, an event starts at a clipped sample
-    // whose predecessor in its channel is not.
-    PlotData expected;
-    expected.minimum.assign(2 * 1200, 1e9);
-    expected.maximum.assign(2 * 1200, -1e9);
-    for (PlotClipping& level : expected.levels) {
-        level = {std::vector<std::uint64_t>(1200), std::vector<std::uint64_t>(1200),
-                 std::vector<std::uint64_t>(1200), std::vector<std::uint64_t>(1200)};
-    }
-    std::array<std::uint64_t, clipLevelCount> eventsPerLevel{};
-    for (std::size_t level = 0; level < clipLevelCount; ++level) {
-        PlotClipping& clipping = expected.levels[level];
-        std::vector<std::uint64_t> first(1200, totalFrames);
-        for (std::size_t channel = 0; channel < 2; ++channel) {
-            for (std::uint64_t frame = 0; frame < totalFrames; ++frame) {
-                const std::size_t column = frame / 10;
-                const double sample = samples[frame * 2 + channel];
-                expected.minimum[channel * 1200 + column] =
-                    std::min(expected.minimum[channel * 1200 + column], sample);
-                expected.maximum[channel * 1200 + column] =
-                    std::max(expected.maximum[channel * 1200 + column], sample);
-                if (std::fabs(sample) <= thresholds[level]) {
-                    continue;
+    // 10 frames a column, or 3000 so that chunks end inside columns.
+    for (const std::size_t columns : {1200, 4}) {
+        SCOPED_TRACE(columns);
+        const std::uint64_t columnFrames = totalFrames / columns;
+        // What each column must show, straight from the definitions: a sample
+        // is clipped above its level's threshold, an event starts at a clipped
+        // sample whose predecessor in its channel is not.
+        PlotData expected;
+        expected.minimum.assign(2 * columns, 1e9);
+        expected.maximum.assign(2 * columns, -1e9);
+        std::array<std::uint64_t, clipLevelCount> eventsPerLevel{};
+        for (std::size_t level = 0; level < clipLevelCount; ++level) {
+            PlotClipping& clipping = expected.levels[level];
+            clipping = {std::vector<std::uint64_t>(columns), std::vector<std::uint64_t>(columns),
+                        std::vector<std::uint64_t>(columns, totalFrames), std::vector<std::uint64_t>(columns)};
+            for (std::size_t channel = 0; channel < 2; ++channel) {
+                for (std::uint64_t frame = 0; frame < totalFrames; ++frame) {
+                    const std::size_t column = frame / columnFrames;
+                    const double sample = samples[frame * 2 + channel];
+                    double& minimum = expected.minimum[channel * columns + column];
+                    double& maximum = expected.maximum[channel * columns + column];
+                    minimum = std::min(minimum, sample);
+                    maximum = std::max(maximum, sample);
+                    if (std::fabs(sample) <= thresholds[level]) {
+                        continue;
+                    }
+                    ++clipping.clippedSamples[column];
+                    if (frame == 0 || std::fabs(samples[(frame - 1) * 2 + channel]) <= thresholds[level]) {
+                        ++clipping.eventStarts[column];
+                        ++eventsPerLevel[level];
+                    }
+                    clipping.firstClippedFrame[column] = std::min(clipping.firstClippedFrame[column], frame);
+                    clipping.endClippedFrame[column] = std::max(clipping.endClippedFrame[column], frame + 1);
                 }
-                ++clipping.clippedSamples[column];
-                if (frame == 0 || std::fabs(samples[(frame - 1) * 2 + channel]) <= thresholds[level]) {
-                    ++clipping.eventStarts[column];
-                    ++eventsPerLevel[level];
+            }
+            for (std::size_t column = 0; column < columns; ++column) {
+                if (clipping.clippedSamples[column] == 0) {
+                    clipping.firstClippedFrame[column] = 0;
                 }
-                first[column] = std::min(first[column], frame);
-                clipping.endClippedFrame[column] = std::max(clipping.endClippedFrame[column], frame + 1);
             }
         }
-        for (std::size_t column = 0; column < 1200; ++column) {
-            clipping.firstClippedFrame[column] = clipping.clippedSamples[column] == 0 ? 0 : first[column];
-        }
-    }
-    // The bursts by hand, so that the reference above is not wrong alike.
-    EXPECT_EQ(eventsPerLevel, (std::array<std::uint64_t, clipLevelCount>{2, 4, 5, 5, 6, 6}));
+        // The bursts by hand, so that the reference above is not wrong alike.
+        EXPECT_EQ(eventsPerLevel, (std::array<std::uint64_t, clipLevelCount>{2, 4, 5, 5, 6, 6}));
 
-    const std::vector<std::vector<std::size_t>> blockPatterns = {{totalFrames}, {1, 7, 300, 2, 1000, 33}, {256}};
-    for (const std::vector<std::size_t>& pattern : blockPatterns) {
-        SCOPED_TRACE(pattern.front());
-        PlotGatherer gatherer(2, totalFrames, thresholds);
-        for (std::size_t frame = 0, block = 0; frame < totalFrames; ++block) {
-            const std::size_t frames = std::min(pattern[block % pattern.size()], totalFrames - frame);
-            gatherer.addFrames(std::span<const double>(samples).subspan(frame * 2, frames * 2));
-            frame += frames;
+        const std::vector<std::vector<std::size_t>> blockPatterns = {{totalFrames}, {1, 7, 300, 2, 1000, 33}};
+        for (const std::vector<std::size_t>& pattern : blockPatterns) {
+            SCOPED_TRACE(pattern.size());
+            PlotGatherer gatherer(2, totalFrames, thresholds, static_cast<int>(columns));
+            for (std::size_t frame = 0, block = 0; frame < totalFrames; ++block) {
+                const std::size_t frames = std::min(pattern[block % pattern.size()], totalFrames - frame);
+                gatherer.addFrames(std::span<const double>(samples).subspan(frame * 2, frames * 2));
+                frame += frames;
+            }
+            const PlotData data = gatherer.finish();
+            ASSERT_EQ(data.columnCount, static_cast<int>(columns));
+            EXPECT_EQ(data.columnStartFrame[1], columnFrames);
+            EXPECT_EQ(data.columnStartFrame[columns], totalFrames);
+            EXPECT_EQ(data.minimum, expected.minimum);
+            EXPECT_EQ(data.maximum, expected.maximum);
+            for (std::size_t level = 0; level < clipLevelCount; ++level) {
+                SCOPED_TRACE(level);
+                EXPECT_EQ(data.levels[level].clippedSamples, expected.levels[level].clippedSamples);
+                EXPECT_EQ(data.levels[level].eventStarts, expected.levels[level].eventStarts);
+                EXPECT_EQ(data.levels[level].firstClippedFrame, expected.levels[level].firstClippedFrame);
+                EXPECT_EQ(data.levels[level].endClippedFrame, expected.levels[level].endClippedFrame);
+            }
+            EXPECT_FALSE(data.hasExistingClipping);
         }
-        const PlotData data = gatherer.finish();
-        ASSERT_EQ(data.columnCount, 1200);
-        EXPECT_EQ(data.columnStartFrame[1], 10u);
-        EXPECT_EQ(data.columnStartFrame[1200], totalFrames);
-        EXPECT_EQ(data.minimum, expected.minimum);
-        EXPECT_EQ(data.maximum, expected.maximum);
-        for (std::size_t level = 0; level < clipLevelCount; ++level) {
-            SCOPED_TRACE(level);
-            EXPECT_EQ(data.levels[level].clippedSamples, expected.levels[level].clippedSamples);
-            EXPECT_EQ(data.levels[level].eventStarts, expected.levels[level].eventStarts);
-            EXPECT_EQ(data.levels[level].firstClippedFrame, expected.levels[level].firstClippedFrame);
-            EXPECT_EQ(data.levels[level].endClippedFrame, expected.levels[level].endClippedFrame);
-        }
-        EXPECT_FALSE(data.hasExistingClipping);
     }
 }
 
