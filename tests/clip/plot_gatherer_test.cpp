@@ -18,11 +18,12 @@ struct Burst {
     double value;
 };
 
-// Runs across columns and the 1024-frame chunks, two touching runs of different
+// Runs across columns and the 1024-frame chunks, runs that end where a
+// column or chunk without clipping begins, two touching runs of different
 // heights, a run exactly at a threshold and one still open at the end.
 const std::vector<Burst> bursts = {
-    {0, 95, 10, 400},   {1, 1020, 12, -800}, {0, 5000, 3, 200},  {0, 7000, 4, 400},
-    {0, 7004, 4, -800}, {0, 9000, 2, 700},   {1, 11995, 5, 600},
+    {0, 95, 10, 400},  {1, 1020, 12, -800}, {0, 2040, 8, 400}, {1, 3990, 10, 400}, {0, 5000, 3, 200},
+    {0, 7000, 4, 400}, {0, 7004, 4, -800},  {0, 9000, 2, 700}, {1, 11995, 5, 600},
 };
 
 std::vector<double> burstSamples()
@@ -85,7 +86,7 @@ TEST(PlotGatherer, ColumnsHoldTheClippingWhateverTheBlocks)
             }
         }
         // The bursts by hand, so that the reference above is not wrong alike.
-        EXPECT_EQ(eventsPerLevel, (std::array<std::uint64_t, clipLevelCount>{2, 4, 5, 5, 6, 6}));
+        EXPECT_EQ(eventsPerLevel, (std::array<std::uint64_t, clipLevelCount>{2, 4, 7, 7, 8, 8}));
 
         const std::vector<std::vector<std::size_t>> blockPatterns = {{totalFrames}, {1, 7, 300, 2, 1000, 33}};
         for (const std::vector<std::size_t>& pattern : blockPatterns) {
