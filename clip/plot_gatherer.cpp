@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <numeric>
 #include <stdexcept>
@@ -94,6 +95,11 @@ PlotGatherer::PlotGatherer(int channels, std::uint64_t totalFrames, std::array<d
     if (channels < 1 || columns < 1) {
         throw std::invalid_argument("a plot needs at least one channel and one column");
     }
+    // The levels are sorted by threshold, which needs numbers.
+    if (std::any_of(thresholds.begin(), thresholds.end(),
+                    [](double threshold) { return std::isnan(threshold); })) {
+        throw std::invalid_argument("a threshold is not a number");
+    }
     data_.channelCount = channels;
     data_.columnCount =
         static_cast<int>(std::clamp<std::uint64_t>(totalFrames, 1, static_cast<std::uint64_t>(columns)));
@@ -124,6 +130,9 @@ PlotGatherer::PlotGatherer(int channels, std::uint64_t totalFrames, std::array<d
 
 void PlotGatherer::addFrames(std::span<const double> interleaved)
 {
+    if (finished_) {
+        throw std::logic_error("the plot is finished");
+    }
     const auto channels = static_cast<std::uint64_t>(data_.channelCount);
     if (interleaved.size() % channels != 0) {
         throw std::invalid_argument("samples must come in whole frames");
@@ -327,6 +336,9 @@ void PlotGatherer::mark(PlotClipping& clipping, std::size_t column, std::uint64_
 
 void PlotGatherer::addExistingRun(int channel, std::uint64_t startFrame, std::uint64_t length)
 {
+    if (finished_) {
+        throw std::logic_error("the plot is finished");
+    }
     if (channel < 0 || channel >= data_.channelCount) {
         throw std::invalid_argument("no such channel");
     }
@@ -347,6 +359,10 @@ void PlotGatherer::addExistingRun(int channel, std::uint64_t startFrame, std::ui
 
 PlotData PlotGatherer::finish()
 {
+    if (finished_) {
+        throw std::logic_error("the plot is finished");
+    }
+    finished_ = true;
     closeColumn(nextFrame_);
     return std::move(data_);
 }

@@ -55,7 +55,7 @@ public:
     // A run of clipping already in the input, for the strip of the file's own.
     void addExistingRun(int channel, std::uint64_t startFrame, std::uint64_t length);
 
-    // Once, after the last frames.
+    // Once, after the last frames; the gatherer takes nothing more after it.
     PlotData finish();
 
 private:
@@ -70,6 +70,7 @@ private:
                      bool startsEvent);
 
     PlotData data_;
+    bool finished_ = false;
     // Level indices by ascending threshold: a sample clipped at the n-th of
     // these is clipped at all before it.
     std::array<std::size_t, clipLevelCount> levelsByThreshold_{};

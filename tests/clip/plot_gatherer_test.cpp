@@ -144,6 +144,8 @@ TEST(PlotGatherer, ShortFilesAndPartialFrames)
     const PlotData data = gatherer.finish();
     EXPECT_EQ(data.columnCount, 5);              // one column per frame
     EXPECT_GT(data.minimum[0], data.maximum[0]); // never reached
+    EXPECT_THROW(gatherer.finish(), std::logic_error);
+    EXPECT_THROW(PlotGatherer(2, 5, {1, 2, 3, std::nan(""), 5, 6}), std::invalid_argument);
 }
 
 } // namespace
