@@ -1,6 +1,7 @@
 #include "report/clip_plot.hpp"
 
 #include "report/clip_report.hpp"
+#include "report/labels.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -153,14 +154,6 @@ std::string countText(std::uint64_t count, std::string_view unit)
         text += 's';
     }
     return text;
-}
-
-std::string channelName(int channel, int channelCount)
-{
-    if (channelCount == 2) {
-        return channel == 0 ? "Left" : "Right";
-    }
-    return channelCount == 1 ? "Mono" : "Ch " + std::to_string(channel + 1);
 }
 
 void appendText(std::string& out, double x, double y, std::string_view text, std::string_view attributes = {})
