@@ -3,6 +3,7 @@
 #include "clip/peak_clip.hpp"
 #include "report/number_text.hpp"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -12,12 +13,8 @@ namespace {
 
 constexpr std::string_view lineEnd = "\r\n";
 
-constexpr std::array<std::string_view, eventLengthBinCount> binLabels = {
-    "Events <25us:             ", "Events 25us to <50us:     ", "Events 50us to <100us:    ",
-    "Events 100us to <200us:   ", "Events 200us to <400us:   ", "Events 400us to <800us:   ",
-    "Events 800us to <1.6ms:   ", "Events 1.6ms to <3.2ms:   ", "Events 3.2ms to <6.4ms:   ",
-    "Events 6.4ms to <12.8ms:  ", "Events >=12.8ms:          ",
-};
+// Every label of a channel block is padded to this many characters.
+constexpr std::size_t channelLabelWidth = 26;
 
 void appendLine(std::string& text, std::string_view line)
 {
@@ -50,8 +47,12 @@ void appendChannelBlock(std::string& text, std::string_view heading, const Chann
     appendNumberLine(text, "Average event length:     ", averageEventLength, "samples");
     appendNumberLine(text, "Average events/second:    ", eventsPerSecond);
     appendLine(text, "");
-    for (std::size_t bin = 0; bin < binLabels.size(); ++bin) {
-        appendNumberLine(text, binLabels[bin], extendedFromInt32(channel.eventLengthBins[bin]));
+    for (std::size_t bin = 0; bin < eventLengthBinLabels.size(); ++bin) {
+        std::string label = "Events ";
+        label += eventLengthBinLabels[bin];
+        label += ':';
+        label.resize(std::max(label.size(), channelLabelWidth), ' ');
+        appendNumberLine(text, label, extendedFromInt32(channel.eventLengthBins[bin]));
     }
 }
 

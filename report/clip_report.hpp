@@ -6,9 +6,11 @@
 #include "wav/sample_format.hpp"
 #include "wav/wave_header.hpp"
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace tarvelle {
 
@@ -21,6 +23,13 @@ struct ChannelFigures {
 };
 
 ChannelFigures channelFigures(const ChannelClipStats& channel, double durationSeconds);
+
+// The durations of the eleven event-length bins, as the report's lines name them.
+inline constexpr std::array<std::string_view, eventLengthBinCount> eventLengthBinLabels = {
+    "<25us",           "25us to <50us",    "50us to <100us",  "100us to <200us",
+    "200us to <400us", "400us to <800us",  "800us to <1.6ms", "1.6ms to <3.2ms",
+    "3.2ms to <6.4ms", "6.4ms to <12.8ms", ">=12.8ms",
+};
 
 // The whole file's bytes, CR LF after every line.
 std::string clipReportText(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,

@@ -1,0 +1,32 @@
+// The picture of a run: each channel's waveform with the six thresholds, where
+// each level clips, and the event durations, as one self-contained SVG.
+#pragma once
+
+#include "clip/clip_stats.hpp"
+#include "clip/plot_gatherer.hpp"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvelle {
+
+struct PlotHeading {
+    std::string fileName; // bytes as given; made safe for XML when written
+    std::int32_t sampleRate = 0;
+    std::string formatText;             // "16-bit PCM, stereo"
+    double fullScale = 32768.0;         // the sample value of 0 dBFS, in the units of PlotData
+    std::optional<double> peakDbfs;     // none for a silent file
+    std::optional<double> truePeakDbtp; // where measured
+};
+
+using EventLengthHistogram = std::array<std::int32_t, eventLengthBinCount>;
+// Per level, one histogram per channel; the picture shows the channels summed.
+using LevelHistograms = std::array<std::vector<EventLengthHistogram>, clipLevelCount>;
+
+// The whole file's bytes (UTF-8, no scripts, no external resources).
+std::string clipPlotSvg(const PlotData& data, const PlotHeading& heading, const LevelHistograms& histograms);
+
+} // namespace tarvelle

@@ -1,0 +1,73 @@
+"""The picture of ClipPlotSvg.StretchesLieWithinTheClippedTimes (ten seconds, clipping at 9 dB and below from 4 s
+to 6 s only): well-formed XML that rsvg-convert renders without a word, filled only where the audio clips."""
+
+import os
+import struct
+import subprocess
+import tempfile
+import unittest
+import xml.etree.ElementTree as ElementTree
+import zlib
+from pathlib import Path
+
+SVG = "{http://www.w3.org/2000/svg}"
+SECONDS, CLIPPED_FROM, CLIPPED_TO = 10.0, 4.0, 6.0
+
+
+def png_rows(path):
+    """Rows of RGB pixels of an 8-bit RGB or RGBA, non-interlaced PNG, as rsvg-convert writes them."""
+    data, position, idat = Path(path).read_bytes(), 8, b""
+    while position < len(data):
+        length, kind = struct.unpack(">I4s", data[position:position + 8])
+        if kind == b"IHDR":
+            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", data[position + 8:position + 21])
+            assert depth == 8 and colour in (2, 6) and interlace == 0
+            size = 3 if colour == 2 else 4
+        idat += data[position + 8:position + 8 + length] if kind == b"IDAT" else b""
+        position += 12 + length
+    raw, stride, rows, previous = zlib.decompress(idat), width * size, [], bytearray(width * size)
+    for row in range(height):
+        kind, line = raw[row * (stride + 1)], bytearray(raw[row * (stride + 1) + 1:(row + 1) * (stride + 1)])
+        for i in range(stride):
+            left, up, corner = (line[i - size], previous[i], previous[i - size]) if i >= size else (0, previous[i], 0)
+            if kind == 4:  # Paeth: the neighbour nearest left + up - corner, ties in that order
+                guess = left + up - corner
+                left = min((left, up, corner), key=lambda value: abs(guess - value))
+            line[i] = (line[i] + (0, left, up, (left + up) // 2, left)[kind]) & 0xFF
+        rows.append([tuple(line[i:i + 3]) for i in range(0, stride, size)])
+        previous = line
+    return rows
+
+
+def near(pixel, colour):
+    return all(abs(a - int(colour[i:i + 2], 16)) <= 2 for a, i in zip(pixel, (1, 3, 5)))
+
+
+class ClipPlotTest(unittest.TestCase):
+    def test_rendered_and_filled_only_where_clipped(self):
+        unit_tests = os.environ.get("TARVELLE_UNIT_TESTS")  # unset where GoogleTest is missing
+        with tempfile.TemporaryDirectory() as folder:
+            svg, png = os.path.join(folder, "take clipping.svg"), os.path.join(folder, "take clipping.png")
+            subprocess.run([unit_tests, "--gtest_filter=ClipPlotSvg.StretchesLieWithinTheClippedTimes"],
+                           env=dict(os.environ, TARVELLE_PLOT_SVG=svg), check=True, capture_output=True, timeout=120)
+            root = ElementTree.parse(svg).getroot()
+            self.assertEqual([element.tag for element in root.iter() if element.tag in (SVG + "script", SVG + "image")
+                              or any("href" in name for name in element.attrib)], [])
+            result = subprocess.run(["rsvg-convert", "-o", png, svg], capture_output=True, text=True, timeout=120)
+            self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
+            rows = png_rows(png)
+        for level in (3, 6, 9, 12, 15, 18):
+            strip = root.find(f".//{SVG}g[@id='clipping-{level}dB']")
+            background = strip.find(SVG + "rect")
+            left, width = float(background.get("x")), float(background.get("width"))
+            row = rows[int(float(background.get("y")) + float(background.get("height")) / 2)]
+            self.assertTrue(near(row[int(left) + 2], background.get("fill")), level)
+            filled = [x for x in range(int(left), int(left + width)) if near(row[x], strip.get("fill"))]
+            times = [(x - left) / width * SECONDS for x in filled]  # a pixel's leeway at either edge
+            self.assertEqual([t for t in times if not CLIPPED_FROM - 0.01 <= t <= CLIPPED_TO + 0.01], [], level)
+            middle = int(left + width * (CLIPPED_FROM + CLIPPED_TO) / 2 / SECONDS)
+            self.assertEqual((middle in filled, filled != []), (level >= 9, level >= 9), level)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,95 @@
+#include "report/clip_plot.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <numeric>
+
+namespace tarvelle {
+namespace {
+
+// Ten seconds at 8 kHz, quiet but for a 50 Hz burst from 4 s to 6 s that
+// clips at 9 dB and below, never at 3 or 6 dB. tests/e2e/test_clip_plot.py
+// renders this picture and relies on these times.
+const PlotData& burstPlot()
+{
+    static const PlotData data = [] {
+        PlotGatherer gatherer(2, 80000, {21213, 15000, 10607, 7500, 5303, 3750});
+        std::vector<double> samples;
+        for (std::uint64_t frame = 0; frame < 80000; ++frame) {
+            const double loudness = frame >= 32000 && frame < 48000 ? 12000 : 2000;
+            samples.insert(samples.end(), {loudness * std::sin(0.0125 * 3.141592653589793 * frame), 0});
+        }
+        gatherer.addFrames(samples);
+        return gatherer.finish();
+    }();
+    return data;
+}
+
+std::string burstSvg(const std::string& fileName)
+{
+    LevelHistograms histograms;
+    for (std::size_t level = 0; level < clipLevelCount; ++level) {
+        histograms[level].assign(2, EventLengthHistogram{0, 0, 0, static_cast<std::int32_t>(level * 40)});
+    }
+    return clipPlotSvg(burstPlot(), {fileName, 8000, "16-bit PCM, stereo", 32768, -4.3, std::nullopt}, histograms);
+}
+
+TEST(ClipPlotSvg, StretchesLieWithinTheClippedTimes)
+{
+    const std::string svg = burstSvg("burst.wav");
+    for (int level = 0; level < clipLevelCount; ++level) {
+        SCOPED_TRACE(level);
+        const std::size_t begin =
+            svg.find("<g id=\"clipping-" + std::to_string(decibelsBelowPeak(level)) + "dB\"");
+        ASSERT_NE(begin, std::string::npos);
+        const std::string strip = svg.substr(begin, svg.find("</g>", begin) - begin);
+        std::uint64_t stretches = 0;
+        std::uint64_t events = 0;
+        for (std::size_t title = strip.find("<title>"); title != std::string::npos;
+             title = strip.find("<title>", title + 1), ++stretches) {
+            unsigned startMinutes = 0, endMinutes = 0;
+            double start = 0, end = 0;
+            unsigned long long count = 0;
+            ASSERT_EQ(std::sscanf(strip.c_str() + title, "<title>%u:%lf \u2013 %u:%lf, %llu event", &startMinutes,
+                                  &start, &endMinutes, &end, &count),
+                      5);
+            EXPECT_TRUE(startMinutes == 0 && start >= 4 && start < end && endMinutes == 0 && end <= 6)
+                << strip.substr(title, 60);
+            events += count;
+        }
+        const std::vector<std::uint64_t>& starts = burstPlot().levels[static_cast<std::size_t>(level)].eventStarts;
+        EXPECT_EQ(events, std::accumulate(starts.begin(), starts.end(), std::uint64_t{0}));
+        EXPECT_EQ(stretches > 0, level >= 2);
+    }
+    EXPECT_EQ(svg.find("clipping-in-file"), std::string::npos);
+    EXPECT_LT(svg.size(), 300000u);
+
+    // For the end-to-end test that renders it.
+    if (const char* path = std::getenv("TARVELLE_PLOT_SVG")) {
+        std::ofstream(path, std::ios::binary) << svg;
+    }
+}
+
+TEST(ClipPlotSvg, FileNamesAreSafeXmlText)
+{
+    const struct {
+        std::string fileName;
+        std::string shown;
+    } cases[] = {
+        {"a&b <c> \"d\".wav", "a&amp;b &lt;c&gt; &quot;d&quot;.wav"},
+        {"\x1b[31mred\t.wav", "\\033[31mred\\t.wav"},
+        {"caf\xc3\xa9 \xe2\x99\xab.wav", "caf\xc3\xa9 \xe2\x99\xab.wav"},
+        {"bad \xff \xc3 \xed\xa0\x80 \xef\xbf\xbe.wav", "bad \\377 \\303 \\355\\240\\200 \\357\\277\\276.wav"},
+    };
+    for (const auto& example : cases) {
+        EXPECT_NE(burstSvg(example.fileName).find(">" + example.shown + "</text>"), std::string::npos)
+            << example.shown;
+    }
+}
+
+} // namespace
+} // namespace tarvelle
