@@ -213,6 +213,9 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& optio
         failedOutputCount = job.outputCount() - writtenOutputCount;
     }
     work.outcome = failedOutputCount == 0 ? FileOutcome::AllWritten : FileOutcome::NotDone;
+    if (options.job.plot) {
+        addNotWritten(work, job.plot());
+    }
     const std::optional<CheckResult>& check = job.check();
     std::optional<TruePeakLimit> truePeakLimit;
     if (options.truePeakLimitDbtp && job.loudness()) {
@@ -252,6 +255,9 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& optio
         result.loudness = job.loudness() ? &*job.loudness() : nullptr;
         result.truePeakLimitDbtp = options.truePeakLimitDbtp;
         result.withEvents = options.job.keepEvents;
+        if (job.plot().written) {
+            result.plotName = job.plot().fileName;
+        }
         if (check && result.status == FileStatus::Written) {
             result.status = FileStatus::Checked;
         }
@@ -478,8 +484,9 @@ std::string summaryLine(const std::string& inputFileName, double peak, const Sam
     }
     const std::string kinds = job.reportsOnly ? (job.labels ? "{.txt, labels.txt}" : ".txt")
                                               : (job.labels ? "{.txt,.wav, labels.txt}" : ".{txt,wav}");
+    const std::string stem = terminalSafeName(outputStem(inputFileName, job.outputFolder));
     const std::string pattern =
-        terminalSafeName(outputStem(inputFileName, job.outputFolder)) + " " + levels + "}dB clipping" + kinds;
+        stem + " " + levels + "}dB clipping" + kinds + (job.plot ? ", " + stem + " clipping.svg" : "");
     const std::string summary = terminalSafeName(inputFileName) + ": " + peakText(peak, format) +
                                 (loudness ? loudnessText(*loudness) : "") + "; ";
     if (failedOutputCount == 0) {

@@ -5,6 +5,7 @@
 #include "console/text_layout.hpp"
 #include "clip/peak_clip.hpp"
 #include "platform/large_memory.hpp"
+#include "report/clip_plot.hpp"
 #include "report/clip_report.hpp"
 #include "report/labels.hpp"
 #include "wav/batch_input.hpp"
@@ -13,6 +14,7 @@
 #include "wav/wave_writer.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <new>
 #include <system_error>
@@ -73,11 +75,15 @@ struct BlockAnalyses {
     ExistingClipDetector* detector = nullptr;
     LoudnessMeter* meter = nullptr;
     double fullScale = 1.0;
+    PlotGatherer* plot = nullptr;
 
-    bool any() const { return detector != nullptr || meter != nullptr; }
+    bool any() const { return detector != nullptr || meter != nullptr || plot != nullptr; }
 
     void add(std::span<const double> samples) const
     {
+        if (plot != nullptr) {
+            plot->addFrames(samples);
+        }
         if (detector != nullptr) {
             detector->addFrames(samples);
         }
@@ -429,15 +435,17 @@ std::optional<InputError> ClipJob::readClassic(const FileHandle& input, const Jo
     const std::unique_ptr<ExistingClipDetector> detector = makeDetector(32768.0, false);
     const std::unique_ptr<LoudnessMeter> meter =
         options_.loudness ? std::make_unique<LoudnessMeter>(2, header_.sampleRate) : nullptr;
-    // A check counts no levels.
+    startPlot();
+    // A check counts no levels, unless for the picture.
     const std::span<LevelCount> levelCounts =
-        options_.check ? std::span<LevelCount>() : std::span<LevelCount>(counts.levels);
+        options_.check && !options_.plot ? std::span<LevelCount>() : std::span<LevelCount>(counts.levels);
     BlockRing ring(dataBytes, classicFrameBytes, 2, sampleLoader(input, header_));
     const std::optional<ClassicWorker> levelZero = countAndWrite(ring, [&](std::size_t first, std::size_t last) {
         return ClassicWorker(levelCounts.empty() ? levelCounts : levelCounts.subspan(first, last - first),
                              filesOf(clippedWavs_, options_.reportsOnly || options_.check, first, last), first == 0,
                              BlockAnalyses{first == 0 ? detector.get() : nullptr,
-                                           last == clipLevelCount ? meter.get() : nullptr, 32768.0});
+                                           last == clipLevelCount ? meter.get() : nullptr, 32768.0,
+                                           first == 0 ? plotGatherer_.get() : nullptr});
     });
     if (!levelZero) {
         readFailure_ = ring.readFailure();
@@ -460,6 +468,7 @@ std::optional<InputError> ClipJob::readClassic(const FileHandle& input, const Jo
         loudness_ = meter->finish();
     }
     finishLabels();
+    finishPlot();
     return std::nullopt;
 }
 
@@ -511,14 +520,17 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
     const std::unique_ptr<ExistingClipDetector> detector = makeDetector(fullScale(format_), isFloat(format_.encoding));
     const std::unique_ptr<LoudnessMeter> meter =
         options_.loudness ? std::make_unique<LoudnessMeter>(format_.channels, format_.sampleRate) : nullptr;
-    const std::span<AnyFormatLevelCount> levelCounts =
-        options_.check ? std::span<AnyFormatLevelCount>() : std::span<AnyFormatLevelCount>(counts);
+    startPlot();
+    const std::span<AnyFormatLevelCount> levelCounts = options_.check && !options_.plot
+                                                           ? std::span<AnyFormatLevelCount>()
+                                                           : std::span<AnyFormatLevelCount>(counts);
     BlockRing ring(dataBytes, frameBytes, 2, byteLoader(input, dataOffset));
     const std::optional<AnyFormatWorker> levelZero = countAndWrite(ring, [&](std::size_t first, std::size_t last) {
         return AnyFormatWorker(format_, levelCounts.empty() ? levelCounts : levelCounts.subspan(first, last - first),
                                filesOf(clippedWavs_, options_.reportsOnly || options_.check, first, last), first == 0,
                                BlockAnalyses{first == 0 ? detector.get() : nullptr,
-                                             last == clipLevelCount ? meter.get() : nullptr, fullScale(format_)});
+                                             last == clipLevelCount ? meter.get() : nullptr, fullScale(format_),
+                                             first == 0 ? plotGatherer_.get() : nullptr});
     });
     if (!levelZero) {
         return unreadable(ring.readFailure());
@@ -547,6 +559,7 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
         loudness_ = meter->finish();
     }
     finishLabels();
+    finishPlot();
     return std::nullopt;
 }
 
@@ -570,10 +583,11 @@ void ClipJob::nameLevels()
 
 int ClipJob::outputCount() const
 {
+    const int plot = options_.plot ? 1 : 0;
     if (options_.check) {
-        return options_.labels ? 1 : 0;
+        return (options_.labels ? 1 : 0) + plot;
     }
-    return clipLevelCount * (1 + (options_.reportsOnly ? 0 : 1) + (options_.labels ? 1 : 0));
+    return clipLevelCount * (1 + (options_.reportsOnly ? 0 : 1) + (options_.labels ? 1 : 0)) + plot;
 }
 
 // The files of the read, each in a temporary file until run puts it in place.
@@ -618,10 +632,15 @@ void flushLabels(std::string& text, std::optional<OutputFile>& file)
 
 ClipEventSink ClipJob::eventSink(std::size_t level)
 {
-    if (!options_.keepEvents && !levels_[level].labelsWanted) {
+    if (!options_.keepEvents && !levels_[level].labelsWanted && !options_.plot) {
         return {};
     }
     return [this, level](const ClipEvent& event) {
+        if (plotGatherer_) {
+            plotGatherer_->addLevelRun(static_cast<int>(level), event.channel,
+                                       static_cast<std::uint64_t>(event.startFrame),
+                                       static_cast<std::uint64_t>(event.length));
+        }
         if (options_.keepEvents) {
             levels_[level].events.push_back(event);
         }
@@ -643,6 +662,10 @@ std::unique_ptr<ExistingClipDetector> ClipJob::makeDetector(double fullScale, bo
     return std::make_unique<ExistingClipDetector>(
         ExistingClipFormat{format_.channels, fullScale, isFloat}, peak_, options_.minRunLength,
         [this](const ExistingClipRun& run) {
+            if (plotGatherer_) {
+                plotGatherer_->addExistingRun(run.channel, static_cast<std::uint64_t>(run.startFrame),
+                                              static_cast<std::uint64_t>(run.length));
+            }
             if (options_.keepEvents) {
                 check_->runs.push_back(run);
             }
@@ -654,6 +677,47 @@ std::unique_ptr<ExistingClipDetector> ClipJob::makeDetector(double fullScale, bo
                 }
             }
         });
+}
+
+void ClipJob::startPlot()
+{
+    if (!options_.plot) {
+        return;
+    }
+    std::array<double, clipLevelCount> thresholds{};
+    for (std::size_t index = 0; index < levels_.size(); ++index) {
+        thresholds[index] = levels_[index].stats.clipThreshold;
+    }
+    plotGatherer_ = std::make_unique<PlotGatherer>(format_.channels, frameCount_, thresholds);
+    plotGatherer_->takeLevelsFromRuns();
+    if (check_) {
+        plotGatherer_->showExistingClipping();
+    }
+}
+
+void ClipJob::finishPlot()
+{
+    if (!plotGatherer_) {
+        return;
+    }
+    PlotHeading heading;
+    heading.fileName = inputFileName_;
+    heading.sampleRate = format_.sampleRate;
+    heading.formatText = std::string(sampleFormatText(format_.encoding)) + ", " + std::to_string(format_.channels) +
+                         (format_.channels == 1 ? " channel" : " channels");
+    heading.fullScale = fullScale(format_);
+    heading.peakDbfs = levelDbfs(peak_, heading.fullScale);
+    if (loudness_ && std::isfinite(loudness_->truePeakDbtpOverall)) {
+        heading.truePeakDbtp = loudness_->truePeakDbtpOverall;
+    }
+    LevelHistograms histograms;
+    for (std::size_t index = 0; index < levels_.size(); ++index) {
+        for (const ChannelClipStats& channel : levels_[index].stats.channels) {
+            histograms[index].push_back(channel.eventLengthBins);
+        }
+    }
+    plotText_ = clipPlotSvg(plotGatherer_->finish(), heading, histograms);
+    plotGatherer_.reset();
 }
 
 void ClipJob::finishLabels()
@@ -695,6 +759,14 @@ int ClipJob::run(const LevelListener& listener)
         if (check_ && check_->labelsWanted) {
             check_->labels = commitOrSay(labelFiles_.back(), check_->labels.fileName);
             failedOutputCount += check_->labels.written ? 0 : 1;
+        }
+        if (options_.plot) {
+            const std::string fileName = plotName(inputFileName_, options_.outputFolder);
+            plot_ = namesTheInput(fileName)
+                        ? notWritten(fileName, isTheInputText)
+                        : writeOutputFile(fileName, std::span(reinterpret_cast<const std::uint8_t*>(plotText_.data()),
+                                                              plotText_.size()));
+            failedOutputCount += plot_.written ? 0 : 1;
         }
     } catch (...) {
         for (std::optional<OutputFile>& file : clippedWavs_) {

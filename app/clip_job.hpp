@@ -8,6 +8,7 @@
 #include "clip/clip_pass.hpp"
 #include "clip/existing_clipping.hpp"
 #include "clip/loudness.hpp"
+#include "clip/plot_gatherer.hpp"
 #include "platform/file_access.hpp"
 #include "platform/output_file.hpp"
 #include "wav/sample_format.hpp"
@@ -35,6 +36,7 @@ struct JobOptions {
     bool labels = false;           // a label track of every level's events, or of the check's runs
     bool keepEvents = false;       // every level's events kept for the caller
     bool loudness = false;         // true peak and loudness measured
+    bool plot = false;             // a picture of where and how the levels clip
 };
 
 // Told as the job goes; any may be left empty.
@@ -125,6 +127,8 @@ public:
 
     const std::optional<CheckResult>& check() const { return check_; }
     const std::optional<LoudnessResult>& loudness() const { return loudness_; }
+    // The picture, once run has written it.
+    const OutputResult& plot() const { return plot_; }
 
 private:
     ClipJob() = default;
@@ -138,6 +142,8 @@ private:
     // Where each level's events and the check's runs go as they are found.
     ClipEventSink eventSink(std::size_t level);
     std::unique_ptr<ExistingClipDetector> makeDetector(double fullScale, bool isFloat);
+    void startPlot();
+    void finishPlot();
     void finishLabels();
     bool namesTheInput(const std::string& outputName) const;
 
@@ -159,6 +165,9 @@ private:
     std::array<std::string, clipLevelCount + 1> labelText_;
     std::optional<CheckResult> check_;
     std::optional<LoudnessResult> loudness_;
+    std::unique_ptr<PlotGatherer> plotGatherer_; // while the file is read
+    std::string plotText_;                       // the picture, until run writes it
+    OutputResult plot_;
 };
 
 } // namespace tarvelle

@@ -56,6 +56,8 @@ constexpr std::string_view usageText =
     "  --labels              an Audacity label track of each level's clipping\n"
     "                        events, or of the clipping --check finds\n"
     "  --loudness            measure true peak and loudness (EBU R 128)\n"
+    "  --plot                a picture of where and how the levels clip,\n"
+    "                        NAME clipping.svg\n"
     "  --events              with --json, every level's events as [frame, length]\n"
     "  -j, --jobs N          work on N files at once; lines still come in the order\n"
     "                        the files were named\n"
@@ -171,6 +173,8 @@ int runProgram(int argumentCount, char** arguments)
             anyOption = true;
         } else if (argument == "--check") {
             options.job.check = anyOption = true;
+        } else if (argument == "--plot") {
+            options.job.plot = anyOption = true;
         } else if (argument == "--labels") {
             options.job.labels = anyOption = true;
         } else if (argument == "--events") {

@@ -37,4 +37,9 @@ std::string checkLabelsName(const std::string& inputFileName, const std::string&
     return outputStem(inputFileName, outputFolder) + " clipping labels.txt";
 }
 
+std::string plotName(const std::string& inputFileName, const std::string& outputFolder)
+{
+    return outputStem(inputFileName, outputFolder) + " clipping.svg";
+}
+
 } // namespace tarvelle

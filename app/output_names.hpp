@@ -23,4 +23,7 @@ OutputNames outputNames(const std::string& inputFileName, int clipLevel, const s
 // "<stem> clipping labels.txt": where the clipping already in the file is.
 std::string checkLabelsName(const std::string& inputFileName, const std::string& outputFolder = {});
 
+// "<stem> clipping.svg": the picture of the run.
+std::string plotName(const std::string& inputFileName, const std::string& outputFolder = {});
+
 } // namespace tarvelle

@@ -180,7 +180,9 @@ void PlotGatherer::addSegment(const double* samples, std::uint64_t firstFrame, s
             anyClipped =
                 anyClipped || chunkHighs_[channel] > lowestThreshold || -chunkLows_[channel] > lowestThreshold;
         }
-        if (anyClipped) {
+        if (levelsFromRuns_) {
+            // The levels come run by run.
+        } else if (anyClipped) {
             addClippingSamples(chunk, firstFrame + done, count);
         } else {
             // Every run still open ends at the chunk's first frame.
@@ -299,7 +301,7 @@ void PlotGatherer::closeColumn(std::uint64_t frame)
             columnClippedSamples_[rank] += frame;
         }
     }
-    for (std::size_t rank = 0; rank < clipLevelCount; ++rank) {
+    for (std::size_t rank = 0; rank < clipLevelCount && !levelsFromRuns_; ++rank) {
         PlotClipping& level = data_.levels[levelsByThreshold_[rank]];
         level.clippedSamples[column] = columnClippedSamples_[rank];
         level.eventStarts[column] = columnEventStarts_[rank];
@@ -339,20 +341,47 @@ void PlotGatherer::addExistingRun(int channel, std::uint64_t startFrame, std::ui
     if (finished_) {
         throw std::logic_error("the plot is finished");
     }
+    data_.hasExistingClipping = true;
+    markRun(data_.existing, channel, startFrame, length);
+}
+
+void PlotGatherer::takeLevelsFromRuns()
+{
+    levelsFromRuns_ = true;
+}
+
+void PlotGatherer::showExistingClipping()
+{
+    data_.hasExistingClipping = true;
+}
+
+void PlotGatherer::addLevelRun(int clipLevel, int channel, std::uint64_t startFrame, std::uint64_t length)
+{
+    if (finished_ || !levelsFromRuns_) {
+        throw std::logic_error("the plot takes no runs of levels");
+    }
+    if (clipLevel < 0 || clipLevel >= clipLevelCount) {
+        throw std::invalid_argument("no such level");
+    }
+    markRun(data_.levels[static_cast<std::size_t>(clipLevel)], channel, startFrame, length);
+}
+
+// Each column the run covers, counting the event in the column it starts in.
+void PlotGatherer::markRun(PlotClipping& clipping, int channel, std::uint64_t startFrame, std::uint64_t length) const
+{
     if (channel < 0 || channel >= data_.channelCount) {
         throw std::invalid_argument("no such channel");
     }
     if (startFrame >= data_.totalFrames || length == 0) {
         return;
     }
-    data_.hasExistingClipping = true;
     const std::uint64_t end = startFrame + std::min(length, data_.totalFrames - startFrame);
     const auto& starts = data_.columnStartFrame;
     auto column =
         static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), startFrame) - starts.begin() - 1);
     for (std::uint64_t frame = startFrame; frame < end; ++column) {
         const std::uint64_t stop = std::min(end, starts[column + 1]);
-        mark(data_.existing, column, frame, stop - frame, frame == startFrame);
+        mark(clipping, column, frame, stop - frame, frame == startFrame);
         frame = stop;
     }
 }

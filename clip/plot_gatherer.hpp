@@ -48,6 +48,15 @@ public:
     PlotGatherer(int channels, std::uint64_t totalFrames, std::array<double, clipLevelCount> thresholds,
                  int columns = 1200);
 
+    // The levels' clipping told run by run (addLevelRun) by a count that finds
+    // the runs anyway; addFrames then gathers the envelope only.
+    void takeLevelsFromRuns();
+    // The strip of the clipping already in the file is drawn, runs or none.
+    void showExistingClipping();
+    // A run of clipped samples of one level; levels may be told from
+    // different threads, each level from one.
+    void addLevelRun(int clipLevel, int channel, std::uint64_t startFrame, std::uint64_t length);
+
     // Interleaved whole frames, in file order, in blocks of any size. Frames
     // past totalFrames are not plotted.
     void addFrames(std::span<const double> interleaved);
@@ -69,8 +78,11 @@ private:
     static void mark(PlotClipping& clipping, std::size_t column, std::uint64_t frame, std::uint64_t count,
                      bool startsEvent);
 
+    void markRun(PlotClipping& clipping, int channel, std::uint64_t startFrame, std::uint64_t length) const;
+
     PlotData data_;
     bool finished_ = false;
+    bool levelsFromRuns_ = false;
     // Level indices by ascending threshold: a sample clipped at the n-th of
     // these is clipped at all before it.
     std::array<std::size_t, clipLevelCount> levelsByThreshold_{};

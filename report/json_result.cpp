@@ -165,6 +165,9 @@ std::string fileResultJson(const FileResult& result)
             json["integratedLufs"] = decibelsOrNull(loudness.integratedLufs);
             json["loudnessRange"] = loudness.loudnessRange ? Json(*loudness.loudnessRange) : Json(nullptr);
         }
+        if (result.plotName) {
+            json["plot"] = *result.plotName;
+        }
         if (result.clipping != nullptr) {
             json["clipping"] = clippingJson(result);
             return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";

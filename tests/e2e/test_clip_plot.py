@@ -1,6 +1,7 @@
-"""The picture of ClipPlotSvg.StretchesLieWithinTheClippedTimes (ten seconds, clipping at 9 dB and below from 4 s
-to 6 s only): well-formed XML that rsvg-convert renders without a word, filled only where the audio clips."""
+"""The picture of a run (ten seconds, clipping at 9 dB and below from 4 s to 6 s, at 3 and 6 dB only at 5 s):
+well-formed XML that rsvg-convert renders without a word, filled only where the audio clips."""
 
+import math
 import os
 import struct
 import subprocess
@@ -9,6 +10,8 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 import zlib
 from pathlib import Path
+
+from tmux_screen import binary_path, write_wav
 
 SVG = "{http://www.w3.org/2000/svg}"
 SECONDS, CLIPPED_FROM, CLIPPED_TO = 10.0, 4.0, 6.0
@@ -43,13 +46,24 @@ def near(pixel, colour):
     return all(abs(a - int(colour[i:i + 2], 16)) <= 2 for a, i in zip(pixel, (1, 3, 5)))
 
 
+def burst(rate=8000):
+    """Quiet but for a 50 Hz burst from 4 s to 6 s over the 9 dB threshold and one spike at 5 s, the peak."""
+    samples = []
+    for frame in range(int(SECONDS * rate)):
+        loud = CLIPPED_FROM * rate <= frame < CLIPPED_TO * rate
+        value = round((12000 if loud else 2000) * math.sin(2 * math.pi * 50 * frame / rate))
+        samples += [30000 if frame == 5 * rate else value, 0]
+    return samples
+
+
 class ClipPlotTest(unittest.TestCase):
     def test_rendered_and_filled_only_where_clipped(self):
-        unit_tests = os.environ.get("TARVELLE_UNIT_TESTS")  # unset where GoogleTest is missing
         with tempfile.TemporaryDirectory() as folder:
+            write_wav(os.path.join(folder, "take.wav"), burst(), sample_rate=8000)
+            run = subprocess.run([binary_path(), "--plot", "--reports-only", "take.wav"], cwd=folder,
+                                 capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=120)
+            self.assertEqual(run.returncode, 0, run.stderr)
             svg, png = os.path.join(folder, "take clipping.svg"), os.path.join(folder, "take clipping.png")
-            subprocess.run([unit_tests, "--gtest_filter=ClipPlotSvg.StretchesLieWithinTheClippedTimes"],
-                           env=dict(os.environ, TARVELLE_PLOT_SVG=svg), check=True, capture_output=True, timeout=120)
             root = ElementTree.parse(svg).getroot()
             self.assertEqual([element.tag for element in root.iter() if element.tag in (SVG + "script", SVG + "image")
                               or any("href" in name for name in element.attrib)], [])
@@ -65,8 +79,13 @@ class ClipPlotTest(unittest.TestCase):
             filled = [x for x in range(int(left), int(left + width)) if near(row[x], strip.get("fill"))]
             times = [(x - left) / width * SECONDS for x in filled]  # a pixel's leeway at either edge
             self.assertEqual([t for t in times if not CLIPPED_FROM - 0.01 <= t <= CLIPPED_TO + 0.01], [], level)
-            middle = int(left + width * (CLIPPED_FROM + CLIPPED_TO) / 2 / SECONDS)
-            self.assertEqual((middle in filled, filled != []), (level >= 9, level >= 9), level)
+            # At 3 and 6 dB only the spike at 5 s; at 9 dB and below the burst around it.
+            quarter = int(left + width * (3 * CLIPPED_FROM + CLIPPED_TO) / 4 / SECONDS)
+            self.assertEqual(quarter in filled, level >= 9, level)
+            self.assertTrue(all(4.99 <= t <= 5.01 for t in times) or level >= 9, level)
+            for title in strip.iter(SVG + "title"):
+                start, end = (float(time.split(":")[1]) for time in title.text.split(",")[0].split(" \u2013 "))
+                self.assertTrue(CLIPPED_FROM <= start < end <= CLIPPED_TO, title.text)
 
 
 if __name__ == "__main__":

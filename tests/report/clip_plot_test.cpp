@@ -4,16 +4,13 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <numeric>
 
 namespace tarvelle {
 namespace {
 
 // Ten seconds at 8 kHz, quiet but for a 50 Hz burst from 4 s to 6 s that
-// clips at 9 dB and below, never at 3 or 6 dB. tests/e2e/test_clip_plot.py
-// renders this picture and relies on these times.
+// clips at 9 dB and below, never at 3 or 6 dB.
 const PlotData& burstPlot()
 {
     static const PlotData data = [] {
@@ -67,11 +64,6 @@ TEST(ClipPlotSvg, StretchesLieWithinTheClippedTimes)
     }
     EXPECT_EQ(svg.find("clipping-in-file"), std::string::npos);
     EXPECT_LT(svg.size(), 300000u);
-
-    // For the end-to-end test that renders it.
-    if (const char* path = std::getenv("TARVELLE_PLOT_SVG")) {
-        std::ofstream(path, std::ios::binary) << svg;
-    }
 }
 
 TEST(ClipPlotSvg, FileNamesAreSafeXmlText)
