@@ -3,6 +3,7 @@
 #include "platform/file_access.hpp"
 
 #include <algorithm>
+#include <exception>
 #include <cerrno>
 #include <system_error>
 
@@ -126,6 +127,61 @@ std::string BlockRing::readFailure()
 {
     const std::lock_guard lock(mutex_);
     return readFailure_;
+}
+
+std::optional<std::string> readInHalves(std::uint64_t totalBytes, std::size_t frameBytes,
+                                        const BlockRing::Loader& load,
+                                        const std::function<void(int half, std::uint64_t firstByte, std::span<const std::uint8_t>)>& use)
+{
+    const std::size_t blockBytes = std::max<std::size_t>(1, BlockRing::targetBlockBytes / frameBytes) * frameBytes;
+    const std::uint64_t blockCount = (totalBytes + blockBytes - 1) / blockBytes;
+    const std::uint64_t middle = (blockCount + 1) / 2 * blockBytes;
+    const auto readHalf = [&](int half, std::uint64_t first, std::uint64_t last) -> std::optional<std::string> {
+        std::vector<std::int16_t> buffer((std::min<std::uint64_t>(blockBytes, totalBytes) + 1) / 2);
+        for (std::uint64_t at = first; at < last; at += blockBytes) {
+            const std::span<std::uint8_t> bytes(reinterpret_cast<std::uint8_t*>(buffer.data()),
+                                                static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, last - at)));
+            errno = 0;
+            if (!load(at, bytes)) {
+                return errno == 0 ? std::string() : lastFileErrorText();
+            }
+            use(half, at, bytes);
+        }
+        return std::nullopt;
+    };
+    std::optional<std::string> secondFailure;
+    std::exception_ptr secondError;
+    std::thread second;
+    const std::uint64_t split = std::min(middle, totalBytes);
+    try {
+        second = std::thread([&] {
+            try {
+                secondFailure = readHalf(1, split, totalBytes);
+            } catch (...) {
+                secondError = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No second thread: this one reads both halves.
+    }
+    std::optional<std::string> firstFailure;
+    try {
+        firstFailure = readHalf(0, 0, split);
+    } catch (...) {
+        if (second.joinable()) {
+            second.join();
+        }
+        throw;
+    }
+    if (second.joinable()) {
+        second.join();
+    } else if (!firstFailure) {
+        secondFailure = readHalf(1, split, totalBytes);
+    }
+    if (secondError) {
+        std::rethrow_exception(secondError);
+    }
+    return firstFailure ? firstFailure : secondFailure;
 }
 
 } // namespace tarvelle

@@ -71,4 +71,15 @@ private:
     std::thread thread_; // last: starts once the rest is ready
 };
 
+// A pass that needs no order, such as the one for the peak: the first half of
+// the data on this thread and the second on another where one can be had,
+// each read block by block into a buffer of its own. use(half, firstByte,
+// bytes) is called with half 0 or 1, each half's blocks in order, the halves
+// at once.
+// Returns why a read failed (the system's words, or "" for a file that ended
+// early), or nothing when every block was read.
+std::optional<std::string> readInHalves(std::uint64_t totalBytes, std::size_t frameBytes,
+                                        const BlockRing::Loader& load,
+                                        const std::function<void(int half, std::uint64_t firstByte, std::span<const std::uint8_t>)>& use);
+
 } // namespace tarvelle

@@ -406,19 +406,17 @@ std::optional<InputError> ClipJob::readClassic(const FileHandle& input, const Jo
     format_.sampleRate = header_.sampleRate;
     frameCount_ = static_cast<std::uint64_t>(std::max(header_.samplesPerChannel, 0));
     const std::uint64_t dataBytes = frameCount_ * classicFrameBytes;
-    std::int32_t peakLevel = 0;
-    {
-        BlockRing ring(dataBytes, classicFrameBytes, 1, sampleLoader(input, header_));
-        for (std::size_t index = 0; index < ring.blockCount(); ++index) {
-            const std::optional<std::span<const std::uint8_t>> block = ring.block(index);
-            if (!block) {
-                readFailure_ = ring.readFailure();
-                return InputError::ReadError;
-            }
-            peakLevel = std::max(peakLevel, findPeak(asSamples(*block)));
-            ring.done(0, index);
-        }
+    std::array<std::int32_t, 2> halfPeaks{};
+    if (std::optional<std::string> failure =
+            readInHalves(dataBytes, classicFrameBytes, sampleLoader(input, header_),
+                         [&](int half, std::uint64_t /*firstByte*/, std::span<const std::uint8_t> block) {
+                             std::int32_t& peak = halfPeaks[static_cast<std::size_t>(half)];
+                             peak = std::max(peak, findPeak(asSamples(block)));
+                         })) {
+        readFailure_ = std::move(*failure);
+        return InputError::ReadError;
     }
+    const std::int32_t peakLevel = std::max(halfPeaks[0], halfPeaks[1]);
     peak_ = peakLevel;
     if (progress.peakFound) {
         progress.peakFound();
@@ -480,23 +478,23 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
     const auto unreadable = [](const std::string& reason) {
         return readErrorMessage(reason);
     };
-    AnyFormatPeak peak;
-    {
-        BlockRing ring(dataBytes, frameBytes, 1, byteLoader(input, dataOffset));
-        std::vector<double> samples;
-        std::int64_t firstSample = 0;
-        for (std::size_t index = 0; index < ring.blockCount(); ++index) {
-            const std::optional<std::span<const std::uint8_t>> block = ring.block(index);
-            if (!block) {
-                return unreadable(ring.readFailure());
-            }
-            samples.resize(block->size() / static_cast<std::size_t>(format_.containerBytes));
-            decodeSamples(format_, *block, samples);
-            takePeak(peak, samples, firstSample);
-            firstSample += static_cast<std::int64_t>(samples.size());
-            ring.done(0, index);
-        }
+    // Each half's peak, and where its first sample that is not a number is.
+    std::array<AnyFormatPeak, 2> halves;
+    std::array<std::vector<double>, 2> samples;
+    const auto sampleBytes = static_cast<std::size_t>(format_.containerBytes);
+    if (std::optional<std::string> failure =
+            readInHalves(dataBytes, frameBytes, byteLoader(input, dataOffset),
+                         [&](int half, std::uint64_t firstByte, std::span<const std::uint8_t> block) {
+                             const auto index = static_cast<std::size_t>(half);
+                             std::vector<double>& decoded = samples[index];
+                             decoded.resize(block.size() / sampleBytes);
+                             decodeSamples(format_, block, decoded);
+                             takePeak(halves[index], decoded, static_cast<std::int64_t>(firstByte / sampleBytes));
+                         })) {
+        return unreadable(*failure);
     }
+    AnyFormatPeak peak{std::max(halves[0].peak, halves[1].peak),
+                       halves[0].firstNonFinite >= 0 ? halves[0].firstNonFinite : halves[1].firstNonFinite};
     if (peak.firstNonFinite >= 0) {
         return "This Wave file holds a sample that is not a number (NaN or infinite) at frame " +
                frameText(peak.firstNonFinite, format_.channels);

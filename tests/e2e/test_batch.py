@@ -95,15 +95,18 @@ class BatchTest(unittest.TestCase):
         self.wav("good.wav", samples=[100, -100] * 10)
         self.wav("rate.wav", samples=[1, 2], sample_rate=4000)
         self.wav("wild*?.wav", samples=[100, -100] * 10)  # names are taken literally
+        write_any_wav(os.path.join(self.dir, "nan.wav"), [0.5] * 15 + [float("nan")] + [0.5] * 4, 2, "f")
         with open(os.path.join(self.dir, "notes.wav"), "w", encoding="ascii") as notes:
             notes.write("not audio\n")
-        result = run(["alaw.wav", "missing.wav", "good.wav", "rate.wav", "notes.wav", "wild*?.wav"], self.dir)
+        result = run(["alaw.wav", "missing.wav", "good.wav", "rate.wav", "notes.wav", "wild*?.wav", "nan.wav"],
+                     self.dir)
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stderr.splitlines(), [
             "tarvelle: alaw.wav: This Wave file holds compressed audio (format tag 0x0006, A-law)",
             "tarvelle: missing.wav: File not found. Please enter a valid filename",
             "tarvelle: rate.wav: This Wave file's sample rate is 4000 Hz; 8000 to 768000 Hz are supported",
             "tarvelle: notes.wav: This is not a Wave file",
+            "tarvelle: nan.wav: This Wave file holds a sample that is not a number (NaN or infinite) at frame 7",
         ])
         self.assertEqual(result.stdout.splitlines(), [
             "good.wav: peak 100 (-50.31 dBFS); 12 files written: good {3,6,9,12,15,18}dB clipping.{txt,wav}",
