@@ -79,8 +79,26 @@ struct BlockAnalyses {
 
     bool any() const { return detector != nullptr || meter != nullptr || plot != nullptr; }
 
-    void add(std::span<const double> samples) const
+    // 16-bit samples go to the check and the picture as they are; only the
+    // loudness needs doubles.
+    bool needsDoubles(bool classic) const { return meter != nullptr || (!classic && any()); }
+
+    void add(std::span<const std::int16_t> samples) const
     {
+        if (plot != nullptr) {
+            plot->addEnvelope(samples);
+        }
+        if (detector != nullptr) {
+            detector->addFrames(samples);
+        }
+    }
+
+    void add(std::span<const double> samples, bool classic = false) const
+    {
+        if (classic) {
+            meter->addFrames(samples, fullScale);
+            return;
+        }
         if (plot != nullptr) {
             plot->addFrames(samples);
         }
@@ -108,7 +126,7 @@ public:
                   BlockAnalyses analyses)
         : counts_(counts), files_(files), takesPeak_(takesPeak), analyses_(analyses),
           clipped_(files.empty() ? 0 : BlockRing::targetBlockBytes / sizeof(std::int16_t)),
-          samples_(analyses.any() ? BlockRing::targetBlockBytes / sizeof(std::int16_t) : 0)
+          samples_(analyses.needsDoubles(true) ? BlockRing::targetBlockBytes / sizeof(std::int16_t) : 0)
     {
     }
 
@@ -118,10 +136,11 @@ public:
         if (takesPeak_) {
             peak = std::max(peak, findPeak(block));
         }
-        if (analyses_.any()) {
+        analyses_.add(block);
+        if (analyses_.needsDoubles(true)) {
             const std::span<double> samples(samples_.data(), block.size());
             std::copy(block.begin(), block.end(), samples.begin());
-            analyses_.add(samples);
+            analyses_.add(samples, true);
         }
         countLevels(counts_, block);
         const std::span<std::int16_t> clipped(clipped_.data(), clipped_.empty() ? 0 : block.size());

@@ -30,6 +30,8 @@ all of them.
   --baseline DIR    also time the tarvelle built in DIR, in the same rounds
   --files N         N copies of the file, with --reports-only -j J (see above)
   --jobs J          files at once with --files (default 2)
+  --compare OPTIONS also time tarvelle with these options added (quoted, as
+                    "--check --loudness" or "--plot"), in the same rounds
   --keep            keep the input file for the next run
   -h, --help        show this text
 EOF
@@ -46,6 +48,7 @@ reports_only=0
 baseline_dir=
 file_count=0
 jobs=2
+compare_options=
 
 die() {
     echo "run_benchmark: $*" >&2
@@ -68,6 +71,7 @@ while [[ $# -gt 0 ]]; do
     --baseline) need_value "$@"; baseline_dir=$2; shift 2 ;;
     --files) need_value "$@"; [[ $2 =~ ^[0-9]+$ ]] || die "--files takes a whole number"; file_count=$((10#$2)); reports_only=1; shift 2 ;;
     --jobs) need_value "$@"; [[ $2 =~ ^[0-9]+$ ]] || die "--jobs takes a whole number"; jobs=$((10#$2)); shift 2 ;;
+    --compare) need_value "$@"; compare_options=$2; shift 2 ;;
     --keep) keep=1; shift ;;
     -h | --help) usage; exit 0 ;;
     -*) die "unknown option $1 (see --help)" ;;
@@ -271,6 +275,10 @@ if ((file_count > 0)); then
     names=("tarvelle -j $jobs" "tarvelle -j 1")
     commands=("$tarvelle" "$tarvelle")
     options=("-j$jobs" "-j1")
+elif [[ -n $compare_options ]]; then
+    names=(tarvelle "tarvelle $compare_options")
+    commands=("$tarvelle" "$tarvelle")
+    options=("" "$compare_options")
 elif [[ -n $baseline ]]; then
     names=(tarvelle baseline)
     commands=("$tarvelle" "$baseline")
@@ -297,7 +305,8 @@ for ((run = 1; run <= runs; ++run)); do
         # shellcheck disable=SC2086 # an empty option is no word at all
         elapsed_time=$(time_tarvelle "${commands[which]}" ${options[which]})
         eval "times_$which+=(\"\$elapsed_time\")"
-        check_outputs
+        # A check writes no reports.
+        [[ ${options[which]} == *--check* ]] || check_outputs
         rss_kib=$(peak_rss_kib)
         if ((which == 0 && rss_kib > largest_rss_kib)); then
             largest_rss_kib=$rss_kib

@@ -282,6 +282,9 @@ SixLevelCount startSixLevelCount(std::int32_t peakLevel, std::int16_t rateFactor
 
 void countLevels(std::span<LevelCount> levels, std::span<const std::int16_t> interleavedSamples)
 {
+    if (levels.empty()) {
+        return;
+    }
     const std::size_t sampleCount = interleavedSamples.size() & ~std::size_t{1};
     for (std::size_t blockStart = 0; blockStart < sampleCount; blockStart += blockSamples) {
         const std::int16_t* samples = interleavedSamples.data() + blockStart;

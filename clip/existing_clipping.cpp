@@ -1,6 +1,9 @@
 #include "clip/existing_clipping.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <type_traits>
 #include <stdexcept>
 #include <utility>
 
@@ -30,15 +33,55 @@ ExistingClipDetector::ExistingClipDetector(ExistingClipFormat format, double fil
 
 void ExistingClipDetector::addFrames(std::span<const double> interleaved)
 {
+    addSamples(interleaved);
+}
+
+void ExistingClipDetector::addFrames(std::span<const std::int16_t> interleaved)
+{
+    addSamples(interleaved);
+}
+
+template <class Sample>
+void ExistingClipDetector::addSamples(std::span<const Sample> interleaved)
+{
     const auto channels = static_cast<std::size_t>(format_.channels);
     if (interleaved.size() % channels != 0) {
         throw std::invalid_argument("clipping check: a partial frame");
     }
     const std::size_t frames = interleaved.size() / channels;
-    if (limit_ > 0.0) {
-        for (std::size_t frame = 0; frame < frames; ++frame) {
+    if (!(limit_ > 0.0)) {
+        frameIndex_ += static_cast<std::int64_t>(frames);
+        return;
+    }
+    // Most stretches of most files hold nothing at the limit: a stretch whose
+    // largest magnitude is below it, with no run open, is only counted past.
+    constexpr std::size_t stretchFrames = 256;
+    bool runOpen = std::any_of(runLength_.begin(), runLength_.end(), [](std::int64_t length) { return length != 0; });
+    for (std::size_t first = 0; first < frames; first += stretchFrames) {
+        const std::size_t count = std::min(stretchFrames, frames - first);
+        const Sample* samples = interleaved.data() + first * channels;
+        if (!runOpen) {
+            double largest = 0.0;
+            if constexpr (std::is_integral_v<Sample>) {
+                // Whole numbers: a loop the compiler vectorises.
+                std::int32_t largestWhole = 0;
+                for (std::size_t index = 0; index < count * channels; ++index) {
+                    largestWhole = std::max(largestWhole, std::abs(static_cast<std::int32_t>(samples[index])));
+                }
+                largest = largestWhole;
+            } else {
+                for (std::size_t index = 0; index < count * channels; ++index) {
+                    largest = std::max(largest, std::fabs(samples[index]));
+                }
+            }
+            if (largest < limit_) {
+                frameIndex_ += static_cast<std::int64_t>(count);
+                continue;
+            }
+        }
+        for (std::size_t frame = 0; frame < count; ++frame) {
             for (std::size_t channel = 0; channel < channels; ++channel) {
-                if (std::fabs(interleaved[frame * channels + channel]) >= limit_) {
+                if (std::fabs(static_cast<double>(samples[frame * channels + channel])) >= limit_) {
                     ++runLength_[channel];
                 } else if (runLength_[channel] != 0) {
                     endRun(static_cast<int>(channel));
@@ -46,8 +89,7 @@ void ExistingClipDetector::addFrames(std::span<const double> interleaved)
             }
             ++frameIndex_;
         }
-    } else {
-        frameIndex_ += static_cast<std::int64_t>(frames);
+        runOpen = std::any_of(runLength_.begin(), runLength_.end(), [](std::int64_t length) { return length != 0; });
     }
 }
 

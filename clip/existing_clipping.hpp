@@ -61,11 +61,15 @@ public:
     // Whole frames, block after block; a run may go on into the next block.
     // A partial frame is std::invalid_argument.
     void addFrames(std::span<const double> interleaved);
+    // The same for 16-bit samples, without making doubles of them.
+    void addFrames(std::span<const std::int16_t> interleaved);
 
     // Ends the runs still open at the end of the file.
     ExistingClipResult finish();
 
 private:
+    template <class Sample>
+    void addSamples(std::span<const Sample> interleaved);
     void endRun(int channel);
 
     ExistingClipFormat format_;

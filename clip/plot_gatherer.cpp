@@ -20,18 +20,18 @@ constexpr std::uint64_t chunkFrames = 1024;
 // The lowest and highest sample of each channel in count interleaved samples
 // that begin with a whole frame. Eight running extremes, not one per channel,
 // so that the compiler can keep several in flight and in vector registers.
-void foldEnvelope(const double* samples, std::size_t count, std::size_t channels, double* lows, double* highs)
+template <class Sample, std::size_t lanes = 8>
+void foldEnvelope(const Sample* samples, std::size_t count, std::size_t channels, Sample* lows, Sample* highs)
 {
-    constexpr std::size_t lanes = 8;
     std::size_t index = 0;
     if (lanes % channels == 0) {
-        double low[lanes];
-        double high[lanes];
-        std::fill_n(low, lanes, std::numeric_limits<double>::infinity());
-        std::fill_n(high, lanes, -std::numeric_limits<double>::infinity());
+        Sample low[lanes];
+        Sample high[lanes];
+        std::fill_n(low, lanes, std::numeric_limits<Sample>::max());
+        std::fill_n(high, lanes, std::numeric_limits<Sample>::lowest());
         for (; index + lanes <= count; index += lanes) {
             for (std::size_t lane = 0; lane < lanes; ++lane) {
-                const double sample = samples[index + lane];
+                const Sample sample = samples[index + lane];
                 low[lane] = sample < low[lane] ? sample : low[lane];
                 high[lane] = sample > high[lane] ? sample : high[lane];
             }
@@ -142,6 +142,39 @@ void PlotGatherer::addFrames(std::span<const double> interleaved)
     while (frames > 0) {
         const std::uint64_t segment = std::min(frames, columnEnd_ - nextFrame_);
         addSegment(samples, nextFrame_, segment);
+        samples += segment * channels;
+        frames -= segment;
+        nextFrame_ += segment;
+        if (nextFrame_ == columnEnd_ && column_ + 1 < data_.columnCount) {
+            beginNextColumn();
+        }
+    }
+}
+
+void PlotGatherer::addEnvelope(std::span<const std::int16_t> interleaved)
+{
+    if (finished_ || !levelsFromRuns_) {
+        throw std::logic_error("the plot takes no envelope alone");
+    }
+    const auto channels = static_cast<std::size_t>(data_.channelCount);
+    if (interleaved.size() % channels != 0) {
+        throw std::invalid_argument("samples must come in whole frames");
+    }
+    const auto columns = static_cast<std::size_t>(data_.columnCount);
+    std::vector<std::int16_t> lows(channels);
+    std::vector<std::int16_t> highs(channels);
+    const std::int16_t* samples = interleaved.data();
+    std::uint64_t frames = std::min<std::uint64_t>(interleaved.size() / channels, data_.totalFrames - nextFrame_);
+    while (frames > 0) {
+        const std::uint64_t segment = std::min(frames, columnEnd_ - nextFrame_);
+        std::fill(lows.begin(), lows.end(), std::numeric_limits<std::int16_t>::max());
+        std::fill(highs.begin(), highs.end(), std::numeric_limits<std::int16_t>::lowest());
+        foldEnvelope<std::int16_t, 16>(samples, segment * channels, channels, lows.data(), highs.data());
+        for (std::size_t channel = 0; channel < channels; ++channel) {
+            const std::size_t cell = channel * columns + static_cast<std::size_t>(column_);
+            data_.minimum[cell] = std::min<double>(data_.minimum[cell], lows[channel]);
+            data_.maximum[cell] = std::max<double>(data_.maximum[cell], highs[channel]);
+        }
         samples += segment * channels;
         frames -= segment;
         nextFrame_ += segment;
@@ -342,7 +375,7 @@ void PlotGatherer::addExistingRun(int channel, std::uint64_t startFrame, std::ui
         throw std::logic_error("the plot is finished");
     }
     data_.hasExistingClipping = true;
-    markRun(data_.existing, channel, startFrame, length);
+    markRun(data_.existing, columnHints_.back(), channel, startFrame, length);
 }
 
 void PlotGatherer::takeLevelsFromRuns()
@@ -363,11 +396,13 @@ void PlotGatherer::addLevelRun(int clipLevel, int channel, std::uint64_t startFr
     if (clipLevel < 0 || clipLevel >= clipLevelCount) {
         throw std::invalid_argument("no such level");
     }
-    markRun(data_.levels[static_cast<std::size_t>(clipLevel)], channel, startFrame, length);
+    const auto level = static_cast<std::size_t>(clipLevel);
+    markRun(data_.levels[level], columnHints_[level], channel, startFrame, length);
 }
 
 // Each column the run covers, counting the event in the column it starts in.
-void PlotGatherer::markRun(PlotClipping& clipping, int channel, std::uint64_t startFrame, std::uint64_t length) const
+void PlotGatherer::markRun(PlotClipping& clipping, std::size_t& columnHint, int channel, std::uint64_t startFrame,
+                           std::uint64_t length) const
 {
     if (channel < 0 || channel >= data_.channelCount) {
         throw std::invalid_argument("no such channel");
@@ -377,8 +412,13 @@ void PlotGatherer::markRun(PlotClipping& clipping, int channel, std::uint64_t st
     }
     const std::uint64_t end = startFrame + std::min(length, data_.totalFrames - startFrame);
     const auto& starts = data_.columnStartFrame;
-    auto column =
-        static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), startFrame) - starts.begin() - 1);
+    // Runs come nearly in order: most start in the column the last one did.
+    std::size_t column = columnHint;
+    if (startFrame < starts[column] || startFrame >= starts[column + 1]) {
+        column =
+            static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), startFrame) - starts.begin() - 1);
+    }
+    columnHint = column;
     for (std::uint64_t frame = startFrame; frame < end; ++column) {
         const std::uint64_t stop = std::min(end, starts[column + 1]);
         mark(clipping, column, frame, stop - frame, frame == startFrame);

@@ -53,6 +53,9 @@ public:
     void takeLevelsFromRuns();
     // The strip of the clipping already in the file is drawn, runs or none.
     void showExistingClipping();
+    // With the levels taken from runs: the envelope of 16-bit samples, in
+    // file order, without making doubles of them.
+    void addEnvelope(std::span<const std::int16_t> interleaved);
     // A run of clipped samples of one level; levels may be told from
     // different threads, each level from one.
     void addLevelRun(int clipLevel, int channel, std::uint64_t startFrame, std::uint64_t length);
@@ -78,11 +81,14 @@ private:
     static void mark(PlotClipping& clipping, std::size_t column, std::uint64_t frame, std::uint64_t count,
                      bool startsEvent);
 
-    void markRun(PlotClipping& clipping, int channel, std::uint64_t startFrame, std::uint64_t length) const;
+    void markRun(PlotClipping& clipping, std::size_t& columnHint, int channel, std::uint64_t startFrame,
+                 std::uint64_t length) const;
 
     PlotData data_;
     bool finished_ = false;
     bool levelsFromRuns_ = false;
+    // Per level and the file's own: the column of the last run marked.
+    std::array<std::size_t, clipLevelCount + 1> columnHints_{};
     // Level indices by ascending threshold: a sample clipped at the n-th of
     // these is clipped at all before it.
     std::array<std::size_t, clipLevelCount> levelsByThreshold_{};
