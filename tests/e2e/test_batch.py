@@ -8,6 +8,7 @@ import os
 import pathlib
 import random
 import re
+import shutil
 import signal
 import struct
 import subprocess
@@ -489,6 +490,13 @@ class BatchTest(unittest.TestCase):
             "tarvelle: out/take 3dB clipping.wav: skipped, an output of gone/take.wav"])
         with open(os.path.join(self.dir, "out", "take 3dB clipping.txt"), encoding="ascii") as report:
             self.assertEqual(report.readline(), "x/take.wav\n")
+        # Spelled two ways, one folder: the second would replace the first's outputs.
+        self.wav("take.bwf", samples=[300, -300] * 10)
+        shutil.copy(os.path.join(self.dir, "take.bwf"), os.path.join(self.dir, "take.wav"))
+        spelled = run(["take.wav", "./take.bwf"], self.dir)
+        self.assertEqual(spelled.returncode, 1)
+        self.assertEqual(spelled.stderr,
+                         "tarvelle: ./take.bwf: not processed, its outputs would replace those of take.wav\n")
 
     def test_reports_only_match_a_full_runs_reports(self):
         rng = random.Random(13)
