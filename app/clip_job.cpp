@@ -401,8 +401,7 @@ std::variant<ClipJob, std::string> ClipJob::openAnyFormat(const std::string& inp
         // A 16-bit stereo file at the dialogue's rates reads as it always has,
         // up to the size its header can give.
         if (isClassicFormat(input.format) && input.header.dataSize >= 0) {
-            job.header_ = input.header;
-            deriveWaveValues(job.header_);
+            job.header_ = acceptWaveHeader(input.header);
             if (const std::optional<InputError> error = job.readClassic(*file, progress)) {
                 return *error == InputError::ReadError ? readErrorMessage(job.readFailure_) : because(*error);
             }

@@ -106,7 +106,7 @@ public:
     const std::string& inputFileName() const { return inputFileName_; }
     const SampleFormat& sampleFormat() const { return format_; }
     // A 16-bit stereo file's header as read; empty for the other formats.
-    const WaveHeaderInfo& header() const { return header_; }
+    const AcceptedHeader& header() const { return header_; }
     std::uint64_t frameCount() const { return frameCount_; }
     double durationSeconds() const;
     // The largest magnitude, in the file's units.
@@ -149,7 +149,7 @@ private:
 
     std::string inputFileName_;
     JobOptions options_;
-    WaveHeaderInfo header_; // a 16-bit stereo file's, as read
+    AcceptedHeader header_; // a 16-bit stereo file's, as read
     SampleFormat format_;
     std::uint64_t frameCount_ = 0;
     double peak_ = 0.0;

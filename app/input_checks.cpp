@@ -64,12 +64,11 @@ InputCheck checkInputFile(const std::string& inputFileName)
         check.file.reset();
         return check;
     }
-    check.header = *header;
-    check.error = checkWaveHeader(check.header);
+    check.error = checkWaveHeader(*header);
     if (check.error) {
         check.file.reset();
     } else {
-        deriveWaveValues(check.header);
+        check.header = acceptWaveHeader(*header);
     }
     return check;
 }

@@ -20,7 +20,7 @@ struct InputCheck {
     // lastFileErrorText gave them; empty otherwise, and for a name refused
     // before it reached the file system.
     std::string systemReason;
-    WaveHeaderInfo header;          // with its derived values when there is no error
+    AcceptedHeader header;          // when there is no error
     std::optional<FileHandle> file; // the input, still open, when there is no error
 };
 

@@ -136,8 +136,7 @@ std::array<std::uint8_t, tarvelle::waveHeaderSizeInBytes> canonicalHeader(std::i
     header.blockAlign = static_cast<std::int16_t>(bytesPerFrame);
     header.bitsPerSample = 16;
     header.dataSize = static_cast<std::int32_t>(dataSizeInBytes);
-    header.riffSize = static_cast<std::int32_t>(dataSizeInBytes + 36);
-    return tarvelle::clippedWavHeader(header);
+    return tarvelle::clippedWavHeader(tarvelle::acceptWaveHeader(header));
 }
 
 void samplesToBytes(const std::vector<std::int16_t>& samples, std::size_t sampleCount,

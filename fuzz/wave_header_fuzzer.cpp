@@ -66,9 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (header->dataOffset != tarvelle::waveHeaderSizeInBytes && header->dataOffset > size) {
         __builtin_trap();
     }
-    tarvelle::WaveHeaderInfo accepted = *header;
-    if (!tarvelle::checkWaveHeader(accepted)) {
-        tarvelle::deriveWaveValues(accepted);
+    if (!tarvelle::checkWaveHeader(*header)) {
+        const tarvelle::AcceptedHeader accepted = tarvelle::acceptWaveHeader(*header);
         if (accepted.samplesPerChannel < 0 || accepted.rateFactor < 1 || accepted.rateFactor > 4) {
             __builtin_trap();
         }

@@ -85,7 +85,7 @@ ChannelFigures channelFigures(const ChannelClipStats& channel, double durationSe
                           divide(clipEvents, extendedFromDouble(durationSeconds))};
 }
 
-std::string clipReportText(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,
+std::string clipReportText(const std::string& inputFileName, const AcceptedHeader& header, int clipLevel,
                            const ChannelClipStats& left, const ChannelClipStats& right)
 {
     std::string text;

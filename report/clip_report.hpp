@@ -32,7 +32,7 @@ inline constexpr std::array<std::string_view, eventLengthBinCount> eventLengthBi
 };
 
 // The whole file's bytes, CR LF after every line.
-std::string clipReportText(const std::string& inputFileName, const WaveHeaderInfo& header, int clipLevel,
+std::string clipReportText(const std::string& inputFileName, const AcceptedHeader& header, int clipLevel,
                            const ChannelClipStats& left, const ChannelClipStats& right);
 
 // Any sample format and channel count: two channels are LEFT and RIGHT, any

@@ -36,7 +36,7 @@ std::span<const std::uint8_t> littleEndianBytes(std::span<std::int16_t> samples)
     return {reinterpret_cast<const std::uint8_t*>(samples.data()), samples.size_bytes()};
 }
 
-HeaderBytes clippedWavHeader(const WaveHeaderInfo& header)
+HeaderBytes clippedWavHeader(const AcceptedHeader& header)
 {
     HeaderBytes bytes{};
     putTag(bytes, 0, "RIFF");

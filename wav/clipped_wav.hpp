@@ -10,7 +10,7 @@
 
 namespace tarvelle {
 
-std::array<std::uint8_t, waveHeaderSizeInBytes> clippedWavHeader(const WaveHeaderInfo& header);
+std::array<std::uint8_t, waveHeaderSizeInBytes> clippedWavHeader(const AcceptedHeader& header);
 
 // The samples as the file holds them, little-endian whatever the host's byte
 // order: swapped in place on a big-endian host, so no copy is made.

@@ -266,8 +266,9 @@ std::optional<InputError> checkWaveHeader(const WaveHeaderInfo& header)
     return std::nullopt;
 }
 
-void deriveWaveValues(WaveHeaderInfo& header)
+AcceptedHeader acceptWaveHeader(const WaveHeaderInfo& fields)
 {
+    AcceptedHeader header(fields);
     header.rateFactor = static_cast<std::int16_t>(header.sampleRate / 44100);
     // Two's-complement wrap, as the 32-bit field it becomes.
     header.riffSize = static_cast<std::int32_t>(static_cast<std::uint32_t>(header.dataSize) + 36u);
@@ -275,6 +276,7 @@ void deriveWaveValues(WaveHeaderInfo& header)
     // The default rounding mode sends exact halves to the even neighbour.
     header.samplesPerChannel = static_cast<std::int32_t>(std::nearbyint(samples));
     header.durationSeconds = static_cast<double>(header.samplesPerChannel) / header.sampleRate;
+    return header;
 }
 
 } // namespace tarvelle

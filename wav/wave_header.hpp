@@ -26,7 +26,7 @@ struct WaveHeaderInfo {
     std::int16_t bitsPerSample = 0;
     std::int32_t dataSize = 0;
     std::uint64_t dataOffset = waveHeaderSizeInBytes; // where the first sample frame is
-    // Derived by deriveWaveValues once the header is accepted.
+    // Derived by acceptWaveHeader; 0 in a header not accepted.
     std::int32_t riffSize = 0;
     std::int32_t samplesPerChannel = 0;
     double durationSeconds = 0.0;
@@ -93,8 +93,18 @@ std::optional<WaveHeaderInfo> readWaveHeader(const FileHandle& file);
 // when the header is accepted.
 std::optional<InputError> checkWaveHeader(const WaveHeaderInfo& header);
 
-// Fills riffSize, samplesPerChannel, durationSeconds and rateFactor of an
-// accepted header.
-void deriveWaveValues(WaveHeaderInfo& header);
+// A header that passed its checks, with riffSize, samplesPerChannel,
+// durationSeconds and rateFactor derived: only acceptWaveHeader makes one, so
+// what needs them cannot be handed a header without them.
+class AcceptedHeader : public WaveHeaderInfo {
+public:
+    AcceptedHeader() = default; // no samples, no rate: an empty file's values
+
+private:
+    explicit AcceptedHeader(const WaveHeaderInfo& header) : WaveHeaderInfo(header) {}
+    friend AcceptedHeader acceptWaveHeader(const WaveHeaderInfo& header);
+};
+
+AcceptedHeader acceptWaveHeader(const WaveHeaderInfo& header);
 
 } // namespace tarvelle

@@ -21,15 +21,14 @@ std::string withCrLf(const std::string& text)
     return converted;
 }
 
-WaveHeaderInfo acceptedHeader(std::int32_t sampleRate, std::int32_t samplesPerChannel)
+AcceptedHeader acceptedHeader(std::int32_t sampleRate, std::int32_t samplesPerChannel)
 {
     WaveHeaderInfo header;
     header.channels = 2;
     header.bitsPerSample = 16;
     header.sampleRate = sampleRate;
     header.dataSize = 4 * samplesPerChannel;
-    deriveWaveValues(header);
-    return header;
+    return acceptWaveHeader(header);
 }
 
 std::vector<std::string> reportLines(const std::string& text)
@@ -104,7 +103,7 @@ ChannelClipStats take1Left()
 
 TEST(ClipReportText, AWholeReportByteForByte)
 {
-    const WaveHeaderInfo header = acceptedHeader(44100, 100000);
+    const AcceptedHeader header = acceptedHeader(44100, 100000);
     ASSERT_EQ(header.durationSeconds, 2.2675736961451247);
     const std::string text = clipReportText("C:\\Audio\\take1.wav", header, 0, take1Left(), ChannelClipStats{});
     EXPECT_EQ(text, withCrLf(take1Report));
@@ -167,7 +166,7 @@ TEST(ClipReportText, NumbersOnTheirLines)
         right.clippedSamples = lineCase.clippedSamples;
         right.clipEvents = lineCase.clipEvents;
         right.eventLengthBins[0] = lineCase.clipEvents;
-        const WaveHeaderInfo header = acceptedHeader(lineCase.sampleRate, lineCase.samplesPerChannel);
+        const AcceptedHeader header = acceptedHeader(lineCase.sampleRate, lineCase.samplesPerChannel);
         const std::vector<std::string> lines =
             reportLines(clipReportText("x.wav", header, lineCase.clipLevel, ChannelClipStats{}, right));
         ASSERT_EQ(lines.size(), 47u);

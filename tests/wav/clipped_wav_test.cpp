@@ -56,8 +56,7 @@ TEST(ClippedWavBytes, TheCopiedHeaderThenEverySampleLittleEndian)
     for (const WriteCase& writeCase : cases) {
         SCOPED_TRACE(writeCase.name);
         const std::vector<std::uint8_t> inputHeader = testing::waveBytes(writeCase.fields, writeCase.dataSize, {});
-        WaveHeaderInfo header = parseWaveHeader(inputHeader);
-        deriveWaveValues(header);
+        const AcceptedHeader header = acceptWaveHeader(parseWaveHeader(inputHeader));
 
         const auto headerBytes = clippedWavHeader(header);
         std::vector<std::int16_t> samples = writeCase.samples;
@@ -70,8 +69,7 @@ TEST(ClippedWavBytes, TheCopiedHeaderThenEverySampleLittleEndian)
 
 TEST(ClippedWavBytes, TenSecondsAt44100)
 {
-    WaveHeaderInfo header = parseWaveHeader(testing::waveBytes(WaveFields{}, 1764000, {}));
-    deriveWaveValues(header);
+    const AcceptedHeader header = acceptWaveHeader(parseWaveHeader(testing::waveBytes(WaveFields{}, 1764000, {})));
     const auto bytes = clippedWavHeader(header);
     const std::vector<std::uint8_t> sizeBytes(bytes.begin() + 4, bytes.begin() + 8);
     const std::vector<std::uint8_t> rateBytes(bytes.begin() + 24, bytes.begin() + 28);

@@ -21,8 +21,7 @@ std::vector<std::int16_t> loadFrom(const std::vector<std::uint8_t>& fileBytes)
     testing::ScratchFolder folder;
     const std::string fileName = folder.path("in.wav");
     testing::writeFileBytes(fileName, fileBytes);
-    WaveHeaderInfo header = parseWaveHeader(fileBytes);
-    deriveWaveValues(header);
+    const AcceptedHeader header = acceptWaveHeader(parseWaveHeader(fileBytes));
     // Garbage first: every element must be written by the load.
     std::vector<std::int16_t> samples(2 * static_cast<std::size_t>(header.samplesPerChannel), 0x5A5A);
     EXPECT_EQ(loadSamples(fileName, header, samples), LoadResult::Loaded);

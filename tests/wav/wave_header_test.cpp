@@ -141,9 +141,9 @@ TEST(WaveHeader, DerivedValues)
     for (const DeriveCase& expected : cases) {
         WaveFields fields;
         fields.sampleRate = expected.sampleRate;
-        WaveHeaderInfo header = parse(waveBytes(fields, expected.dataSize, {}));
-        ASSERT_EQ(checkWaveHeader(header), std::optional<InputError>{});
-        deriveWaveValues(header);
+        const WaveHeaderInfo fieldsRead = parse(waveBytes(fields, expected.dataSize, {}));
+        ASSERT_EQ(checkWaveHeader(fieldsRead), std::optional<InputError>{});
+        const AcceptedHeader header = acceptWaveHeader(fieldsRead);
         SCOPED_TRACE(expected.dataSize);
         EXPECT_EQ(header.samplesPerChannel, expected.samplesPerChannel);
         EXPECT_EQ(header.riffSize, expected.riffSize);
@@ -278,10 +278,11 @@ Loaded loadFile(const std::vector<std::uint8_t>& bytes)
     if (checkWaveHeader(loaded.header)) {
         return loaded;
     }
-    deriveWaveValues(loaded.header);
-    loaded.samples.resize(2 * static_cast<std::size_t>(loaded.header.samplesPerChannel));
-    EXPECT_EQ(loadSamples(fileName, loaded.header, loaded.samples), LoadResult::Loaded);
-    loaded.outputHeader = clippedWavHeader(loaded.header);
+    const AcceptedHeader accepted = acceptWaveHeader(loaded.header);
+    loaded.header = accepted;
+    loaded.samples.resize(2 * static_cast<std::size_t>(accepted.samplesPerChannel));
+    EXPECT_EQ(loadSamples(fileName, accepted, loaded.samples), LoadResult::Loaded);
+    loaded.outputHeader = clippedWavHeader(accepted);
     return loaded;
 }
 
