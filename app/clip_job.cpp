@@ -477,14 +477,7 @@ std::optional<InputError> ClipJob::readClassic(const FileHandle& input, const Jo
         levels_[index].stats.channels = {count.left, count.right};
         reports_[index] = clipReportText(inputFileName_, header_, static_cast<int>(index), count.left, count.right);
     }
-    if (detector) {
-        check_->clipping = detector->finish();
-    }
-    if (meter) {
-        loudness_ = meter->finish();
-    }
-    finishLabels();
-    finishPlot();
+    finishAnalyses(detector.get(), meter.get());
     return std::nullopt;
 }
 
@@ -568,14 +561,7 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
         reports_[index] =
             clipReportText(inputFileName_, format_, frameCount_, static_cast<int>(index), counts[index].channels);
     }
-    if (detector) {
-        check_->clipping = detector->finish();
-    }
-    if (meter) {
-        loudness_ = meter->finish();
-    }
-    finishLabels();
-    finishPlot();
+    finishAnalyses(detector.get(), meter.get());
     return std::nullopt;
 }
 
@@ -734,6 +720,19 @@ void ClipJob::finishPlot()
     }
     plotText_ = clipPlotSvg(plotGatherer_->finish(), heading, histograms);
     plotGatherer_.reset();
+}
+
+// What the read measured besides the levels, and the files it fed.
+void ClipJob::finishAnalyses(ExistingClipDetector* detector, const LoudnessMeter* meter)
+{
+    if (detector != nullptr) {
+        check_->clipping = detector->finish();
+    }
+    if (meter != nullptr) {
+        loudness_ = meter->finish();
+    }
+    finishLabels();
+    finishPlot();
 }
 
 void ClipJob::finishLabels()

@@ -144,6 +144,7 @@ private:
     std::unique_ptr<ExistingClipDetector> makeDetector(double fullScale, bool isFloat);
     void startPlot();
     void finishPlot();
+    void finishAnalyses(ExistingClipDetector* detector, const LoudnessMeter* meter);
     void finishLabels();
     bool namesTheInput(const std::string& outputName) const;
 

@@ -1,6 +1,7 @@
 #include "app/plain_text.hpp"
 
 #include "console/text_layout.hpp"
+#include "report/byte_escape.hpp"
 
 namespace tarvelle {
 
@@ -14,15 +15,7 @@ std::string terminalSafeName(std::string_view fileName)
             safe += character;
             continue;
         }
-        safe += '\\';
-        constexpr std::string_view namedEscapes = "abtnvfr"; // bytes 7 to 13
-        if (byte >= 7 && byte <= 13) {
-            safe += namedEscapes[byte - 7];
-        } else {
-            safe += static_cast<char>('0' + (byte >> 6));
-            safe += static_cast<char>('0' + ((byte >> 3) & 7));
-            safe += static_cast<char>('0' + (byte & 7));
-        }
+        appendByteEscape(safe, byte);
     }
     return safe;
 }

@@ -1,5 +1,7 @@
 #include "report/clip_plot.hpp"
 
+#include "report/byte_escape.hpp"
+
 #include "report/clip_report.hpp"
 #include "report/labels.hpp"
 
@@ -109,16 +111,7 @@ void appendXmlText(std::string& out, std::string_view text)
                 out += character;
             }
         } else {
-            const auto byte = static_cast<unsigned char>(character);
-            constexpr std::string_view namedEscapes = "abtnvfr"; // bytes 7 to 13
-            out += '\\';
-            if (byte >= 7 && byte <= 13) {
-                out += namedEscapes[byte - 7];
-            } else {
-                out += static_cast<char>('0' + (byte >> 6));
-                out += static_cast<char>('0' + ((byte >> 3) & 7));
-                out += static_cast<char>('0' + (byte & 7));
-            }
+            appendByteEscape(out, static_cast<unsigned char>(character));
         }
         text.remove_prefix(std::max<std::size_t>(length, 1));
     }

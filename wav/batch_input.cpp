@@ -1,5 +1,7 @@
 #include "wav/batch_input.hpp"
 
+#include "wav/byte_fields.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -11,31 +13,11 @@ namespace tarvelle {
 
 namespace {
 
-bool hasTag(std::span<const std::uint8_t> bytes, std::size_t offset, std::string_view tag)
-{
-    return bytes.size() >= offset + tag.size() &&
-           std::equal(
-               tag.begin(), tag.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-               [](char expected, std::uint8_t actual) { return static_cast<std::uint8_t>(expected) == actual; });
-}
-
-std::uint64_t readUint(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t length)
-{
-    std::uint64_t value = 0;
-    for (std::size_t index = length; index-- > 0;) {
-        value = value << 8 | bytes[offset + index];
-    }
-    return value;
-}
-
 constexpr std::uint64_t unknownSize = 0xFFFFFFFF;
 // Real files carry a dozen chunks at most; a file of tiny chunks is damaged.
 constexpr int maxChunks = 4096;
 constexpr std::size_t fmtBaseSize = 16;
 constexpr std::size_t extensibleFmtSize = 40;
-constexpr std::uint16_t pcmTag = 1;
-constexpr std::uint16_t floatTag = 3;
-constexpr std::uint16_t extensibleTag = 0xFFFE;
 // What follows the format tag in every sub-format GUID this reader knows.
 constexpr std::array<std::uint8_t, 14> subFormatTail{0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                                      0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -221,7 +203,7 @@ std::variant<SampleFormat, BatchRefused> sampleFormatOf(std::span<const std::uin
     }
 
     std::uint16_t subFormat = tag;
-    format.extensible = tag == extensibleTag;
+    format.extensible = tag == extensibleFormatTag;
     if (format.extensible) {
         if (fmtSize < extensibleFmtSize) {
             return refuse(BatchRefusal::UnsupportedSamples,
@@ -233,7 +215,7 @@ std::variant<SampleFormat, BatchRefused> sampleFormatOf(std::span<const std::uin
             return refuse(BatchRefusal::Compressed, "This Wave file holds audio of an unknown sub-format");
         }
     }
-    if (subFormat != pcmTag && subFormat != floatTag) {
+    if (subFormat != pcmFormatTag && subFormat != floatFormatTag) {
         return refuse(BatchRefusal::Compressed, compressedName(subFormat));
     }
     if (channels < 1 || channels > maxChannels) {
@@ -253,7 +235,7 @@ std::variant<SampleFormat, BatchRefused> sampleFormatOf(std::span<const std::uin
     const int validBits = format.extensible ? static_cast<int>(readUint(fmt, 18, 2)) : bits;
     format.containerBytes = containerBits / 8;
     format.validBits = validBits == 0 ? containerBits : validBits;
-    const bool isFloatData = subFormat == floatTag;
+    const bool isFloatData = subFormat == floatFormatTag;
     bool known = containerBits % 8 == 0 && format.validBits >= 1 && format.validBits <= containerBits;
     if (isFloatData) {
         known = known && (containerBits == 32 || containerBits == 64) && format.validBits == containerBits;
@@ -282,9 +264,9 @@ WaveHeaderInfo classicHeader(std::span<const std::uint8_t> fmt, const BatchInput
 {
     WaveHeaderInfo header;
     const auto tag = static_cast<std::uint16_t>(readUint(fmt, 0, 2));
-    const bool extensiblePcm = tag == extensibleTag && readUint(fmt, 24, 2) == pcmTag &&
+    const bool extensiblePcm = tag == extensibleFormatTag && readUint(fmt, 24, 2) == pcmFormatTag &&
                                std::equal(subFormatTail.begin(), subFormatTail.end(), fmt.begin() + 26);
-    header.formatTag = static_cast<std::int16_t>(extensiblePcm ? pcmTag : tag);
+    header.formatTag = static_cast<std::int16_t>(extensiblePcm ? pcmFormatTag : tag);
     header.channels = static_cast<std::int16_t>(fmt[2]);
     header.sampleRate = static_cast<std::int32_t>(readUint(fmt, 4, 4));
     header.byteRate = static_cast<std::int32_t>(static_cast<std::uint32_t>(readUint(fmt, 8, 4)));

@@ -1,11 +1,13 @@
 #include "wav/wave_header.hpp"
 
 #include "platform/file_access.hpp"
+#include "wav/byte_fields.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
+#include <string_view>
 
 namespace tarvelle {
 
@@ -56,30 +58,12 @@ std::optional<std::size_t> MemoryByteSource::readAt(std::uint64_t offset, std::s
 
 namespace {
 
-using Tag = std::array<char, 4>;
-
-bool hasTag(std::span<const std::uint8_t> bytes, std::size_t offset, const Tag& tag)
-{
-    return std::equal(
-        tag.begin(), tag.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-        [](char expected, std::uint8_t actual) { return static_cast<std::uint8_t>(expected) == actual; });
-}
-
-std::uint64_t readUint(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t length)
-{
-    std::uint64_t value = 0;
-    for (std::size_t index = length; index-- > 0;) {
-        value = value << 8 | bytes[offset + index];
-    }
-    return value;
-}
-
-constexpr Tag riffTag{'R', 'I', 'F', 'F'};
-constexpr Tag rf64Tag{'R', 'F', '6', '4'};
-constexpr Tag waveTag{'W', 'A', 'V', 'E'};
-constexpr Tag fmtTag{'f', 'm', 't', ' '};
-constexpr Tag dataTag{'d', 'a', 't', 'a'};
-constexpr Tag ds64Tag{'d', 's', '6', '4'};
+constexpr std::string_view riffTag = "RIFF";
+constexpr std::string_view rf64Tag = "RF64";
+constexpr std::string_view waveTag = "WAVE";
+constexpr std::string_view fmtTag = "fmt ";
+constexpr std::string_view dataTag = "data";
+constexpr std::string_view ds64Tag = "ds64";
 
 // A size a writer leaves when it cannot go back to fill it in (a pipe), or
 // that an RF64 file keeps in its ds64 chunk.
@@ -89,7 +73,6 @@ constexpr std::uint64_t frameBytes = 4;
 // and walking it to the end would cost one read per eight bytes.
 constexpr int maxChunks = 4096;
 
-constexpr std::uint16_t extensibleFormatTag = 0xFFFE;
 // The sub-format GUID of integer PCM, as stored.
 constexpr std::array<std::uint8_t, 16> pcmSubFormat{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                                     0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};

@@ -1,5 +1,7 @@
 #include "wav/wave_writer.hpp"
 
+#include "wav/byte_fields.hpp"
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -9,9 +11,6 @@ namespace tarvelle {
 namespace {
 
 constexpr std::uint64_t maxChunkSize = 0xFFFFFFFF;
-constexpr std::uint16_t pcmTag = 1;
-constexpr std::uint16_t floatTag = 3;
-constexpr std::uint16_t extensibleTag = 0xFFFE;
 constexpr std::uint32_t plainFmtSize = 16;
 constexpr std::uint32_t floatFmtSize = 18;
 constexpr std::uint32_t extensibleFmtSize = 40;
@@ -72,7 +71,7 @@ std::vector<std::uint8_t> clippedWavHeaderFor(const SampleFormat& format, std::u
     }
     putTag(bytes, "fmt ");
     putUint(bytes, fmtSize, 4);
-    putUint(bytes, plain ? (floatData ? floatTag : pcmTag) : extensibleTag, 2);
+    putUint(bytes, plain ? (floatData ? floatFormatTag : pcmFormatTag) : extensibleFormatTag, 2);
     putUint(bytes, static_cast<std::uint64_t>(format.channels), 2);
     putUint(bytes, static_cast<std::uint64_t>(format.sampleRate), 4);
     putUint(bytes, static_cast<std::uint64_t>(format.sampleRate) * frameBytes, 4);
@@ -84,7 +83,7 @@ std::vector<std::uint8_t> clippedWavHeaderFor(const SampleFormat& format, std::u
     if (!plain) {
         putUint(bytes, static_cast<std::uint64_t>(format.validBits), 2);
         putUint(bytes, format.channelMask, 4);
-        putUint(bytes, floatData ? floatTag : pcmTag, 2);
+        putUint(bytes, floatData ? floatFormatTag : pcmFormatTag, 2);
         for (const std::uint8_t byte : subFormatTail) {
             bytes.push_back(byte);
         }
