@@ -152,8 +152,8 @@ FileWork notProcessed(const std::string& inputFileName, bool skipped, const std:
     FileWork work;
     work.outcome = skipped ? FileOutcome::Skipped : FileOutcome::NotDone;
     // Both names whole: they are names, not box text to be joined.
-    work.lines.push_back({stderr, "tarvelle: " + terminalSafeName(inputFileName) + ": " + reason +
-                                      terminalSafeName(other)});
+    work.lines.push_back(
+        {stderr, "tarvelle: " + terminalSafeName(inputFileName) + ": " + reason + terminalSafeName(other)});
     if (options.json) {
         FileResult result;
         result.inputName = inputFileName;
@@ -168,14 +168,13 @@ FileWork notProcessed(const std::string& inputFileName, bool skipped, const std:
 FileWork processFile(const std::string& inputFileName, const BatchOptions& options, ProgressLine& progress)
 {
     const std::string shownName = terminalSafeName(inputFileName);
-    std::variant<ClipJob, std::string> opened =
-        ClipJob::openAnyFormat(
-            inputFileName, options.job,
-            JobProgress{[&] { progress.show("tarvelle: " + shownName + ": finding the peak"); },
-                        [&] {
-                            progress.show("tarvelle: " + shownName +
-                                          (options.job.reportsOnly ? ": counting" : ": clipping"));
-                        }});
+    std::variant<ClipJob, std::string> opened = ClipJob::openAnyFormat(
+        inputFileName, options.job,
+        JobProgress{[&] { progress.show("tarvelle: " + shownName + ": finding the peak"); },
+                    [&] {
+                        progress.show("tarvelle: " + shownName +
+                                      (options.job.reportsOnly ? ": counting" : ": clipping"));
+                    }});
     if (const std::string* message = std::get_if<std::string>(&opened)) {
         return refusal(inputFileName, *message, options);
     }
@@ -267,8 +266,8 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& optio
     } else if (!options.quiet || failedOutputCount > 0) {
         // Quiet or not, a failure is told; quiet moves it off standard output.
         work.lines.push_back({options.quiet ? stderr : stdout,
-                              summaryLine(inputFileName, job.peak(), job.sampleFormat(), options.job, job.outputCount(),
-                                          failedOutputCount, job.loudness())});
+                              summaryLine(inputFileName, job.peak(), job.sampleFormat(), options.job,
+                                          job.outputCount(), failedOutputCount, job.loudness())});
     }
     return work;
 }
@@ -474,8 +473,9 @@ std::string loudnessText(const LoudnessResult& loudness)
     return line;
 }
 
-std::string summaryLine(const std::string& inputFileName, double peak, const SampleFormat& format, const JobOptions& job,
-                        int outputCount, int failedOutputCount, const std::optional<LoudnessResult>& loudness)
+std::string summaryLine(const std::string& inputFileName, double peak, const SampleFormat& format,
+                        const JobOptions& job, int outputCount, int failedOutputCount,
+                        const std::optional<LoudnessResult>& loudness)
 {
     std::string levels;
     for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {

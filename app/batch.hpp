@@ -26,10 +26,10 @@ int runBatch(const std::vector<std::string>& inputFileNames, const BatchOptions&
 
 // What became of one named file, for the exit status.
 enum class FileOutcome {
-    Skipped,     // an output of another file named with it: as the user asked
-    NotDone,     // refused, not processed, or some output not written
+    Skipped, // an output of another file named with it: as the user asked
+    NotDone, // refused, not processed, or some output not written
     AllWritten,
-    Clipped,     // checked, all asked for written, and clipping found in it
+    Clipped, // checked, all asked for written, and clipping found in it
 };
 
 // 1 when a file not skipped was not done; else 3 when a check found

@@ -3,8 +3,8 @@
 #include "platform/file_access.hpp"
 
 #include <algorithm>
-#include <exception>
 #include <cerrno>
+#include <exception>
 #include <system_error>
 
 namespace tarvelle {
@@ -129,9 +129,9 @@ std::string BlockRing::readFailure()
     return readFailure_;
 }
 
-std::optional<std::string> readInHalves(std::uint64_t totalBytes, std::size_t frameBytes,
-                                        const BlockRing::Loader& load,
-                                        const std::function<void(int half, std::uint64_t firstByte, std::span<const std::uint8_t>)>& use)
+std::optional<std::string>
+readInHalves(std::uint64_t totalBytes, std::size_t frameBytes, const BlockRing::Loader& load,
+             const std::function<void(int half, std::uint64_t firstByte, std::span<const std::uint8_t>)>& use)
 {
     const std::size_t blockBytes = std::max<std::size_t>(1, BlockRing::targetBlockBytes / frameBytes) * frameBytes;
     const std::uint64_t blockCount = (totalBytes + blockBytes - 1) / blockBytes;
@@ -139,8 +139,9 @@ std::optional<std::string> readInHalves(std::uint64_t totalBytes, std::size_t fr
     const auto readHalf = [&](int half, std::uint64_t first, std::uint64_t last) -> std::optional<std::string> {
         std::vector<std::int16_t> buffer((std::min<std::uint64_t>(blockBytes, totalBytes) + 1) / 2);
         for (std::uint64_t at = first; at < last; at += blockBytes) {
-            const std::span<std::uint8_t> bytes(reinterpret_cast<std::uint8_t*>(buffer.data()),
-                                                static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, last - at)));
+            const std::span<std::uint8_t> bytes(
+                reinterpret_cast<std::uint8_t*>(buffer.data()),
+                static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, last - at)));
             errno = 0;
             if (!load(at, bytes)) {
                 return errno == 0 ? std::string() : lastFileErrorText();

@@ -78,8 +78,8 @@ private:
 // at once.
 // Returns why a read failed (the system's words, or "" for a file that ended
 // early), or nothing when every block was read.
-std::optional<std::string> readInHalves(std::uint64_t totalBytes, std::size_t frameBytes,
-                                        const BlockRing::Loader& load,
-                                        const std::function<void(int half, std::uint64_t firstByte, std::span<const std::uint8_t>)>& use);
+std::optional<std::string>
+readInHalves(std::uint64_t totalBytes, std::size_t frameBytes, const BlockRing::Loader& load,
+             const std::function<void(int half, std::uint64_t firstByte, std::span<const std::uint8_t>)>& use);
 
 } // namespace tarvelle

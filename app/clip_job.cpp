@@ -2,8 +2,8 @@
 
 #include "app/block_ring.hpp"
 #include "clip/any_format_count.hpp"
-#include "console/text_layout.hpp"
 #include "clip/peak_clip.hpp"
+#include "console/text_layout.hpp"
 #include "platform/large_memory.hpp"
 #include "report/clip_plot.hpp"
 #include "report/clip_report.hpp"
@@ -77,12 +77,8 @@ struct BlockAnalyses {
     double fullScale = 1.0;
     PlotGatherer* plot = nullptr;
 
-    bool any() const { return detector != nullptr || meter != nullptr || plot != nullptr; }
-
-    // 16-bit samples go to the check and the picture as they are; only the
-    // loudness needs doubles.
-    bool needsDoubles(bool classic) const { return meter != nullptr || (!classic && any()); }
-
+    // 16-bit samples go to the check and the picture as they are; the
+    // loudness takes doubles (addLoudness).
     void add(std::span<const std::int16_t> samples) const
     {
         if (plot != nullptr) {
@@ -93,12 +89,10 @@ struct BlockAnalyses {
         }
     }
 
-    void add(std::span<const double> samples, bool classic = false) const
+    void addLoudness(std::span<const double> samples) const { meter->addFrames(samples, fullScale); }
+
+    void add(std::span<const double> samples) const
     {
-        if (classic) {
-            meter->addFrames(samples, fullScale);
-            return;
-        }
         if (plot != nullptr) {
             plot->addFrames(samples);
         }
@@ -126,7 +120,7 @@ public:
                   BlockAnalyses analyses)
         : counts_(counts), files_(files), takesPeak_(takesPeak), analyses_(analyses),
           clipped_(files.empty() ? 0 : BlockRing::targetBlockBytes / sizeof(std::int16_t)),
-          samples_(analyses.needsDoubles(true) ? BlockRing::targetBlockBytes / sizeof(std::int16_t) : 0)
+          samples_(analyses.meter != nullptr ? BlockRing::targetBlockBytes / sizeof(std::int16_t) : 0)
     {
     }
 
@@ -137,10 +131,10 @@ public:
             peak = std::max(peak, findPeak(block));
         }
         analyses_.add(block);
-        if (analyses_.needsDoubles(true)) {
+        if (analyses_.meter != nullptr) {
             const std::span<double> samples(samples_.data(), block.size());
             std::copy(block.begin(), block.end(), samples.begin());
-            analyses_.add(samples, true);
+            analyses_.addLoudness(samples);
         }
         countLevels(counts_, block);
         const std::span<std::int16_t> clipped(clipped_.data(), clipped_.empty() ? 0 : block.size());
@@ -172,8 +166,8 @@ public:
         : format_(format), counts_(counts), files_(files), takesPeak_(takesPeak), analyses_(analyses)
     {
         const std::size_t frameBytes = static_cast<std::size_t>(bytesPerFrame(format));
-        const std::size_t blockSamples =
-            std::max<std::size_t>(1, BlockRing::targetBlockBytes / frameBytes) * static_cast<std::size_t>(format.channels);
+        const std::size_t blockSamples = std::max<std::size_t>(1, BlockRing::targetBlockBytes / frameBytes) *
+                                         static_cast<std::size_t>(format.channels);
         samples_.resize(blockSamples);
         if (!files.empty()) {
             clipped_.resize(blockSamples);
@@ -183,7 +177,8 @@ public:
 
     void process(std::span<const std::uint8_t> bytes)
     {
-        const std::span<double> samples(samples_.data(), bytes.size() / static_cast<std::size_t>(format_.containerBytes));
+        const std::span<double> samples(samples_.data(),
+                                        bytes.size() / static_cast<std::size_t>(format_.containerBytes));
         decodeSamples(format_, bytes, samples);
         if (takesPeak_) {
             takePeak(peak, samples, 0);
@@ -216,10 +211,11 @@ private:
 };
 
 // Works through the blocks of a ring on a thread of its own, as its reader number 1.
-template <class Worker>
-class BackgroundWorker {
+template <class Worker> class BackgroundWorker {
 public:
-    BackgroundWorker(BlockRing& ring, Worker& worker) : ring_(ring), worker_(worker), thread_([this] { work(); }) {}
+    BackgroundWorker(BlockRing& ring, Worker& worker) : ring_(ring), worker_(worker), thread_([this] { work(); })
+    {
+    }
     BackgroundWorker(const BackgroundWorker&) = delete;
     BackgroundWorker& operator=(const BackgroundWorker&) = delete;
     // Left early (an exception on this thread): the ring is stopped, so the
@@ -457,11 +453,11 @@ std::optional<InputError> ClipJob::readClassic(const FileHandle& input, const Jo
         options_.check && !options_.plot ? std::span<LevelCount>() : std::span<LevelCount>(counts.levels);
     BlockRing ring(dataBytes, classicFrameBytes, 2, sampleLoader(input, header_));
     const std::optional<ClassicWorker> levelZero = countAndWrite(ring, [&](std::size_t first, std::size_t last) {
-        return ClassicWorker(levelCounts.empty() ? levelCounts : levelCounts.subspan(first, last - first),
-                             filesOf(clippedWavs_, options_.reportsOnly || options_.check, first, last), first == 0,
-                             BlockAnalyses{first == 0 ? detector.get() : nullptr,
-                                           last == clipLevelCount ? meter.get() : nullptr, 32768.0,
-                                           first == 0 ? plotGatherer_.get() : nullptr});
+        return ClassicWorker(
+            levelCounts.empty() ? levelCounts : levelCounts.subspan(first, last - first),
+            filesOf(clippedWavs_, options_.reportsOnly || options_.check, first, last), first == 0,
+            BlockAnalyses{first == 0 ? detector.get() : nullptr, last == clipLevelCount ? meter.get() : nullptr,
+                          32768.0, first == 0 ? plotGatherer_.get() : nullptr});
     });
     if (!levelZero) {
         readFailure_ = ring.readFailure();
@@ -475,7 +471,8 @@ std::optional<InputError> ClipJob::readClassic(const FileHandle& input, const Jo
     for (std::size_t index = 0; index < levels_.size(); ++index) {
         const LevelCount& count = counts.levels[index];
         levels_[index].stats.channels = {count.left, count.right};
-        reports_[index] = clipReportText(inputFileName_, header_, static_cast<int>(index), count.left, count.right);
+        reports_[index] =
+            clipReportText(inputFileName_, header_, static_cast<int>(index), count.left, count.right);
     }
     finishAnalyses(detector.get(), meter.get());
     return std::nullopt;
@@ -486,9 +483,7 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
 {
     const auto frameBytes = static_cast<std::size_t>(bytesPerFrame(format_));
     const std::uint64_t dataBytes = frameCount_ * frameBytes;
-    const auto unreadable = [](const std::string& reason) {
-        return readErrorMessage(reason);
-    };
+    const auto unreadable = [](const std::string& reason) { return readErrorMessage(reason); };
     // Each half's peak, and where its first sample that is not a number is.
     std::array<AnyFormatPeak, 2> halves;
     std::array<std::vector<double>, 2> samples;
@@ -526,7 +521,8 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
         counts[index].onEvent = eventSink(index);
     }
     beginOutputs(clippedWavHeaderFor(format_, frameCount_));
-    const std::unique_ptr<ExistingClipDetector> detector = makeDetector(fullScale(format_), isFloat(format_.encoding));
+    const std::unique_ptr<ExistingClipDetector> detector =
+        makeDetector(fullScale(format_), isFloat(format_.encoding));
     const std::unique_ptr<LoudnessMeter> meter =
         options_.loudness ? std::make_unique<LoudnessMeter>(format_.channels, format_.sampleRate) : nullptr;
     startPlot();
@@ -535,11 +531,11 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
                                                            : std::span<AnyFormatLevelCount>(counts);
     BlockRing ring(dataBytes, frameBytes, 2, byteLoader(input, dataOffset));
     const std::optional<AnyFormatWorker> levelZero = countAndWrite(ring, [&](std::size_t first, std::size_t last) {
-        return AnyFormatWorker(format_, levelCounts.empty() ? levelCounts : levelCounts.subspan(first, last - first),
-                               filesOf(clippedWavs_, options_.reportsOnly || options_.check, first, last), first == 0,
-                               BlockAnalyses{first == 0 ? detector.get() : nullptr,
-                                             last == clipLevelCount ? meter.get() : nullptr, fullScale(format_),
-                                             first == 0 ? plotGatherer_.get() : nullptr});
+        return AnyFormatWorker(
+            format_, levelCounts.empty() ? levelCounts : levelCounts.subspan(first, last - first),
+            filesOf(clippedWavs_, options_.reportsOnly || options_.check, first, last), first == 0,
+            BlockAnalyses{first == 0 ? detector.get() : nullptr, last == clipLevelCount ? meter.get() : nullptr,
+                          fullScale(format_), first == 0 ? plotGatherer_.get() : nullptr});
     });
     if (!levelZero) {
         return unreadable(ring.readFailure());
@@ -705,8 +701,8 @@ void ClipJob::finishPlot()
     PlotHeading heading;
     heading.fileName = inputFileName_;
     heading.sampleRate = format_.sampleRate;
-    heading.formatText = std::string(sampleFormatText(format_.encoding)) + ", " + std::to_string(format_.channels) +
-                         (format_.channels == 1 ? " channel" : " channels");
+    heading.formatText = std::string(sampleFormatText(format_.encoding)) + ", " +
+                         std::to_string(format_.channels) + (format_.channels == 1 ? " channel" : " channels");
     heading.fullScale = fullScale(format_);
     heading.peakDbfs = levelDbfs(peak_, heading.fullScale);
     if (loudness_ && std::isfinite(loudness_->truePeakDbtpOverall)) {
@@ -777,10 +773,11 @@ int ClipJob::run(const LevelListener& listener)
         }
         if (options_.plot) {
             const std::string fileName = plotName(inputFileName_, options_.outputFolder);
-            plot_ = namesTheInput(fileName)
-                        ? notWritten(fileName, isTheInputText)
-                        : writeOutputFile(fileName, std::span(reinterpret_cast<const std::uint8_t*>(plotText_.data()),
-                                                              plotText_.size()));
+            plot_ =
+                namesTheInput(fileName)
+                    ? notWritten(fileName, isTheInputText)
+                    : writeOutputFile(fileName, std::span(reinterpret_cast<const std::uint8_t*>(plotText_.data()),
+                                                          plotText_.size()));
             failedOutputCount += plot_.written ? 0 : 1;
         }
     } catch (...) {

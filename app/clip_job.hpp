@@ -53,8 +53,8 @@ struct LevelResult {
     OutputResult report;
     OutputResult clippedWav;
     OutputResult labels;
-    bool reportWanted = true;      // false when the run checks the file instead
-    bool clippedWavWanted = true;  // false when the run writes the reports only
+    bool reportWanted = true;     // false when the run checks the file instead
+    bool clippedWavWanted = true; // false when the run writes the reports only
     bool labelsWanted = false;
     std::vector<ClipEvent> events; // when asked for, in the order they ended
 
@@ -155,8 +155,8 @@ private:
     std::uint64_t frameCount_ = 0;
     double peak_ = 0.0;
     std::string warning_;
-    std::string readFailure_; // the system's reason for a read error
-    std::optional<FileIdentity> inputIdentity_; // no output may replace the input itself
+    std::string readFailure_;                         // the system's reason for a read error
+    std::optional<FileIdentity> inputIdentity_;       // no output may replace the input itself
     std::array<LevelResult, clipLevelCount> levels_;  // counted and named, files not yet in place
     std::array<std::string, clipLevelCount> reports_; // the report texts
     // The clipped files, complete in their temporary files until run.

@@ -39,8 +39,8 @@ DialogueOutcome runDialogue(Dialogue& dialogue)
         DialogueOutcome outcome;
         int failedOutputCount = 0;
         {
-            std::variant<ClipJob, InputError> opened =
-                ClipJob::open(inputFileName, JobOptions{}, JobProgress{[&dialogue] { dialogue.showWorking(); }, {}});
+            std::variant<ClipJob, InputError> opened = ClipJob::open(
+                inputFileName, JobOptions{}, JobProgress{[&dialogue] { dialogue.showWorking(); }, {}});
             if (const InputError* error = std::get_if<InputError>(&opened)) {
                 dialogue.showInputError(inputFileName, inputErrorText(*error));
                 continue;

@@ -9,8 +9,8 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -160,8 +160,8 @@ int runProgram(int argumentCount, char** arguments)
         } else if (argument.starts_with("-j") || argument == "--jobs" || argument.starts_with("--jobs=")) {
             // -j N, -jN, --jobs N, --jobs=N
             std::string_view value = argument.starts_with("--jobs=") ? argument.substr(7)
-                                     : argument.starts_with("-j")     ? argument.substr(2)
-                                                                      : std::string_view();
+                                     : argument.starts_with("-j")    ? argument.substr(2)
+                                                                     : std::string_view();
             if (argument == "-j" || argument == "--jobs") {
                 value = index + 1 < argumentCount ? std::string_view(arguments[++index]) : std::string_view();
             }
@@ -182,10 +182,10 @@ int runProgram(int argumentCount, char** arguments)
         } else if (argument == "--loudness") {
             options.job.loudness = anyOption = true;
         } else if (argument == "--min-run" || argument.starts_with("--min-run=")) {
-            const std::string_view value = argument == "--min-run"
-                                               ? (index + 1 < argumentCount ? std::string_view(arguments[++index])
-                                                                            : std::string_view())
-                                               : argument.substr(10);
+            const std::string_view value =
+                argument == "--min-run"
+                    ? (index + 1 < argumentCount ? std::string_view(arguments[++index]) : std::string_view())
+                    : argument.substr(10);
             const std::optional<int> length = parseWholeNumber(value, 1, 1000000);
             if (!length) {
                 return usageError("option '--min-run' takes a number of samples from 1 to 1000000");
@@ -193,10 +193,10 @@ int runProgram(int argumentCount, char** arguments)
             options.job.minRunLength = *length;
             anyOption = true;
         } else if (argument == "--true-peak-limit" || argument.starts_with("--true-peak-limit=")) {
-            const std::string value(argument == "--true-peak-limit"
-                                        ? (index + 1 < argumentCount ? std::string_view(arguments[++index])
-                                                                     : std::string_view())
-                                        : argument.substr(18));
+            const std::string value(
+                argument == "--true-peak-limit"
+                    ? (index + 1 < argumentCount ? std::string_view(arguments[++index]) : std::string_view())
+                    : argument.substr(18));
             char* end = nullptr;
             const double limit = value.empty() ? 0.0 : std::strtod(value.c_str(), &end);
             if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(limit) || limit < -100.0 ||

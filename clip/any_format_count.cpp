@@ -21,8 +21,7 @@ void endRun(AnyFormatLevelCount& level, std::size_t channelIndex, std::int64_t e
 
 } // namespace
 
-AnyFormatLevelCount startAnyFormatCount(double clipThreshold, int channelCount,
-                                        const EventLengthLimits& limits)
+AnyFormatLevelCount startAnyFormatCount(double clipThreshold, int channelCount, const EventLengthLimits& limits)
 {
     AnyFormatLevelCount count;
     count.clipThreshold = clipThreshold;

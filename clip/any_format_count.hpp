@@ -21,8 +21,7 @@ struct AnyFormatLevelCount {
     ClipEventSink onEvent; // where each event goes as it ends, if anywhere
 };
 
-AnyFormatLevelCount startAnyFormatCount(double clipThreshold, int channelCount,
-                                        const EventLengthLimits& limits);
+AnyFormatLevelCount startAnyFormatCount(double clipThreshold, int channelCount, const EventLengthLimits& limits);
 
 // The next stretch of interleaved frames, for several levels in one sweep.
 void countFrames(std::span<AnyFormatLevelCount> levels, std::span<const double> samples);

@@ -139,8 +139,9 @@ void tell(const BlockPlace& place, int channel, std::int64_t endFrame, std::int6
     }
 }
 
-void countBlockEvents(ChannelClipStats& channel, int channelIndex, std::uint64_t clippedMask, std::size_t frameCount,
-                      const std::vector<std::uint8_t>& binOfLength, const BlockPlace& place)
+void countBlockEvents(ChannelClipStats& channel, int channelIndex, std::uint64_t clippedMask,
+                      std::size_t frameCount, const std::vector<std::uint8_t>& binOfLength,
+                      const BlockPlace& place)
 {
     const std::uint64_t validMask = frameCount == blockFrames ? ~0ULL : (1ULL << frameCount) - 1;
     const std::uint64_t previousMask = clippedMask << 1 | static_cast<std::uint64_t>(channel.previousClipped);
@@ -176,7 +177,8 @@ void countBlockEvents(ChannelClipStats& channel, int channelIndex, std::uint64_t
 }
 
 // One block of at most blockSamples samples at one level.
-void countBlock(LevelCount& count, const std::int16_t* samples, std::size_t samplesInBlock, std::int64_t firstFrame)
+void countBlock(LevelCount& count, const std::int16_t* samples, std::size_t samplesInBlock,
+                std::int64_t firstFrame)
 {
     ChannelClipStats& left = count.left;
     ChannelClipStats& right = count.right;
@@ -242,7 +244,8 @@ void countWholeBlockAtLevels(std::span<LevelCount> levels, const std::int16_t* s
         }
         const __m128i threshold = _mm_set1_epi16(level.clipThreshold);
         const BlockPlace place{level.framesCounted + blockFrame, level.onEvent ? &level.onEvent : nullptr};
-        countBlockEvents(level.left, 0, maskAbove(leftMagnitudes, threshold), blockFrames, level.binOfLength, place);
+        countBlockEvents(level.left, 0, maskAbove(leftMagnitudes, threshold), blockFrames, level.binOfLength,
+                         place);
         countBlockEvents(level.right, 1, maskAbove(rightMagnitudes, threshold), blockFrames, level.binOfLength,
                          place);
     }
@@ -275,7 +278,8 @@ SixLevelCount startSixLevelCount(std::int32_t peakLevel, std::int16_t rateFactor
 {
     SixLevelCount count;
     for (std::size_t clipLevel = 0; clipLevel < count.levels.size(); ++clipLevel) {
-        count.levels[clipLevel] = startLevelCount(thresholdForLevel(peakLevel, static_cast<int>(clipLevel)), rateFactor);
+        count.levels[clipLevel] =
+            startLevelCount(thresholdForLevel(peakLevel, static_cast<int>(clipLevel)), rateFactor);
     }
     return count;
 }
@@ -296,7 +300,8 @@ void countLevels(std::span<LevelCount> levels, std::span<const std::int16_t> int
         }
 #endif
         for (LevelCount& level : levels) {
-            countBlock(level, samples, samplesInBlock, level.framesCounted + static_cast<std::int64_t>(blockStart / 2));
+            countBlock(level, samples, samplesInBlock,
+                       level.framesCounted + static_cast<std::int64_t>(blockStart / 2));
         }
     }
     for (LevelCount& level : levels) {

@@ -56,7 +56,7 @@ using ClipEventSink = std::function<void(const ClipEvent&)>;
 // and the summary alike.
 struct LevelStats {
     int clipLevel = 0;
-    double clipThreshold = 0.0; // in the file's units: whole for integer samples
+    double clipThreshold = 0.0;             // in the file's units: whole for integer samples
     std::vector<ChannelClipStats> channels; // in the file's order
 };
 

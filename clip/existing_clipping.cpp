@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <type_traits>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 namespace tarvelle {
@@ -41,8 +41,7 @@ void ExistingClipDetector::addFrames(std::span<const std::int16_t> interleaved)
     addSamples(interleaved);
 }
 
-template <class Sample>
-void ExistingClipDetector::addSamples(std::span<const Sample> interleaved)
+template <class Sample> void ExistingClipDetector::addSamples(std::span<const Sample> interleaved)
 {
     const auto channels = static_cast<std::size_t>(format_.channels);
     if (interleaved.size() % channels != 0) {
@@ -56,7 +55,8 @@ void ExistingClipDetector::addSamples(std::span<const Sample> interleaved)
     // Most stretches of most files hold nothing at the limit: a stretch whose
     // largest magnitude is below it, with no run open, is only counted past.
     constexpr std::size_t stretchFrames = 256;
-    bool runOpen = std::any_of(runLength_.begin(), runLength_.end(), [](std::int64_t length) { return length != 0; });
+    bool runOpen =
+        std::any_of(runLength_.begin(), runLength_.end(), [](std::int64_t length) { return length != 0; });
     for (std::size_t first = 0; first < frames; first += stretchFrames) {
         const std::size_t count = std::min(stretchFrames, frames - first);
         const Sample* samples = interleaved.data() + first * channels;
@@ -89,7 +89,8 @@ void ExistingClipDetector::addSamples(std::span<const Sample> interleaved)
             }
             ++frameIndex_;
         }
-        runOpen = std::any_of(runLength_.begin(), runLength_.end(), [](std::int64_t length) { return length != 0; });
+        runOpen =
+            std::any_of(runLength_.begin(), runLength_.end(), [](std::int64_t length) { return length != 0; });
     }
 }
 

@@ -68,8 +68,7 @@ public:
     ExistingClipResult finish();
 
 private:
-    template <class Sample>
-    void addSamples(std::span<const Sample> interleaved);
+    template <class Sample> void addSamples(std::span<const Sample> interleaved);
     void endRun(int channel);
 
     ExistingClipFormat format_;

@@ -415,8 +415,8 @@ void PlotGatherer::markRun(PlotClipping& clipping, std::size_t& columnHint, int 
     // Runs come nearly in order: most start in the column the last one did.
     std::size_t column = columnHint;
     if (startFrame < starts[column] || startFrame >= starts[column + 1]) {
-        column =
-            static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), startFrame) - starts.begin() - 1);
+        column = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), startFrame) -
+                                          starts.begin() - 1);
     }
     columnHint = column;
     for (std::uint64_t frame = startFrame; frame < end; ++column) {

@@ -43,8 +43,8 @@ struct FileResult {
     std::int64_t minRunLength = 0;
     const LoudnessResult* loudness = nullptr;
     std::optional<double> truePeakLimitDbtp;
-    bool withEvents = false; // each level's events in its channels
-    std::optional<std::string> plotName; // the picture, when written
+    bool withEvents = false;                        // each level's events in its channels
+    std::optional<std::string> plotName;            // the picture, when written
     std::array<LevelRecord, clipLevelCount> levels; // 3 dB below the peak first
 };
 

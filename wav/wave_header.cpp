@@ -231,7 +231,6 @@ std::optional<WaveHeaderInfo> readWaveHeader(const FileHandle& file)
     return readWaveHeader(FileByteSource(file, *size));
 }
 
-
 std::optional<InputError> checkWaveHeader(const WaveHeaderInfo& header)
 {
     if (header.channels != 2) {

@@ -123,8 +123,8 @@ TEST(ClipJob, StreamedOutputsMatchAPlainPassWhateverCannotBeWritten)
     for (const LevelResult& level : levels) {
         const LevelStats& stats = level.stats;
         SCOPED_TRACE(stats.clipLevel);
-        const testing::ReferencePass plain =
-            testing::referencePass(left, right, static_cast<std::int16_t>(stats.clipThreshold), job.header().rateFactor);
+        const testing::ReferencePass plain = testing::referencePass(
+            left, right, static_cast<std::int16_t>(stats.clipThreshold), job.header().rateFactor);
         ASSERT_EQ(stats.channels.size(), 2u);
         EXPECT_EQ(stats.channels[0].eventLengthBins, plain.left.eventLengthBins);
         EXPECT_EQ(stats.channels[1].eventLengthBins, plain.right.eventLengthBins);
@@ -153,11 +153,13 @@ TEST(ClipJob, AFileChangedBetweenTheTwoReadsIsRefused)
     testing::ScratchFolder folder;
     const std::string inputName = folder.path("take1.wav");
     testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, 8, {100, -100, 5, -5}));
-    const std::variant<ClipJob, InputError> opened = ClipJob::open(inputName, JobOptions{}, JobProgress{{}, [&] {
-        std::fstream file(inputName, std::ios::in | std::ios::out | std::ios::binary);
-        file.seekp(44);
-        file.put(static_cast<char>(0x10)).put(static_cast<char>(0x27)); // 10000
-    }});
+    const std::variant<ClipJob, InputError> opened = ClipJob::open(
+        inputName, JobOptions{},
+        JobProgress{{}, [&] {
+                        std::fstream file(inputName, std::ios::in | std::ios::out | std::ios::binary);
+                        file.seekp(44);
+                        file.put(static_cast<char>(0x10)).put(static_cast<char>(0x27)); // 10000
+                    }});
     ASSERT_TRUE(std::holds_alternative<InputError>(opened));
     EXPECT_EQ(std::get<InputError>(opened), InputError::Changed);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path(".")), {}), 1);

@@ -166,10 +166,10 @@ TEST(DoubleFromExtended, RoundsToTheNearestDouble)
     } cases[] = {
         {divide(extendedFromInt32(7), extendedFromInt32(3)), 7.0 / 3.0},
         {divide(extendedFromInt32(-1), extendedFromInt32(10)), -0.1},
-        {finiteExtended(false, 0x8000000000000400, 0), 1.0},                   // tie, even below
-        {finiteExtended(false, 0x8000000000000C00, 0), 1.0 + 0x1p-51},         // tie, even above
-        {finiteExtended(false, 0x8000000000000401, 0), 1.0 + 0x1p-52},         // just above the tie
-        {finiteExtended(false, UINT64_MAX, 0), 2.0},                           // carries out
+        {finiteExtended(false, 0x8000000000000400, 0), 1.0},           // tie, even below
+        {finiteExtended(false, 0x8000000000000C00, 0), 1.0 + 0x1p-51}, // tie, even above
+        {finiteExtended(false, 0x8000000000000401, 0), 1.0 + 0x1p-52}, // just above the tie
+        {finiteExtended(false, UINT64_MAX, 0), 2.0},                   // carries out
         {extendedFromInt32(0), 0.0},
         {divide(extendedFromInt32(1), extendedFromInt32(0)), std::numeric_limits<double>::infinity()},
     };

@@ -17,8 +17,8 @@ std::string quietLevel(int dbBelowPeak, int threshold, const std::string& thresh
 {
     return "{\"dbBelowPeak\":" + std::to_string(dbBelowPeak) + ",\"threshold\":" + std::to_string(threshold) +
            ",\"thresholdDbfs\":" + thresholdDbfs + ",\"left\":" + noEvents + ",\"right\":" + noEvents +
-           ",\"perChannel\":[" + noEvents + "," + noEvents + "]," + names + ",\"written\":" +
-           (written ? "true" : "false") + "}";
+           ",\"perChannel\":[" + noEvents + "," + noEvents + "]," + names +
+           ",\"written\":" + (written ? "true" : "false") + "}";
 }
 
 FileResult withThresholds(FileResult result, const std::vector<std::int16_t>& thresholds)
@@ -101,7 +101,8 @@ TEST(FileResultJson, ExactLines)
                                   "dB clipping.txt\",\"wav\":\"room tone " + std::to_string(dbBelowPeak) +
                                   "dB clipping.wav\"";
         silentLevels += comma + quietLevel(dbBelowPeak, 0, "null", names, true);
-        oddLevels += comma + quietLevel(dbBelowPeak, level < 3 ? 1 : 0, level < 3 ? "-90.31" : "null", unnamed, false);
+        oddLevels +=
+            comma + quietLevel(dbBelowPeak, level < 3 ? 1 : 0, level < 3 ? "-90.31" : "null", unnamed, false);
         monoLevels += comma + "{\"dbBelowPeak\":" + std::to_string(dbBelowPeak) + ",\"threshold\":" +
                       (level == 1 ? "1.0,\"thresholdDbfs\":0.0" : "0.0,\"thresholdDbfs\":null") +
                       ",\"perChannel\":[" +
@@ -123,7 +124,6 @@ TEST(FileResultJson, ExactLines)
     clippedLevels = R"({"dbBelowPeak":3,"threshold":23028,"thresholdDbfs":-3.06,"left":)" + clippedLeft +
                     ",\"right\":" + clippedRight + ",\"perChannel\":[" + clippedLeft + "," + clippedRight +
                     R"(],"report":"take 3dB clipping.txt","wav":null,"written":false})" + clippedLevels;
-
 
     const struct {
         const char* what;

@@ -406,8 +406,7 @@ TEST(WaveLayouts, HostileSizesFallBackOrAreRefused)
         {"no data chunk", riffStart().chunk("JUNK", filler(4)).chunk("fmt ", fmtBody(16)).bytes, true,
          InputError::NotStereo},
         {"ends inside a chunk header",
-         riffStart().chunk("fmt ", fmtBody(18)).chunk("LIST", filler(6)).tag("dat").bytes, true,
-         std::nullopt},
+         riffStart().chunk("fmt ", fmtBody(18)).chunk("LIST", filler(6)).tag("dat").bytes, true, std::nullopt},
         {"RF64 of 2 GiB",
          riffStart("RF64", 0xFFFFFFFF)
              .chunk("ds64", ds64Body(std::uint64_t{1} << 31))
