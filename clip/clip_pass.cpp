@@ -32,7 +32,7 @@ std::vector<std::uint8_t> makeBinTable(std::int16_t rateFactor)
     return binOfLength;
 }
 
-int binOf(const std::vector<std::uint8_t>& binOfLength, std::int32_t runLength)
+int binOf(const std::vector<std::uint8_t>& binOfLength, std::int64_t runLength)
 {
     const auto index = static_cast<std::size_t>(runLength);
     return index < binOfLength.size() ? binOfLength[index] : eventLengthBinCount - 1;
@@ -153,10 +153,10 @@ void countBlockEvents(ChannelClipStats& channel, int channelIndex, std::uint64_t
     // A run carried in from the last block ends first, or fills the block.
     if (channel.previousClipped) {
         if (endsLeft == 0) {
-            channel.runLength += static_cast<std::int32_t>(frameCount);
+            channel.runLength += static_cast<std::int64_t>(frameCount);
             return;
         }
-        const std::int32_t length = channel.runLength + std::countr_zero(endsLeft);
+        const std::int64_t length = channel.runLength + std::countr_zero(endsLeft);
         ++channel.eventLengthBins[static_cast<std::size_t>(binOf(binOfLength, length))];
         tell(place, channelIndex, std::countr_zero(endsLeft), length);
         endsLeft &= endsLeft - 1;
@@ -165,14 +165,14 @@ void countBlockEvents(ChannelClipStats& channel, int channelIndex, std::uint64_t
     // Starts and ends now alternate, each start before its end: pairing them
     // up needs no branch on which comes next.
     for (; endsLeft != 0; endsLeft &= endsLeft - 1, startsLeft &= startsLeft - 1) {
-        const std::int32_t length = std::countr_zero(endsLeft) - std::countr_zero(startsLeft);
+        const std::int64_t length = std::countr_zero(endsLeft) - std::countr_zero(startsLeft);
         ++channel.eventLengthBins[static_cast<std::size_t>(binOf(binOfLength, length))];
         tell(place, channelIndex, std::countr_zero(endsLeft), length);
     }
     // At most one start is left: a run still open at the end of the block.
     channel.previousClipped = startsLeft != 0;
     if (channel.previousClipped) {
-        channel.runLength = static_cast<std::int32_t>(frameCount) - std::countr_zero(startsLeft);
+        channel.runLength = static_cast<std::int64_t>(frameCount) - std::countr_zero(startsLeft);
     }
 }
 

@@ -28,7 +28,7 @@ void closeEndedRun(ChannelClipStats& channel, bool clippedNow, std::int16_t rate
 
 } // namespace
 
-int eventLengthBin(std::int32_t runLength, std::int16_t rateFactor)
+int eventLengthBin(std::int64_t runLength, std::int16_t rateFactor)
 {
     int bin = 0;
     while (bin < eventLengthBinCount - 1 &&

@@ -32,10 +32,11 @@ EventLengthLimits eventLengthLimits(std::int32_t sampleRate);
 int eventLengthBin(std::int64_t runLength, const EventLengthLimits& limits);
 
 struct ChannelClipStats {
-    std::int32_t clippedSamples = 0;
-    std::int32_t clipEvents = 0;
-    std::int32_t runLength = 0; // the run in progress; 0 when none is open
-    std::array<std::int32_t, eventLengthBinCount> eventLengthBins{};
+    // 64 bits: a long RF64 file's channel may have more than 2^31 samples.
+    std::int64_t clippedSamples = 0;
+    std::int64_t clipEvents = 0;
+    std::int64_t runLength = 0; // the run in progress; 0 when none is open
+    std::array<std::int64_t, eventLengthBinCount> eventLengthBins{};
     bool previousClipped = false;
 };
 
@@ -62,7 +63,7 @@ struct LevelStats {
 
 // The bin of a completed event of runLength samples; the limits are the
 // 44.1 kHz ones times rateFactor (1, 2 or 4).
-int eventLengthBin(std::int32_t runLength, std::int16_t rateFactor);
+int eventLengthBin(std::int64_t runLength, std::int16_t rateFactor);
 
 void beginPass(ChannelClipStats& left, ChannelClipStats& right);
 

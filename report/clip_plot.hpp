@@ -22,7 +22,7 @@ struct PlotHeading {
     std::optional<double> truePeakDbtp; // where measured
 };
 
-using EventLengthHistogram = std::array<std::int32_t, eventLengthBinCount>;
+using EventLengthHistogram = std::array<std::int64_t, eventLengthBinCount>;
 // Per level, one histogram per channel; the picture shows the channels summed.
 using LevelHistograms = std::array<std::vector<EventLengthHistogram>, clipLevelCount>;
 

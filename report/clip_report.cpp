@@ -16,6 +16,12 @@ constexpr std::string_view lineEnd = "\r\n";
 // Every label of a channel block is padded to this many characters.
 constexpr std::size_t channelLabelWidth = 26;
 
+// Counts are never negative.
+Extended extendedFromCount(std::int64_t count)
+{
+    return extendedFromUint64(static_cast<std::uint64_t>(count));
+}
+
 void appendLine(std::string& text, std::string_view line)
 {
     text += line;
@@ -33,8 +39,8 @@ void appendNumberLine(std::string& text, std::string_view label, Extended value,
 void appendChannelBlock(std::string& text, std::string_view heading, const ChannelClipStats& channel,
                         double durationSeconds)
 {
-    const Extended clippedSamples = extendedFromInt32(channel.clippedSamples);
-    const Extended clipEvents = extendedFromInt32(channel.clipEvents);
+    const Extended clippedSamples = extendedFromCount(channel.clippedSamples);
+    const Extended clipEvents = extendedFromCount(channel.clipEvents);
     const ChannelFigures figures = channelFigures(channel, durationSeconds);
     // A NaN prints as 0.
     const Extended averageEventLength = roundToPlaces(figures.averageEventLength, 0);
@@ -52,7 +58,7 @@ void appendChannelBlock(std::string& text, std::string_view heading, const Chann
         label += eventLengthBinLabels[bin];
         label += ':';
         label.resize(std::max(label.size(), channelLabelWidth), ' ');
-        appendNumberLine(text, label, extendedFromInt32(channel.eventLengthBins[bin]));
+        appendNumberLine(text, label, extendedFromCount(channel.eventLengthBins[bin]));
     }
 }
 
@@ -80,8 +86,8 @@ void appendHeading(std::string& text, const std::string& inputFileName, std::int
 
 ChannelFigures channelFigures(const ChannelClipStats& channel, double durationSeconds)
 {
-    const Extended clipEvents = extendedFromInt32(channel.clipEvents);
-    return ChannelFigures{divide(extendedFromInt32(channel.clippedSamples), clipEvents),
+    const Extended clipEvents = extendedFromCount(channel.clipEvents);
+    return ChannelFigures{divide(extendedFromCount(channel.clippedSamples), clipEvents),
                           divide(clipEvents, extendedFromDouble(durationSeconds))};
 }
 

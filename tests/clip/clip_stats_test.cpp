@@ -8,7 +8,7 @@
 namespace tarvelle {
 namespace {
 
-using Bins = std::array<std::int32_t, eventLengthBinCount>;
+using Bins = std::array<std::int64_t, eventLengthBinCount>;
 
 // Runs one pass over flag strings such as "..##.#" ('#' clipped).
 std::pair<ChannelClipStats, ChannelClipStats> countPass(const std::string& leftFlags,
@@ -123,7 +123,7 @@ TEST(CountSample, EventsAndBins)
         EXPECT_EQ(left.clippedSamples, passCase.clippedSamples);
         EXPECT_EQ(left.clipEvents, passCase.clipEvents);
         EXPECT_EQ(left.eventLengthBins, passCase.bins);
-        EXPECT_EQ(std::accumulate(left.eventLengthBins.begin(), left.eventLengthBins.end(), 0), left.clipEvents);
+        EXPECT_EQ(std::accumulate(left.eventLengthBins.begin(), left.eventLengthBins.end(), std::int64_t{0}), left.clipEvents);
         EXPECT_EQ(right.clippedSamples, 0);
         EXPECT_EQ(right.clipEvents, 0);
         EXPECT_EQ(right.eventLengthBins, Bins{});

@@ -38,3 +38,19 @@ void operator delete(void* block, std::size_t) noexcept
 {
     std::free(block);
 }
+
+// The library's temporary buffers (std::stable_sort) take the nothrow form,
+// and give it back through the deletes above: it must come from malloc too.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void operator delete(void* block, const std::nothrow_t&) noexcept
+{
+    std::free(block);
+}
