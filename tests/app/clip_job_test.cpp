@@ -183,15 +183,25 @@ TEST(ClipJob, AnOutputThatIsTheInputUnderAnotherNameIsLeftAlone)
     EXPECT_TRUE(std::filesystem::is_regular_file(outputNames(inputName, 1).clippedWav));
 }
 
-TEST(ClipJob, AnEmptyDataChunkStillGivesTwelveFiles)
+// Files shorter than a block: none, one frame.
+TEST(ClipJob, EmptyAndOneFrameFilesGiveTwelveFiles)
 {
     testing::ScratchFolder folder;
-    const std::string inputName = folder.path("empty.wav");
-    testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, 0, {}));
-    ClipJob job = openJob(inputName);
-    for (const LevelResult& level : runJob(job)) {
-        EXPECT_TRUE(level.report.written);
-        EXPECT_EQ(std::filesystem::file_size(level.clippedWav.fileName), 44u);
+    const struct {
+        std::vector<std::int16_t> samples;
+        std::int64_t clippedLeft; // at every level: a one-frame file clips its peak
+    } cases[] = {{{}, 0}, {{-30000, 7}, 1}};
+    for (const auto& frameCase : cases) {
+        const std::string inputName = folder.path("short.wav");
+        const auto dataSize = static_cast<std::int64_t>(2 * frameCase.samples.size());
+        testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, dataSize, frameCase.samples));
+        ClipJob job = openJob(inputName);
+        for (const LevelResult& level : runJob(job)) {
+            EXPECT_TRUE(level.report.written);
+            EXPECT_EQ(std::filesystem::file_size(level.clippedWav.fileName),
+                      44u + static_cast<std::uint64_t>(dataSize));
+            EXPECT_EQ(level.stats.channels.at(0).clippedSamples, frameCase.clippedLeft);
+        }
     }
 }
 
