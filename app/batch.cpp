@@ -168,13 +168,15 @@ FileWork notProcessed(const std::string& inputFileName, bool skipped, const std:
 FileWork processFile(const std::string& inputFileName, const BatchOptions& options, ProgressLine& progress)
 {
     const std::string shownName = terminalSafeName(inputFileName);
-    std::variant<ClipJob, std::string> opened = ClipJob::openAnyFormat(
-        inputFileName, options.job,
-        JobProgress{[&] { progress.show("tarvelle: " + shownName + ": finding the peak"); },
-                    [&] {
-                        progress.show("tarvelle: " + shownName +
-                                      (options.job.reportsOnly ? ": counting" : ": clipping"));
-                    }});
+    std::variant<ClipJob, std::string> opened =
+        ClipJob::openAnyFormat(inputFileName, options.job,
+                               JobProgress{[&] { progress.show("tarvelle: " + shownName + ": finding the peak"); },
+                                           [&] {
+                                               progress.show("tarvelle: " + shownName +
+                                                             (options.job.check         ? ": checking"
+                                                              : options.job.reportsOnly ? ": counting"
+                                                                                        : ": clipping"));
+                                           }});
     if (const std::string* message = std::get_if<std::string>(&opened)) {
         return refusal(inputFileName, *message, options);
     }
@@ -234,6 +236,9 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& optio
         if (!options.json && !options.quiet) {
             for (const std::string& line : lines) {
                 work.lines.push_back({stdout, line});
+            }
+            if (job.loudness()) {
+                work.lines.push_back({stdout, shownName + ": " + loudnessText(*job.loudness()).substr(2)});
             }
         }
     }
