@@ -153,13 +153,18 @@ TEST(ClipJob, AFileChangedBetweenTheTwoReadsIsRefused)
     testing::ScratchFolder folder;
     const std::string inputName = folder.path("take1.wav");
     testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, 8, {100, -100, 5, -5}));
+    bool changed = false;
     const std::variant<ClipJob, InputError> opened = ClipJob::open(
         inputName, JobOptions{},
         JobProgress{{}, [&] {
                         std::fstream file(inputName, std::ios::in | std::ios::out | std::ios::binary);
                         file.seekp(44);
                         file.put(static_cast<char>(0x10)).put(static_cast<char>(0x27)); // 10000
+                        changed = file.good();
                     }});
+    if (!changed) {
+        GTEST_SKIP() << "the open input is held against writers here (Windows): it cannot change";
+    }
     ASSERT_TRUE(std::holds_alternative<InputError>(opened));
     EXPECT_EQ(std::get<InputError>(opened), InputError::Changed);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path(".")), {}), 1);
