@@ -213,9 +213,17 @@ for input in "$work/inputs"/*; do
     cp "$input" "$work/linux/$name"
     cp "$input" "$work/windows/$name"
     linux_status=0
-    (cd "$work/linux" && timeout 900 "$linux_build/tarvelle" "$name" </dev/null >/dev/null) || linux_status=$?
     windows_status=0
-    (cd "$work/windows" && run_windows "$build/tarvelle.exe" "$name" >/dev/null) || windows_status=$?
+    if [[ $name == "odd tags.wav" ]]; then
+        # Read at the fixed offsets, which batch mode does not: the line dialogue's file.
+        (cd "$work/linux" && printf '%s\n' "$name" | timeout 900 "$linux_build/tarvelle" >/dev/null) ||
+            linux_status=$?
+        (cd "$work/windows" && printf '%s\r\n' "$name" | timeout 900 "$wine" "$build/tarvelle.exe" >/dev/null) ||
+            windows_status=$?
+    else
+        (cd "$work/linux" && timeout 900 "$linux_build/tarvelle" "$name" </dev/null >/dev/null) || linux_status=$?
+        (cd "$work/windows" && run_windows "$build/tarvelle.exe" "$name" >/dev/null) || windows_status=$?
+    fi
     if [[ $linux_status -ne 0 || $windows_status -ne 0 ]]; then
         echo "FAIL $name: exit status $linux_status on Linux, $windows_status on Windows (0 expected)" >&2
         failures=$((failures + 1))
@@ -246,11 +254,12 @@ import struct
 import sys
 
 folder = sys.argv[1]
-fields = {"mono.wav": (1, 16, 44100), "8 bit.wav": (2, 8, 44100), "48k.wav": (2, 16, 48000)}
-for name, (channels, bits, rate) in fields.items():
+# Refused in batch mode: block aligns that contradict the channels and bits, compressed audio.
+fields = {"mono.wav": (1, 1, 16, 44100), "8 bit.wav": (1, 2, 8, 44100), "adpcm 48k.wav": (2, 2, 16, 48000)}
+for name, (tag, channels, bits, rate) in fields.items():
     with open(os.path.join(folder, name), "wb") as output:
         output.write(b"RIFF" + struct.pack("<i", 36 + 64) + b"WAVEfmt " +
-                     struct.pack("<ihHiihh", 16, 1, channels, rate, rate * 4, 4, bits) +
+                     struct.pack("<ihHiihh", 16, tag, channels, rate, rate * 4, 4, bits) +
                      b"data" + struct.pack("<i", 64) + bytes(64))
 PYTHON
 cp "$work/rejected/linux"/* "$work/rejected/windows/"
