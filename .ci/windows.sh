@@ -300,6 +300,12 @@ if ! kill -INT "$stopped_pid" 2>/dev/null; then
     failures=$((failures + 1))
 fi
 wait "$stopped_pid" || true
+# The wineserver closes the ended process's handles, and so removes the files
+# marked for deletion, a moment after the process itself is gone.
+for ((tries = 0; tries < 40; ++tries)); do
+    compgen -G "$work/stopped/.tarvelle-*" >/dev/null || break
+    sleep 0.05
+done
 if compgen -G "$work/stopped/.tarvelle-*" >/dev/null; then
     echo "FAIL Ctrl+C left a temporary file: $(cd "$work/stopped" && echo .tarvelle-*)" >&2
     failures=$((failures + 1))

@@ -88,6 +88,9 @@ std::optional<FileHandle> openLockedRegularFile(const std::string& fileName, int
 // thread at any moment. A slot's name is written while it is Claimed, read by
 // a stop only after it took the slot from Armed to Removing, and freed only
 // by its owner once no stop can be reading it.
+// Set by the first stop: a file armed after it removes itself.
+std::atomic<bool> stopBegun{false};
+
 enum class SlotState : unsigned char {
     Free,
     Claimed,  // its owner is filling it in or emptying it
@@ -103,8 +106,10 @@ struct TemporarySlot {
 
 std::array<TemporarySlot, temporaryFileSlotCount> temporarySlots;
 
+// The program is ending: from now on a file armed removes itself.
 void removeOnStop()
 {
+    stopBegun.store(true);
     removeTemporaryFilesOnStop();
 }
 
@@ -185,6 +190,11 @@ TemporaryFile createTemporaryFile(const std::string& fileName)
         openError = errno;
         if (descriptor >= 0) {
             temporarySlots[*index].state.store(SlotState::Armed);
+            // A stop on another thread may have looked at this slot before it
+            // was armed: then the file is removed here, as the stop would have.
+            if (stopBegun.load()) {
+                removeTemporaryFilesOnStop();
+            }
         }
     }
     if (descriptor < 0) {

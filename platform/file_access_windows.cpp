@@ -41,10 +41,12 @@ struct TemporarySlot {
     bool inUse = false;
     HANDLE handle = INVALID_HANDLE_VALUE; // while open
     std::string name;                     // until forgotten
+    bool stopped = false;                 // a stop marked it: closing keeps the mark
 };
 
 SRWLOCK temporaryFileLock = SRWLOCK_INIT;
 std::array<TemporarySlot, temporaryFileSlotCount> temporarySlots;
+bool stopBegun = false; // under the lock: no temporary file is made after a stop
 
 class TemporaryFileLockHeld {
 public:
@@ -54,8 +56,20 @@ public:
     TemporaryFileLockHeld& operator=(const TemporaryFileLockHeld&) = delete;
 };
 
+// The program is ending: from now on no temporary file is made.
+void setDeleteOnClose(HANDLE handle, bool deleted)
+{
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = deleted ? TRUE : FALSE;
+    ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
 void removeOnStop()
 {
+    {
+        TemporaryFileLockHeld held;
+        stopBegun = true;
+    }
     removeTemporaryFilesOnStop();
 }
 
@@ -106,6 +120,11 @@ TemporaryFile createTemporaryFile(const std::string& fileName)
     TemporaryFile created;
     std::string name = fileName;
     TemporaryFileLockHeld held;
+    if (stopBegun) {
+        // The program is ending, and the stop has already looked for files to remove.
+        ::SetLastError(ERROR_OPERATION_ABORTED);
+        return created;
+    }
     TemporarySlot* slot = nullptr;
     for (TemporarySlot& candidate : temporarySlots) {
         if (!candidate.inUse) {
@@ -135,6 +154,10 @@ TemporaryFile createTemporaryFile(const std::string& fileName)
         ::SetLastError(ERROR_ACCESS_DENIED);
         return created;
     }
+    // Marked for deletion while it is written: however the program ends (a
+    // stop, a crash, taskkill /F), the system removes it with the last handle.
+    // closeFile takes the mark back before the file is renamed or removed.
+    setDeleteOnClose(handle, true);
     slot->inUse = true;
     slot->handle = handle;
     slot->name.swap(name);
@@ -157,12 +180,11 @@ void forgetTemporaryFile(TemporaryFileSlot slot)
 void removeTemporaryFilesOnStop()
 {
     TemporaryFileLockHeld held;
-    for (const TemporarySlot& slot : temporarySlots) {
+    for (TemporarySlot& slot : temporarySlots) {
         if (slot.handle != INVALID_HANDLE_VALUE) {
             // Gone once the handle is closed, at the latest when the process ends.
-            FILE_DISPOSITION_INFO disposition{};
-            disposition.DeleteFile = TRUE;
-            ::SetFileInformationByHandle(slot.handle, FileDispositionInfo, &disposition, sizeof disposition);
+            setDeleteOnClose(slot.handle, true);
+            slot.stopped = true;
         } else if (slot.inUse) {
             ::DeleteFileA(slot.name.c_str());
         }
@@ -270,6 +292,9 @@ bool closeFile(FileHandle& file)
     for (TemporarySlot& slot : temporarySlots) {
         if (slot.handle == handle) {
             // From now on a stop removes the temporary file by its name.
+            if (!slot.stopped) {
+                setDeleteOnClose(handle, false);
+            }
             slot.handle = INVALID_HANDLE_VALUE;
         }
     }
