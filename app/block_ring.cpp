@@ -9,12 +9,42 @@
 
 namespace tarvelle {
 
+namespace {
+
+// A buffer for blocks of blockBytes out of totalBytes, 16-bit aligned.
+std::vector<std::int16_t> blockBuffer(std::size_t blockBytes, std::uint64_t totalBytes)
+{
+    return std::vector<std::int16_t>((std::min<std::uint64_t>(blockBytes, totalBytes) + 1) / 2);
+}
+
+std::span<std::uint8_t> bytesOf(std::vector<std::int16_t>& buffer, std::uint64_t byteCount)
+{
+    return {reinterpret_cast<std::uint8_t*>(buffer.data()), static_cast<std::size_t>(byteCount)};
+}
+
+// Loads bytes from firstByte on; nothing, or why it could not: the system's
+// words, or "" for a file that ended early.
+std::optional<std::string> loadInto(const BlockRing::Loader& load, std::uint64_t firstByte,
+                                    std::span<std::uint8_t> bytes)
+{
+    errno = 0;
+    if (load(firstByte, bytes)) {
+        return std::nullopt;
+    }
+    return errno == 0 ? std::string() : lastFileErrorText();
+}
+
+} // namespace
+
+std::size_t BlockRing::blockBytesFor(std::size_t frameBytes)
+{
+    return std::max<std::size_t>(1, targetBlockBytes / frameBytes) * frameBytes;
+}
+
 BlockRing::BlockRing(std::uint64_t totalBytes, std::size_t frameBytes, std::size_t readerCount, Loader load)
-    : totalBytes_(totalBytes), blockBytes_(std::max<std::size_t>(1, targetBlockBytes / frameBytes) * frameBytes),
-      load_(std::move(load)), blockCount_(static_cast<std::size_t>((totalBytes + blockBytes_ - 1) / blockBytes_)),
-      buffers_(std::min(bufferCount, blockCount_),
-               std::vector<std::int16_t>((std::min<std::uint64_t>(blockBytes_, totalBytes) + 1) / 2)),
-      doneCounts_(readerCount)
+    : totalBytes_(totalBytes), blockBytes_(blockBytesFor(frameBytes)), load_(std::move(load)),
+      blockCount_(static_cast<std::size_t>((totalBytes + blockBytes_ - 1) / blockBytes_)),
+      buffers_(std::min(bufferCount, blockCount_), blockBuffer(blockBytes_, totalBytes)), doneCounts_(readerCount)
 {
     try {
         thread_ = std::thread([this] { readBlocks(); });
@@ -54,16 +84,15 @@ void BlockRing::readBlocks()
             }
         }
         // The buffer is this thread's alone until filledCount_ passes it.
-        errno = 0;
-        const bool read = load_(index * std::uint64_t{blockBytes_}, buffer(index));
-        const std::string failure = read || errno == 0 ? std::string() : lastFileErrorText();
+        std::optional<std::string> failure = load(index);
+        const bool read = !failure;
         {
             const std::lock_guard lock(mutex_);
             if (read) {
                 ++filledCount_;
             } else {
                 readFailed_ = stopped_ = true;
-                readFailure_ = failure;
+                readFailure_ = std::move(*failure);
             }
         }
         changed_.notify_all();
@@ -76,17 +105,20 @@ void BlockRing::readBlocks()
 std::span<std::uint8_t> BlockRing::buffer(std::size_t index)
 {
     const std::uint64_t first = index * std::uint64_t{blockBytes_};
-    return {reinterpret_cast<std::uint8_t*>(buffers_[index % buffers_.size()].data()),
-            static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes_, totalBytes_ - first))};
+    return bytesOf(buffers_[index % buffers_.size()], std::min<std::uint64_t>(blockBytes_, totalBytes_ - first));
+}
+
+std::optional<std::string> BlockRing::load(std::size_t index)
+{
+    return loadInto(load_, index * std::uint64_t{blockBytes_}, buffer(index));
 }
 
 std::optional<std::span<const std::uint8_t>> BlockRing::block(std::size_t index)
 {
     if (!readsAhead()) {
-        errno = 0;
-        if (!load_(index * std::uint64_t{blockBytes_}, buffer(index))) {
+        if (std::optional<std::string> failure = load(index)) {
             readFailed_ = true;
-            readFailure_ = errno == 0 ? std::string() : lastFileErrorText();
+            readFailure_ = std::move(*failure);
             return std::nullopt;
         }
         return buffer(index);
@@ -133,18 +165,15 @@ std::optional<std::string>
 readInHalves(std::uint64_t totalBytes, std::size_t frameBytes, const BlockRing::Loader& load,
              const std::function<void(int half, std::uint64_t firstByte, std::span<const std::uint8_t>)>& use)
 {
-    const std::size_t blockBytes = std::max<std::size_t>(1, BlockRing::targetBlockBytes / frameBytes) * frameBytes;
+    const std::size_t blockBytes = BlockRing::blockBytesFor(frameBytes);
     const std::uint64_t blockCount = (totalBytes + blockBytes - 1) / blockBytes;
     const std::uint64_t middle = (blockCount + 1) / 2 * blockBytes;
     const auto readHalf = [&](int half, std::uint64_t first, std::uint64_t last) -> std::optional<std::string> {
-        std::vector<std::int16_t> buffer((std::min<std::uint64_t>(blockBytes, totalBytes) + 1) / 2);
+        std::vector<std::int16_t> buffer = blockBuffer(blockBytes, totalBytes);
         for (std::uint64_t at = first; at < last; at += blockBytes) {
-            const std::span<std::uint8_t> bytes(
-                reinterpret_cast<std::uint8_t*>(buffer.data()),
-                static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, last - at)));
-            errno = 0;
-            if (!load(at, bytes)) {
-                return errno == 0 ? std::string() : lastFileErrorText();
+            const std::span<std::uint8_t> bytes = bytesOf(buffer, std::min<std::uint64_t>(blockBytes, last - at));
+            if (std::optional<std::string> failure = loadInto(load, at, bytes)) {
+                return failure;
             }
             use(half, at, bytes);
         }

@@ -27,6 +27,9 @@ public:
     // Fills bytes with the data from firstByte on; false when it cannot.
     using Loader = std::function<bool(std::uint64_t firstByte, std::span<std::uint8_t> bytes)>;
 
+    // The bytes of a block: whole frames, about targetBlockBytes.
+    static std::size_t blockBytesFor(std::size_t frameBytes);
+
     // totalBytes of data in blocks of frameBytes-sized frames, for readerCount
     // readers, read ahead on a thread of its own where one can be had; else
     // (readsAhead false) for one reader only, each block when it is asked for.
@@ -54,6 +57,8 @@ public:
 private:
     void readBlocks();
     std::size_t freedCount() const; // blocks every reader is done with
+    // Loads one block; nothing, or why it could not.
+    std::optional<std::string> load(std::size_t index);
     std::span<std::uint8_t> buffer(std::size_t index);
 
     std::uint64_t totalBytes_;

@@ -105,10 +105,14 @@ struct BlockAnalyses {
     }
 };
 
+// The clipped files of levels first to last, or none where no clipped file
+// is being written (reports only, a check, or every name the input's).
 std::span<std::optional<OutputFile>> filesOf(std::array<std::optional<OutputFile>, clipLevelCount>& files,
-                                             bool reportsOnly, std::size_t first, std::size_t last)
+                                             std::size_t first, std::size_t last)
 {
-    return reportsOnly ? std::span<std::optional<OutputFile>>() : std::span(files).subspan(first, last - first);
+    const bool anyBegun =
+        std::any_of(files.begin(), files.end(), [](const auto& file) { return file.has_value(); });
+    return anyBegun ? std::span(files).subspan(first, last - first) : std::span<std::optional<OutputFile>>();
 }
 
 // Counts the blocks of a 16-bit stereo file at some of the levels and, where
@@ -165,13 +169,12 @@ public:
                     std::span<std::optional<OutputFile>> files, bool takesPeak, BlockAnalyses analyses)
         : format_(format), counts_(counts), files_(files), takesPeak_(takesPeak), analyses_(analyses)
     {
-        const std::size_t frameBytes = static_cast<std::size_t>(bytesPerFrame(format));
-        const std::size_t blockSamples = std::max<std::size_t>(1, BlockRing::targetBlockBytes / frameBytes) *
-                                         static_cast<std::size_t>(format.channels);
+        const std::size_t blockBytes = BlockRing::blockBytesFor(static_cast<std::size_t>(bytesPerFrame(format)));
+        const std::size_t blockSamples = blockBytes / static_cast<std::size_t>(format.containerBytes);
         samples_.resize(blockSamples);
         if (!files.empty()) {
             clipped_.resize(blockSamples);
-            encoded_.resize(blockSamples * static_cast<std::size_t>(format.containerBytes));
+            encoded_.resize(blockBytes);
         }
     }
 
@@ -210,6 +213,20 @@ private:
     std::vector<std::uint8_t> encoded_;
 };
 
+// Hands a worker every block of the ring in order, as the ring's reader
+// number reader, until the last or until the ring stops.
+template <class Worker> void workThrough(BlockRing& ring, std::size_t reader, Worker& worker)
+{
+    for (std::size_t index = 0; index < ring.blockCount(); ++index) {
+        const std::optional<std::span<const std::uint8_t>> block = ring.block(index);
+        if (!block) {
+            return;
+        }
+        worker.process(*block);
+        ring.done(reader, index);
+    }
+}
+
 // Works through the blocks of a ring on a thread of its own, as its reader number 1.
 template <class Worker> class BackgroundWorker {
 public:
@@ -243,14 +260,7 @@ private:
     void work()
     {
         try {
-            for (std::size_t index = 0; index < ring_.blockCount(); ++index) {
-                const std::optional<std::span<const std::uint8_t>> block = ring_.block(index);
-                if (!block) {
-                    return;
-                }
-                worker_.process(*block);
-                ring_.done(1, index);
-            }
+            workThrough(ring_, 1, worker_);
         } catch (...) {
             error_ = std::current_exception();
             ring_.stop();
@@ -286,14 +296,7 @@ auto countAndWrite(BlockRing& ring, const MakeWorker& makeWorker) -> std::option
         }
     }
     Worker foreground = makeWorker(0, split);
-    for (std::size_t index = 0; index < ring.blockCount(); ++index) {
-        const std::optional<std::span<const std::uint8_t>> block = ring.block(index);
-        if (!block) {
-            break;
-        }
-        foreground.process(*block);
-        ring.done(0, index);
-    }
+    workThrough(ring, 0, foreground);
     if (backgroundThread) {
         backgroundThread->finish();
     }
@@ -320,8 +323,10 @@ std::string frameText(std::int64_t sampleIndex, int channels)
 
 std::uint64_t runMemoryBytes()
 {
-    // The ring, and per level a block of clipped samples as doubles and as bytes.
-    return (BlockRing::bufferCount + 2 + clipLevelCount * 2) * BlockRing::targetBlockBytes * sizeof(double);
+    // The ring's blocks, and each of the two workers' block decoded, clipped
+    // and encoded again: 8 bytes of double a byte of 8-bit samples at worst.
+    constexpr std::uint64_t block = BlockRing::targetBlockBytes;
+    return BlockRing::bufferCount * block + 2 * (2 * sizeof(double) + 1) * block;
 }
 
 double ClipJob::durationSeconds() const
@@ -453,11 +458,11 @@ std::optional<InputError> ClipJob::readClassic(const FileHandle& input, const Jo
         options_.check && !options_.plot ? std::span<LevelCount>() : std::span<LevelCount>(counts.levels);
     BlockRing ring(dataBytes, classicFrameBytes, 2, sampleLoader(input, header_));
     const std::optional<ClassicWorker> levelZero = countAndWrite(ring, [&](std::size_t first, std::size_t last) {
-        return ClassicWorker(
-            levelCounts.empty() ? levelCounts : levelCounts.subspan(first, last - first),
-            filesOf(clippedWavs_, options_.reportsOnly || options_.check, first, last), first == 0,
-            BlockAnalyses{first == 0 ? detector.get() : nullptr, last == clipLevelCount ? meter.get() : nullptr,
-                          32768.0, first == 0 ? plotGatherer_.get() : nullptr});
+        return ClassicWorker(levelCounts.empty() ? levelCounts : levelCounts.subspan(first, last - first),
+                             filesOf(clippedWavs_, first, last), first == 0,
+                             BlockAnalyses{first == 0 ? detector.get() : nullptr,
+                                           last == clipLevelCount ? meter.get() : nullptr, 32768.0,
+                                           first == 0 ? plotGatherer_.get() : nullptr});
     });
     if (!levelZero) {
         readFailure_ = ring.readFailure();
@@ -483,7 +488,6 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
 {
     const auto frameBytes = static_cast<std::size_t>(bytesPerFrame(format_));
     const std::uint64_t dataBytes = frameCount_ * frameBytes;
-    const auto unreadable = [](const std::string& reason) { return readErrorMessage(reason); };
     // Each half's peak, and where its first sample that is not a number is.
     std::array<AnyFormatPeak, 2> halves;
     std::array<std::vector<double>, 2> samples;
@@ -497,7 +501,7 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
                              decodeSamples(format_, block, decoded);
                              takePeak(halves[index], decoded, static_cast<std::int64_t>(firstByte / sampleBytes));
                          })) {
-        return unreadable(*failure);
+        return readErrorMessage(*failure);
     }
     AnyFormatPeak peak{std::max(halves[0].peak, halves[1].peak),
                        halves[0].firstNonFinite >= 0 ? halves[0].firstNonFinite : halves[1].firstNonFinite};
@@ -533,12 +537,12 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
     const std::optional<AnyFormatWorker> levelZero = countAndWrite(ring, [&](std::size_t first, std::size_t last) {
         return AnyFormatWorker(
             format_, levelCounts.empty() ? levelCounts : levelCounts.subspan(first, last - first),
-            filesOf(clippedWavs_, options_.reportsOnly || options_.check, first, last), first == 0,
+            filesOf(clippedWavs_, first, last), first == 0,
             BlockAnalyses{first == 0 ? detector.get() : nullptr, last == clipLevelCount ? meter.get() : nullptr,
                           fullScale(format_), first == 0 ? plotGatherer_.get() : nullptr});
     });
     if (!levelZero) {
-        return unreadable(ring.readFailure());
+        return readErrorMessage(ring.readFailure());
     }
     if (levelZero->peak.peak != peak_ || levelZero->peak.firstNonFinite >= 0) {
         return std::string(inputErrorText(InputError::Changed));

@@ -134,7 +134,20 @@ int runProgram(int argumentCount, char** arguments)
     bool anyOption = false;
     bool events = false;
     bool optionsEnded = false;
-    for (int index = 1; index < argumentCount; ++index) {
+    int index = 1;
+    // The value of option name as "NAME VALUE", "NAME=VALUE" or, for -j,
+    // "-jVALUE"; empty when missing.
+    const auto valueOf = [&](std::string_view argument, std::string_view name) {
+        if (argument == name) {
+            return index + 1 < argumentCount ? std::string_view(arguments[++index]) : std::string_view();
+        }
+        const std::string_view rest = argument.substr(name.size());
+        return rest.starts_with('=') ? rest.substr(1) : rest;
+    };
+    const auto isOption = [](std::string_view argument, std::string_view name) {
+        return argument == name || (argument.starts_with(name) && argument[name.size()] == '=');
+    };
+    for (; index < argumentCount; ++index) {
         const std::string_view argument = arguments[index];
         if (optionsEnded || argument.size() < 2 || argument.front() != '-') {
             inputFileNames.emplace_back(argument);
@@ -157,15 +170,9 @@ int runProgram(int argumentCount, char** arguments)
             anyOption = true;
         } else if (argument == "--reports-only") {
             options.job.reportsOnly = anyOption = true;
-        } else if (argument.starts_with("-j") || argument == "--jobs" || argument.starts_with("--jobs=")) {
-            // -j N, -jN, --jobs N, --jobs=N
-            std::string_view value = argument.starts_with("--jobs=") ? argument.substr(7)
-                                     : argument.starts_with("-j")    ? argument.substr(2)
-                                                                     : std::string_view();
-            if (argument == "-j" || argument == "--jobs") {
-                value = index + 1 < argumentCount ? std::string_view(arguments[++index]) : std::string_view();
-            }
-            const std::optional<int> jobs = parseWholeNumber(value, 1, maxJobs);
+        } else if (argument.starts_with("-j") || isOption(argument, "--jobs")) {
+            const std::optional<int> jobs =
+                parseWholeNumber(valueOf(argument, argument.starts_with("-j") ? "-j" : "--jobs"), 1, maxJobs);
             if (!jobs) {
                 return usageError("option '-j' takes a number of files from 1 to " + std::to_string(maxJobs));
             }
@@ -181,22 +188,15 @@ int runProgram(int argumentCount, char** arguments)
             events = anyOption = true;
         } else if (argument == "--loudness") {
             options.job.loudness = anyOption = true;
-        } else if (argument == "--min-run" || argument.starts_with("--min-run=")) {
-            const std::string_view value =
-                argument == "--min-run"
-                    ? (index + 1 < argumentCount ? std::string_view(arguments[++index]) : std::string_view())
-                    : argument.substr(10);
-            const std::optional<int> length = parseWholeNumber(value, 1, 1000000);
+        } else if (isOption(argument, "--min-run")) {
+            const std::optional<int> length = parseWholeNumber(valueOf(argument, "--min-run"), 1, 1000000);
             if (!length) {
                 return usageError("option '--min-run' takes a number of samples from 1 to 1000000");
             }
             options.job.minRunLength = *length;
             anyOption = true;
-        } else if (argument == "--true-peak-limit" || argument.starts_with("--true-peak-limit=")) {
-            const std::string value(
-                argument == "--true-peak-limit"
-                    ? (index + 1 < argumentCount ? std::string_view(arguments[++index]) : std::string_view())
-                    : argument.substr(18));
+        } else if (isOption(argument, "--true-peak-limit")) {
+            const std::string value(valueOf(argument, "--true-peak-limit"));
             char* end = nullptr;
             const double limit = value.empty() ? 0.0 : std::strtod(value.c_str(), &end);
             if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(limit) || limit < -100.0 ||
