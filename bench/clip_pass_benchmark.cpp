@@ -64,7 +64,8 @@ PassInput makePassInput(ClipCase clipCase)
         input.clipThreshold = static_cast<std::int16_t>(peakLevel);
         break;
     case ClipCase::EighteenDbBelowPeak:
-        input.clipThreshold = tarvelle::thresholdForLevel(peakLevel, deepestClipLevel);
+        input.clipThreshold = static_cast<std::int16_t>(
+            tarvelle::thresholdForLevel(tarvelle::SampleFormat{}, peakLevel, deepestClipLevel));
         break;
     case ClipCase::EverySample:
         input.clipThreshold = 0;
@@ -181,7 +182,9 @@ void countAllLevels(benchmark::State& state, SixLevelWay way)
     const auto countSeparately = [&](std::array<tarvelle::ChannelClipStats, 12>& stats) {
         for (std::size_t level = 0; level < 6; ++level) {
             tarvelle::LevelCount count =
-                tarvelle::startLevelCount(tarvelle::thresholdForLevel(peakLevel, static_cast<int>(level)), rateFactor);
+                tarvelle::startLevelCount(static_cast<std::int16_t>(tarvelle::thresholdForLevel(
+                                              tarvelle::SampleFormat{}, peakLevel, static_cast<int>(level))),
+                                          rateFactor);
             tarvelle::countSamples(count, input.interleaved);
             tarvelle::finishLevelCount(count);
             stats[2 * level] = count.left;

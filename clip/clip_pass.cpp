@@ -278,8 +278,9 @@ SixLevelCount startSixLevelCount(std::int32_t peakLevel, std::int16_t rateFactor
 {
     SixLevelCount count;
     for (std::size_t clipLevel = 0; clipLevel < count.levels.size(); ++clipLevel) {
-        count.levels[clipLevel] =
-            startLevelCount(thresholdForLevel(peakLevel, static_cast<int>(clipLevel)), rateFactor);
+        count.levels[clipLevel] = startLevelCount(
+            static_cast<std::int16_t>(thresholdForLevel(SampleFormat{}, peakLevel, static_cast<int>(clipLevel))),
+            rateFactor);
     }
     return count;
 }

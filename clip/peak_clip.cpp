@@ -1,9 +1,8 @@
 #include "clip/peak_clip.hpp"
 
-#include "report/extended.hpp"
+#include "numbers/extended.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 namespace tarvelle {
@@ -18,18 +17,6 @@ std::int32_t findPeak(std::span<const std::int16_t> interleavedSamples)
         highest = std::max(highest, sample);
     }
     return std::max<std::int32_t>(highest, -static_cast<std::int32_t>(lowest));
-}
-
-std::int16_t thresholdForLevel(std::int32_t peakLevel, int clipLevel)
-{
-    // 2^(-(k+1)/2): powers of two are exact, and 1/sqrt(2) correctly rounded
-    // stays far from every half over the peaks a 16-bit file can have.
-    constexpr double inverseSqrt2 = 0.70710678118654752440;
-    constexpr std::array<double, 6> levelFactors = {
-        inverseSqrt2, 0.5, inverseSqrt2 / 2, 0.25, inverseSqrt2 / 4, 0.125,
-    };
-    const double quotient = peakLevel * levelFactors.at(static_cast<std::size_t>(clipLevel));
-    return static_cast<std::int16_t>(std::floor(quotient + 0.5));
 }
 
 namespace {

@@ -21,14 +21,11 @@ constexpr int decibelsBelowPeak(int clipLevel)
 // Largest magnitude over both channels; -32768 counts as 32768.
 std::int32_t findPeak(std::span<const std::int16_t> interleavedSamples);
 
-// peakLevel / sqrt(2)^(clipLevel + 1), nearest, halves up.
-std::int16_t thresholdForLevel(std::int32_t peakLevel, int clipLevel);
-
 // For any sample format: the peak (the largest magnitude, in the file's
 // units) divided by sqrt(2)^(clipLevel + 1) with a 64-bit significand, then
 // rounded to the nearest whole number, halves up, for integer formats and to
-// the nearest value of the file's type for float formats. For int16 the same
-// as the function above.
+// the nearest value of the file's type for float formats. A 16-bit peak's
+// thresholds are its 16-bit values: SampleFormat{} is 16-bit.
 double thresholdForLevel(const SampleFormat& format, double peak, int clipLevel);
 
 // 20 log10(level / fullScale) to the nearest hundredth (16-bit full scale

@@ -1,7 +1,7 @@
 #include "report/clip_report.hpp"
 
 #include "clip/peak_clip.hpp"
-#include "report/number_text.hpp"
+#include "numbers/number_text.hpp"
 
 #include <algorithm>
 #include <array>

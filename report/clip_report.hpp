@@ -2,7 +2,7 @@
 #pragma once
 
 #include "clip/clip_stats.hpp"
-#include "report/extended.hpp"
+#include "numbers/extended.hpp"
 #include "wav/sample_format.hpp"
 #include "wav/wave_header.hpp"
 

@@ -1,6 +1,7 @@
 #include "report/labels.hpp"
 
-#include <cmath>
+#include "clip/peak_clip.hpp"
+
 #include <cstdio>
 #include <numeric>
 
@@ -45,9 +46,10 @@ std::string clippedLine(std::string_view name, const ExistingClipResult& clippin
     const std::int64_t total = std::accumulate(runs.begin(), runs.end(), std::int64_t{0});
     std::string line(name);
     line += ": clipped: " + std::to_string(total) + (total == 1 ? " run" : " runs");
-    line += clipping.ceiling ? " at the file's ceiling of " +
-                                   decibelText(20.0 * std::log10(*clipping.ceiling / fullScale), "%.2f") + " dBFS"
-                             : std::string(" at full scale");
+    line += clipping.ceiling
+                ? " at the file's ceiling of " +
+                      decibelText(levelDbfs(*clipping.ceiling, fullScale).value_or(0.0), "%.2f") + " dBFS"
+                : std::string(" at full scale");
     const int channelCount = static_cast<int>(runs.size());
     const char* separator = " (";
     for (int channel = 0; channel < channelCount; ++channel) {

@@ -13,11 +13,6 @@ namespace tarvelle {
 
 namespace {
 
-constexpr std::uint64_t unknownSize = 0xFFFFFFFF;
-// Real files carry a dozen chunks at most; a file of tiny chunks is damaged.
-constexpr int maxChunks = 4096;
-constexpr std::size_t fmtBaseSize = 16;
-constexpr std::size_t extensibleFmtSize = 40;
 // What follows the format tag in every sub-format GUID this reader knows.
 constexpr std::array<std::uint8_t, 14> subFormatTail{0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                                      0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -94,96 +89,17 @@ std::string notWaveMessage(std::span<const std::uint8_t> start, std::uint64_t fi
 
 enum class DataSize { AsWritten, ToEnd, ZeroWithAudioAfter, PastEnd };
 
-struct Walk {
-    std::array<std::uint8_t, extensibleFmtSize> fmt{};
-    std::optional<std::size_t> fmtSize;
-    std::optional<std::uint64_t> shortFmtSize; // a fmt chunk too short to hold the format
-    std::optional<std::uint64_t> dataOffset;
-    std::uint64_t dataBytes = 0;
-    std::uint64_t headerDataSize = 0; // as the header gives it
-    DataSize dataSize = DataSize::AsWritten;
-};
-
-// A chunk header (four printable characters, a size that fits) right after
-// an empty data chunk: the chunk really is empty. Anything else there is the
-// audio of a recorder stopped before it could write the size.
-bool chunkFollows(const ByteSource& source, std::uint64_t offset)
+// Where the audio really ends: the size the header gives where it is the truth.
+DataSize dataSizeOf(const WaveLayout& layout)
 {
-    std::array<std::uint8_t, 8> header{};
-    const std::optional<std::size_t> count = source.readAt(offset, header);
-    if (!count || *count < header.size()) {
-        return false;
+    const std::uint64_t room = layout.bytesAfterDataOffset();
+    if (layout.dataSize() == unknownChunkSize) {
+        return DataSize::ToEnd; // written to a pipe
     }
-    const bool printable = std::all_of(header.begin(), header.begin() + 4,
-                                       [](std::uint8_t byte) { return byte >= 0x20 && byte < 0x7F; });
-    return printable && readUint(header, 4, 4) <= source.size() - offset - header.size();
-}
-
-// The first fmt and data chunks, and the true extent of the audio.
-std::optional<Walk> walkChunks(const ByteSource& source, bool isRf64)
-{
-    const std::uint64_t fileSize = source.size();
-    Walk walk;
-    std::optional<std::uint64_t> ds64DataSize;
-    std::uint64_t offset = 12;
-    for (int chunk = 0; chunk < maxChunks && !(walk.fmtSize && walk.dataOffset) && offset + 8 <= fileSize;
-         ++chunk) {
-        std::array<std::uint8_t, 8> chunkHeader{};
-        const std::optional<std::size_t> headerRead = source.readAt(offset, chunkHeader);
-        if (!headerRead) {
-            return std::nullopt;
-        }
-        const std::uint64_t bodyOffset = offset + 8;
-        const std::uint64_t bodyRoom = fileSize - bodyOffset;
-        std::uint64_t bodySize = readUint(chunkHeader, 4, 4);
-        if (hasTag(chunkHeader, 0, "fmt ") && !walk.fmtSize && bodySize < fmtBaseSize) {
-            walk.shortFmtSize = bodySize;
-        } else if (hasTag(chunkHeader, 0, "fmt ") && !walk.fmtSize) {
-            const std::size_t wanted = static_cast<std::size_t>(
-                std::min<std::uint64_t>(std::min<std::uint64_t>(bodySize, bodyRoom), walk.fmt.size()));
-            const std::optional<std::size_t> bodyRead =
-                source.readAt(bodyOffset, std::span(walk.fmt.data(), wanted));
-            if (!bodyRead) {
-                return std::nullopt;
-            }
-            walk.fmtSize = *bodyRead;
-        } else if (hasTag(chunkHeader, 0, "ds64") && isRf64 && !ds64DataSize && bodySize >= 16) {
-            std::array<std::uint8_t, 16> body{};
-            const std::optional<std::size_t> bodyRead = source.readAt(bodyOffset, body);
-            if (!bodyRead) {
-                return std::nullopt;
-            }
-            if (*bodyRead == body.size()) {
-                ds64DataSize = readUint(body, 8, 8);
-            }
-        } else if (hasTag(chunkHeader, 0, "data") && !walk.dataOffset) {
-            walk.dataOffset = bodyOffset;
-            walk.headerDataSize = bodySize;
-            if (bodySize == unknownSize && ds64DataSize) {
-                bodySize = *ds64DataSize;
-                walk.headerDataSize = bodySize;
-            }
-            walk.dataBytes = bodySize;
-            if (bodySize == unknownSize) {
-                // Written to a pipe: the audio runs to the end of the file.
-                walk.dataSize = DataSize::ToEnd;
-            } else if (bodySize == 0 && bodyRoom > 0 && !chunkFollows(source, bodyOffset)) {
-                walk.dataSize = DataSize::ZeroWithAudioAfter;
-            } else if (bodySize > bodyRoom) {
-                walk.dataSize = DataSize::PastEnd;
-            }
-            if (walk.dataSize != DataSize::AsWritten) {
-                walk.dataBytes = bodyRoom;
-                bodySize = bodyRoom;
-            }
-        }
-        // A body that runs past the end leaves nothing after it to find.
-        if (bodySize > bodyRoom) {
-            break;
-        }
-        offset = bodyOffset + bodySize + (bodySize & 1);
+    if (layout.dataSize() == 0 && room > 0 && !layout.chunkAfterEmptyData) {
+        return DataSize::ZeroWithAudioAfter;
     }
-    return walk;
+    return layout.dataSize() > room ? DataSize::PastEnd : DataSize::AsWritten;
 }
 
 std::variant<SampleFormat, BatchRefused> sampleFormatOf(std::span<const std::uint8_t> fmt, std::size_t fmtSize)
@@ -196,11 +112,7 @@ std::variant<SampleFormat, BatchRefused> sampleFormatOf(std::span<const std::uin
 
     SampleFormat format;
     format.sampleRate = static_cast<std::int32_t>(std::min<std::uint64_t>(sampleRate, maxSampleRate + 1));
-    // Today's reading, whatever the tag and block align say: only the low
-    // byte of the channel count was ever read.
-    if ((channels & 0xFF) == 2 && bits == 16 && isClassicFormat(format)) {
-        return format;
-    }
+    const SampleFormat classic = format;
 
     std::uint16_t subFormat = tag;
     format.extensible = tag == extensibleFormatTag;
@@ -217,6 +129,11 @@ std::variant<SampleFormat, BatchRefused> sampleFormatOf(std::span<const std::uin
     }
     if (subFormat != pcmFormatTag && subFormat != floatFormatTag) {
         return refuse(BatchRefusal::Compressed, compressedName(subFormat));
+    }
+    // Integer PCM read as it always was, whatever the block align says: only
+    // the low byte of the channel count was ever read.
+    if (subFormat == pcmFormatTag && (channels & 0xFF) == 2 && bits == 16 && isClassicFormat(classic)) {
+        return classic;
     }
     if (channels < 1 || channels > maxChannels) {
         return refuse(BatchRefusal::UnsupportedSamples,
@@ -259,80 +176,86 @@ std::variant<SampleFormat, BatchRefused> sampleFormatOf(std::span<const std::uin
     return format;
 }
 
-// The fmt fields as the dialogue's reader takes them.
-WaveHeaderInfo classicHeader(std::span<const std::uint8_t> fmt, const BatchInput& input)
+std::string dataSizeWarning(DataSize dataSize, const WaveLayout& layout, const BatchInput& input)
 {
-    WaveHeaderInfo header;
-    const auto tag = static_cast<std::uint16_t>(readUint(fmt, 0, 2));
-    const bool extensiblePcm = tag == extensibleFormatTag && readUint(fmt, 24, 2) == pcmFormatTag &&
-                               std::equal(subFormatTail.begin(), subFormatTail.end(), fmt.begin() + 26);
-    header.formatTag = static_cast<std::int16_t>(extensiblePcm ? pcmFormatTag : tag);
-    header.channels = static_cast<std::int16_t>(fmt[2]);
-    header.sampleRate = static_cast<std::int32_t>(readUint(fmt, 4, 4));
-    header.byteRate = static_cast<std::int32_t>(static_cast<std::uint32_t>(readUint(fmt, 8, 4)));
-    header.blockAlign = static_cast<std::int16_t>(static_cast<std::uint16_t>(readUint(fmt, 12, 2)));
-    header.bitsPerSample = static_cast<std::int16_t>(readUint(fmt, 14, 2));
-    const std::uint64_t dataBytes = input.frameCount * static_cast<std::uint64_t>(bytesPerFrame(input.format));
-    header.dataSize = dataBytes <= 0x7FFFFFFF ? static_cast<std::int32_t>(dataBytes) : -1;
-    header.dataOffset = input.dataOffset;
-    return header;
+    const auto frames = static_cast<unsigned long long>(input.frameCount);
+    switch (dataSize) {
+    case DataSize::AsWritten:
+        break;
+    case DataSize::ToEnd:
+        return formatted("the header does not give the data size; read to the end of the file: %.2f s",
+                         static_cast<double>(input.frameCount) / input.format.sampleRate);
+    case DataSize::ZeroWithAudioAfter:
+        if (input.frameCount > 0) {
+            return formatted("The data chunk's size is 0 but %llu bytes follow it: read as %llu whole frames",
+                             static_cast<unsigned long long>(layout.bytesAfterDataOffset()), frames);
+        }
+        break;
+    case DataSize::PastEnd:
+        return formatted(
+            "The data chunk's header gives %llu bytes but the file holds %llu: read as %llu whole frames",
+            static_cast<unsigned long long>(layout.dataSize()),
+            static_cast<unsigned long long>(layout.bytesAfterDataOffset()), frames);
+    }
+    return {};
 }
 
 } // namespace
 
 std::variant<BatchInput, BatchRefused> readBatchInput(const ByteSource& source)
 {
-    const std::uint64_t fileSize = source.size();
-    std::array<std::uint8_t, 12> start{};
-    const std::optional<std::size_t> startRead = source.readAt(0, start);
-    if (!startRead) {
+    const std::optional<WaveLayout> layout = describeWaveFile(source);
+    if (!layout) {
         return refuse(BatchRefusal::ReadError, "The file could not be read");
     }
-    const std::span<const std::uint8_t> startBytes(start.data(), *startRead);
-    if (hasTag(startBytes, 0, "RIFX") && hasTag(startBytes, 8, "WAVE")) {
+    return batchInputOf(*layout);
+}
+
+std::variant<BatchInput, BatchRefused> batchInputOf(const WaveLayout& layout)
+{
+    if (layout.container == WaveContainer::Rifx) {
         return refuse(BatchRefusal::BigEndian, "This is a big-endian (RIFX) Wave file, which is not supported");
     }
-    const bool isRf64 = hasTag(startBytes, 0, "RF64") || hasTag(startBytes, 0, "BW64");
-    if (!(hasTag(startBytes, 0, "RIFF") || isRf64) || !hasTag(startBytes, 8, "WAVE")) {
-        return refuse(BatchRefusal::NotWave, notWaveMessage(startBytes, fileSize));
+    if (layout.container == WaveContainer::Other) {
+        return refuse(BatchRefusal::NotWave, notWaveMessage(layout.startBytes(), layout.fileSize));
     }
-
-    const std::optional<Walk> walk = walkChunks(source, isRf64);
-    if (!walk) {
-        return refuse(BatchRefusal::ReadError, "The file could not be read");
-    }
-    if (!walk->fmtSize || *walk->fmtSize < fmtBaseSize) {
+    if (!layout.fmtSize || layout.fmtBytesRead < fmtBaseSize) {
         // A fmt chunk cut off by the end of the file counts as too short.
-        const std::optional<std::uint64_t> shortSize = walk->fmtSize ? walk->fmtSize : walk->shortFmtSize;
+        const std::optional<std::uint64_t> shortSize =
+            layout.fmtSize ? std::optional<std::uint64_t>(layout.fmtBytesRead) : layout.shortFmtSize;
         if (!shortSize) {
             return refuse(BatchRefusal::NoFmtChunk, "This Wave file has no fmt chunk");
         }
         return refuse(BatchRefusal::NoFmtChunk, formatted("This Wave file's fmt chunk is too short (%llu bytes)",
                                                           static_cast<unsigned long long>(*shortSize)));
     }
-    if (!walk->dataOffset) {
+    if (!layout.dataOffset) {
         return refuse(BatchRefusal::NoDataChunk, "This Wave file has no data chunk");
     }
-    std::variant<SampleFormat, BatchRefused> format = sampleFormatOf(walk->fmt, *walk->fmtSize);
+    const std::span<const std::uint8_t> fmt(layout.fmt.data(), layout.fmtBytesRead);
+    std::variant<SampleFormat, BatchRefused> format = sampleFormatOf(layout.fmt, layout.fmtBytesRead);
     if (BatchRefused* refused = std::get_if<BatchRefused>(&format)) {
         return std::move(*refused);
     }
 
     BatchInput input;
     input.format = std::get<SampleFormat>(format);
-    input.dataOffset = *walk->dataOffset;
-    input.frameCount = walk->dataBytes / static_cast<std::uint64_t>(bytesPerFrame(input.format));
-    if (walk->dataSize == DataSize::ZeroWithAudioAfter && input.frameCount > 0) {
-        input.warning = formatted("The data chunk's size is 0 but %llu bytes follow it: read as %llu whole frames",
-                                  static_cast<unsigned long long>(walk->dataBytes),
-                                  static_cast<unsigned long long>(input.frameCount));
-    } else if (walk->dataSize == DataSize::PastEnd) {
-        input.warning = formatted(
-            "The data chunk's header gives %llu bytes but the file holds %llu: read as %llu whole frames",
-            static_cast<unsigned long long>(walk->headerDataSize),
-            static_cast<unsigned long long>(walk->dataBytes), static_cast<unsigned long long>(input.frameCount));
-    }
-    input.header = classicHeader(walk->fmt, input);
+    input.dataOffset = *layout.dataOffset;
+    const DataSize dataSize = dataSizeOf(layout);
+    const std::uint64_t dataBytes =
+        dataSize == DataSize::AsWritten ? layout.dataSize() : layout.bytesAfterDataOffset();
+    input.frameCount = dataBytes / static_cast<std::uint64_t>(bytesPerFrame(input.format));
+    input.warning = dataSizeWarning(dataSize, layout, input);
+    // The dialogue's reading of the same file: a classic file reads as it
+    // always has, the last frame of a data size that is no whole number of
+    // frames rounded as that reading rounds it.
+    input.header = fmtFields(fmt);
+    const std::uint64_t classicSize =
+        dataSize == DataSize::AsWritten
+            ? dataBytes
+            : input.frameCount * static_cast<std::uint64_t>(bytesPerFrame(input.format));
+    input.header.dataSize = classicSize <= 0x7FFFFFFF ? static_cast<std::int32_t>(classicSize) : -1;
+    input.header.dataOffset = input.dataOffset;
     return input;
 }
 

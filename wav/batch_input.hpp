@@ -39,5 +39,6 @@ struct BatchRefused {
 };
 
 std::variant<BatchInput, BatchRefused> readBatchInput(const ByteSource& source);
+std::variant<BatchInput, BatchRefused> batchInputOf(const WaveLayout& layout);
 
 } // namespace tarvelle

@@ -7,7 +7,6 @@
 #include <array>
 #include <cmath>
 #include <limits>
-#include <string_view>
 
 namespace tarvelle {
 
@@ -46,48 +45,11 @@ WaveHeaderInfo parseWaveHeader(std::span<const std::uint8_t> headerBytes)
     return header;
 }
 
-std::optional<std::size_t> MemoryByteSource::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const
-{
-    if (offset >= bytes_.size()) {
-        return 0;
-    }
-    const std::size_t count = std::min(buffer.size(), bytes_.size() - static_cast<std::size_t>(offset));
-    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), count, buffer.begin());
-    return count;
-}
-
 namespace {
-
-constexpr std::string_view riffTag = "RIFF";
-constexpr std::string_view rf64Tag = "RF64";
-constexpr std::string_view waveTag = "WAVE";
-constexpr std::string_view fmtTag = "fmt ";
-constexpr std::string_view dataTag = "data";
-constexpr std::string_view ds64Tag = "ds64";
-
-// A size a writer leaves when it cannot go back to fill it in (a pipe), or
-// that an RF64 file keeps in its ds64 chunk.
-constexpr std::uint64_t unknownSize = 0xFFFFFFFF;
-constexpr std::uint64_t frameBytes = 4;
-// Real files carry a dozen chunks at most; a file of tiny chunks is damaged,
-// and walking it to the end would cost one read per eight bytes.
-constexpr int maxChunks = 4096;
 
 // The sub-format GUID of integer PCM, as stored.
 constexpr std::array<std::uint8_t, 16> pcmSubFormat{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                                     0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-constexpr std::size_t extensibleFmtSize = 40;
-
-// Reads exactly buffer.size() bytes; nullopt on a read error, false when the
-// source ends first.
-std::optional<bool> readExactly(const ByteSource& source, std::uint64_t offset, std::span<std::uint8_t> buffer)
-{
-    const std::optional<std::size_t> count = source.readAt(offset, buffer);
-    if (!count) {
-        return std::nullopt;
-    }
-    return *count == buffer.size();
-}
 
 // The data size as the signed field holds it: anything from 2^31 on reads
 // negative and is refused as too large.
@@ -98,22 +60,19 @@ std::int32_t dataSizeField(std::uint64_t size)
 
 std::uint64_t framesToEnd(std::uint64_t fileSize, std::uint64_t dataOffset)
 {
+    constexpr std::uint64_t frameBytes = 4;
     const std::uint64_t available = fileSize > dataOffset ? fileSize - dataOffset : 0;
     return available - available % frameBytes;
 }
 
-struct ChunkWalk {
-    std::optional<WaveHeaderInfo> fmt; // the fmt fields, dataSize not yet set
-    std::optional<std::uint64_t> dataOffset;
-    std::uint64_t dataSize = 0;
-};
+} // namespace
 
-// The fmt fields sit where the canonical layout has them, so the fixed-offset
-// parse converts them the same way.
 WaveHeaderInfo fmtFields(std::span<const std::uint8_t> body)
 {
+    // The fmt fields sit where the canonical layout has them, so the
+    // fixed-offset parse converts them the same way.
     std::array<std::uint8_t, waveHeaderSizeInBytes> image{};
-    std::copy_n(body.begin(), 16, image.begin() + 20);
+    std::copy_n(body.begin(), std::min<std::size_t>(body.size(), 16), image.begin() + 20);
     WaveHeaderInfo header = parseWaveHeader(image);
     // The outputs' 16-byte fmt chunk cannot carry the extension, and a bare
     // 0xFFFE tag makes a file other programs refuse.
@@ -124,102 +83,40 @@ WaveHeaderInfo fmtFields(std::span<const std::uint8_t> body)
     return header;
 }
 
-std::optional<ChunkWalk> walkChunks(const ByteSource& source, bool isRf64)
+WaveHeaderInfo waveHeaderOf(const WaveLayout& layout)
 {
-    const std::uint64_t fileSize = source.size();
-    ChunkWalk walk;
-    std::optional<std::uint64_t> ds64DataSize;
-    std::uint64_t offset = 12;
-    for (int chunk = 0; chunk < maxChunks && (!walk.fmt || !walk.dataOffset); ++chunk) {
-        std::array<std::uint8_t, 8> chunkHeader{};
-        if (fileSize < 8 || offset > fileSize - 8) {
-            break;
-        }
-        const std::optional<bool> headerRead = readExactly(source, offset, chunkHeader);
-        if (!headerRead) {
-            return std::nullopt;
-        }
-        if (!*headerRead) {
-            break;
-        }
-        const std::uint64_t bodyOffset = offset + 8;
-        std::uint64_t bodySize = readUint(chunkHeader, 4, 4);
-        if (hasTag(chunkHeader, 0, fmtTag) && !walk.fmt && bodySize >= 16) {
-            std::array<std::uint8_t, extensibleFmtSize> body{};
-            const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(bodySize, body.size()));
-            const std::optional<bool> bodyRead = readExactly(source, bodyOffset, std::span(body.data(), wanted));
-            if (!bodyRead) {
-                return std::nullopt;
-            }
-            if (*bodyRead) {
-                walk.fmt = fmtFields(std::span(body.data(), wanted));
-            }
-        } else if (hasTag(chunkHeader, 0, ds64Tag) && isRf64 && !ds64DataSize && bodySize >= 16) {
-            std::array<std::uint8_t, 16> body{};
-            const std::optional<bool> bodyRead = readExactly(source, bodyOffset, body);
-            if (!bodyRead) {
-                return std::nullopt;
-            }
-            if (*bodyRead) {
-                ds64DataSize = readUint(body, 8, 8);
-            }
-        } else if (hasTag(chunkHeader, 0, dataTag) && !walk.dataOffset) {
-            walk.dataOffset = bodyOffset;
-            if (bodySize == unknownSize && ds64DataSize) {
-                bodySize = *ds64DataSize;
-            } else if (bodySize == unknownSize) {
-                // Written to a pipe: the audio runs to the end of the file.
-                walk.dataSize = framesToEnd(fileSize, bodyOffset);
-                break;
-            }
-            walk.dataSize = bodySize;
-        }
-        // A body that runs past the end leaves nothing after it to find.
-        if (bodySize > fileSize - bodyOffset) {
-            break;
-        }
-        offset = bodyOffset + bodySize + (bodySize & 1);
-    }
-    return walk;
-}
-
-} // namespace
-
-std::optional<WaveHeaderInfo> readWaveHeader(const ByteSource& source)
-{
-    std::array<std::uint8_t, waveHeaderSizeInBytes> bytes{};
-    const std::optional<std::size_t> bytesRead = source.readAt(0, bytes);
-    if (!bytesRead) {
-        return std::nullopt;
-    }
-    WaveHeaderInfo header = parseWaveHeader(std::span(bytes.data(), *bytesRead));
-    const bool isRf64 = hasTag(bytes, 0, rf64Tag);
-    if (!(hasTag(bytes, 0, riffTag) || isRf64) || !hasTag(bytes, 8, waveTag)) {
+    const std::span<const std::uint8_t> bytes = layout.startBytes();
+    WaveHeaderInfo header = parseWaveHeader(bytes);
+    if (layout.container != WaveContainer::Riff && layout.container != WaveContainer::Rf64) {
         return header;
     }
-    if (hasTag(bytes, 12, fmtTag) && hasTag(bytes, 36, dataTag)) {
-        if (readUint(bytes, 40, 4) == unknownSize) {
-            header.dataSize = dataSizeField(framesToEnd(source.size(), waveHeaderSizeInBytes));
+    if (hasTag(layout.start, 12, "fmt ") && hasTag(layout.start, 36, "data")) {
+        if (readUint(layout.start, 40, 4) == unknownChunkSize) {
+            header.dataSize = dataSizeField(framesToEnd(layout.fileSize, waveHeaderSizeInBytes));
         }
         return header;
     }
-    const std::optional<ChunkWalk> walk = walkChunks(source, isRf64);
-    if (!walk) {
-        return std::nullopt;
-    }
-    // A damaged file without both chunks is read at the fixed offsets.
-    if (!walk->fmt || !walk->dataOffset) {
+    // A damaged file without both chunks, or with a fmt chunk cut off, is
+    // read at the fixed offsets.
+    const bool wholeFmt =
+        layout.fmtSize && layout.fmtBytesRead == std::min<std::uint64_t>(*layout.fmtSize, extensibleFmtSize);
+    if (!wholeFmt || !layout.dataOffset) {
         return header;
     }
-    header = *walk->fmt;
-    header.dataSize = dataSizeField(walk->dataSize);
-    header.dataOffset = *walk->dataOffset;
+    header = fmtFields(std::span(layout.fmt.data(), layout.fmtBytesRead));
+    const bool toEnd = layout.dataSizeField == unknownChunkSize && !layout.ds64DataSize;
+    header.dataSize = dataSizeField(toEnd ? framesToEnd(layout.fileSize, *layout.dataOffset) : layout.dataSize());
+    header.dataOffset = *layout.dataOffset;
     return header;
 }
 
-std::optional<std::size_t> FileByteSource::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const
+std::optional<WaveHeaderInfo> readWaveHeader(const ByteSource& source)
 {
-    return tarvelle::readAt(file_, offset, buffer.data(), buffer.size());
+    const std::optional<WaveLayout> layout = describeWaveFile(source);
+    if (!layout) {
+        return std::nullopt;
+    }
+    return waveHeaderOf(*layout);
 }
 
 std::optional<WaveHeaderInfo> readWaveHeader(const FileHandle& file)

@@ -4,6 +4,8 @@
 // sample rate are tested, and the rest is carried to the outputs as it stands.
 #pragma once
 
+#include "wav/wave_layout.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -11,8 +13,6 @@
 #include <string>
 
 namespace tarvelle {
-
-class FileHandle;
 
 constexpr std::size_t waveHeaderSizeInBytes = 44;
 
@@ -47,39 +47,6 @@ enum class InputError {
     ReadError, // opened, but the system could not read it
 };
 
-// What the header reader reads: an open file, or bytes in memory. Bodies of
-// chunks before the audio are skipped, never read, so they may be megabytes.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    virtual std::uint64_t size() const = 0;
-    // Up to buffer.size() bytes from offset, fewer only at the end; nullopt
-    // on a read error.
-    virtual std::optional<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const = 0;
-};
-
-class MemoryByteSource final : public ByteSource {
-public:
-    explicit MemoryByteSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-    std::uint64_t size() const override { return bytes_.size(); }
-    std::optional<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const override;
-
-private:
-    std::span<const std::uint8_t> bytes_;
-};
-
-// An open file of a known size.
-class FileByteSource final : public ByteSource {
-public:
-    FileByteSource(const FileHandle& file, std::uint64_t size) : file_(file), size_(size) {}
-    std::uint64_t size() const override { return size_; }
-    std::optional<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const override;
-
-private:
-    const FileHandle& file_;
-    std::uint64_t size_;
-};
-
 // Interprets the first 44 bytes of a file at the fixed offsets; bytes missing
 // from a shorter buffer read as zero.
 WaveHeaderInfo parseWaveHeader(std::span<const std::uint8_t> headerBytes);
@@ -87,6 +54,11 @@ WaveHeaderInfo parseWaveHeader(std::span<const std::uint8_t> headerBytes);
 // The header of a whole file, chunks walked where the layout is not the
 // canonical one; nullopt on a read error.
 std::optional<WaveHeaderInfo> readWaveHeader(const ByteSource& source);
+WaveHeaderInfo waveHeaderOf(const WaveLayout& layout);
+
+// The fields of a fmt chunk's body, read as the fixed-offset header has them;
+// an extensible body of integer PCM reads as tag 1.
+WaveHeaderInfo fmtFields(std::span<const std::uint8_t> body);
 std::optional<WaveHeaderInfo> readWaveHeader(const FileHandle& file);
 
 // The first failing test, in the order stereo, 16-bit, rate, size; nullopt

@@ -42,60 +42,81 @@ bool hasDefaultLayout(const SampleFormat& format)
 
 } // namespace
 
+std::vector<std::uint8_t> waveHeaderBytes(const WaveHeaderFields& fields)
+{
+    std::vector<std::uint8_t> bytes;
+    putTag(bytes, fields.ds64 ? "RF64" : "RIFF");
+    putUint(bytes, fields.riffSize, 4);
+    putTag(bytes, "WAVE");
+    if (fields.ds64) {
+        putTag(bytes, "ds64");
+        putUint(bytes, ds64Size, 4);
+        putUint(bytes, fields.ds64->riffSize, 8);
+        putUint(bytes, fields.ds64->dataSize, 8);
+        putUint(bytes, fields.ds64->frameCount, 8);
+        putUint(bytes, 0, 4); // no table of other chunk sizes
+    }
+    putTag(bytes, "fmt ");
+    putUint(bytes, fields.fmtSize, 4);
+    putUint(bytes, fields.formatTag, 2);
+    putUint(bytes, fields.channels, 2);
+    putUint(bytes, fields.sampleRate, 4);
+    putUint(bytes, fields.byteRate, 4);
+    putUint(bytes, fields.blockAlign, 2);
+    putUint(bytes, fields.bitsPerSample, 2);
+    if (fields.fmtSize >= floatFmtSize) {
+        putUint(bytes, fields.fmtSize - floatFmtSize, 2);
+    }
+    if (fields.fmtSize >= extensibleFmtSize) {
+        putUint(bytes, fields.validBits, 2);
+        putUint(bytes, fields.channelMask, 4);
+        putUint(bytes, fields.subFormat, 2);
+        bytes.insert(bytes.end(), subFormatTail.begin(), subFormatTail.end());
+    }
+    if (fields.factFrames) {
+        putTag(bytes, "fact");
+        putUint(bytes, factSize, 4);
+        putUint(bytes, *fields.factFrames, 4);
+    }
+    putTag(bytes, "data");
+    putUint(bytes, fields.dataSize, 4);
+    return bytes;
+}
+
 std::vector<std::uint8_t> clippedWavHeaderFor(const SampleFormat& format, std::uint64_t frameCount)
 {
     const bool floatData = isFloat(format.encoding);
     const bool fullContainer = format.validBits == 8 * format.containerBytes;
     const bool plain = hasDefaultLayout(format) && fullContainer && (floatData || format.containerBytes <= 2);
-    const std::uint32_t fmtSize = !plain ? extensibleFmtSize : floatData ? floatFmtSize : plainFmtSize;
+    const std::uint16_t dataTag = floatData ? floatFormatTag : pcmFormatTag;
+
+    WaveHeaderFields fields;
+    fields.fmtSize = !plain ? extensibleFmtSize : floatData ? floatFmtSize : plainFmtSize;
+    fields.formatTag = plain ? dataTag : extensibleFormatTag;
+    fields.channels = static_cast<std::uint16_t>(format.channels);
+    fields.sampleRate = static_cast<std::uint32_t>(format.sampleRate);
+    const std::uint64_t frameBytes = static_cast<std::uint64_t>(bytesPerFrame(format));
+    fields.byteRate = static_cast<std::uint32_t>(static_cast<std::uint64_t>(format.sampleRate) * frameBytes);
+    fields.blockAlign = static_cast<std::uint16_t>(frameBytes);
+    fields.bitsPerSample = static_cast<std::uint16_t>(8 * format.containerBytes);
+    fields.validBits = static_cast<std::uint16_t>(format.validBits);
+    fields.channelMask = format.channelMask;
+    fields.subFormat = dataTag;
     // Every format but integer PCM needs the fact chunk.
+    if (floatData) {
+        fields.factFrames = static_cast<std::uint32_t>(std::min(frameCount, maxChunkSize));
+    }
     const std::uint32_t factChunkSize = floatData ? 8 + factSize : 0;
 
-    const std::uint64_t frameBytes = static_cast<std::uint64_t>(bytesPerFrame(format));
     const std::uint64_t dataBytes = frameCount * frameBytes;
-    const std::uint64_t riffHeaderSize = 4 + 8 + fmtSize + factChunkSize + 8;
+    const std::uint64_t riffHeaderSize = 4 + 8 + fields.fmtSize + factChunkSize + 8;
     const std::uint64_t riffSize = riffHeaderSize + dataBytes + (dataBytes & 1);
-    const bool rf64 = riffSize > maxChunkSize;
-
-    std::vector<std::uint8_t> bytes;
-    putTag(bytes, rf64 ? "RF64" : "RIFF");
-    putUint(bytes, rf64 ? maxChunkSize : riffSize, 4);
-    putTag(bytes, "WAVE");
-    if (rf64) {
-        putTag(bytes, "ds64");
-        putUint(bytes, ds64Size, 4);
-        putUint(bytes, riffSize + 8 + ds64Size, 8);
-        putUint(bytes, dataBytes, 8);
-        putUint(bytes, frameCount, 8);
-        putUint(bytes, 0, 4); // no table of other chunk sizes
+    if (riffSize > maxChunkSize) {
+        fields.ds64 = WaveHeaderFields::Ds64{riffSize + 8 + ds64Size, dataBytes, frameCount};
     }
-    putTag(bytes, "fmt ");
-    putUint(bytes, fmtSize, 4);
-    putUint(bytes, plain ? (floatData ? floatFormatTag : pcmFormatTag) : extensibleFormatTag, 2);
-    putUint(bytes, static_cast<std::uint64_t>(format.channels), 2);
-    putUint(bytes, static_cast<std::uint64_t>(format.sampleRate), 4);
-    putUint(bytes, static_cast<std::uint64_t>(format.sampleRate) * frameBytes, 4);
-    putUint(bytes, frameBytes, 2);
-    putUint(bytes, static_cast<std::uint64_t>(8 * format.containerBytes), 2);
-    if (fmtSize >= floatFmtSize) {
-        putUint(bytes, fmtSize - floatFmtSize, 2);
-    }
-    if (!plain) {
-        putUint(bytes, static_cast<std::uint64_t>(format.validBits), 2);
-        putUint(bytes, format.channelMask, 4);
-        putUint(bytes, floatData ? floatFormatTag : pcmFormatTag, 2);
-        for (const std::uint8_t byte : subFormatTail) {
-            bytes.push_back(byte);
-        }
-    }
-    if (floatData) {
-        putTag(bytes, "fact");
-        putUint(bytes, factSize, 4);
-        putUint(bytes, std::min(frameCount, maxChunkSize), 4);
-    }
-    putTag(bytes, "data");
-    putUint(bytes, rf64 ? maxChunkSize : dataBytes, 4);
-    return bytes;
+    fields.riffSize = static_cast<std::uint32_t>(fields.ds64 ? maxChunkSize : riffSize);
+    fields.dataSize = static_cast<std::uint32_t>(fields.ds64 ? maxChunkSize : dataBytes);
+    return waveHeaderBytes(fields);
 }
 
 } // namespace tarvelle

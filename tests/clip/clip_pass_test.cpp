@@ -115,7 +115,8 @@ TEST(CountLevelAndClipSamples, MatchesThePlainPassOnVariedInputs)
                     return events;
                 };
                 for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
-                    const std::int16_t threshold = thresholdForLevel(peakLevel, clipLevel);
+                    const auto threshold =
+                        static_cast<std::int16_t>(thresholdForLevel(SampleFormat{}, peakLevel, clipLevel));
                     SCOPED_TRACE(::testing::Message()
                                  << frameCount << " frames, kinds " << leftKind << "/" << rightKind << ", factor "
                                  << rateFactor << ", threshold " << threshold);

@@ -26,10 +26,9 @@ TEST(ThresholdForLevel, MatchesIntegerArithmeticForEveryPeak)
 {
     for (std::int32_t peakLevel = 0; peakLevel <= 32768; ++peakLevel) {
         for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
-            const std::int16_t threshold = thresholdForLevel(peakLevel, clipLevel);
-            ASSERT_TRUE(isNearestThreshold(threshold, peakLevel, clipLevel))
+            const double threshold = thresholdForLevel(SampleFormat{}, peakLevel, clipLevel);
+            ASSERT_TRUE(isNearestThreshold(static_cast<std::int64_t>(threshold), peakLevel, clipLevel))
                 << "peak " << peakLevel << ", level " << clipLevel << ", got " << threshold;
-            ASSERT_EQ(thresholdForLevel(SampleFormat{}, peakLevel, clipLevel), threshold);
         }
     }
 }
@@ -50,7 +49,7 @@ TEST(ThresholdForLevel, KnownTables)
     };
     for (const Row& row : rows) {
         for (int clipLevel = 0; clipLevel < 6; ++clipLevel) {
-            EXPECT_EQ(thresholdForLevel(row.peakLevel, clipLevel), row.thresholds[clipLevel])
+            EXPECT_EQ(thresholdForLevel(SampleFormat{}, row.peakLevel, clipLevel), row.thresholds[clipLevel])
                 << "peak " << row.peakLevel << ", level " << clipLevel;
         }
     }

@@ -525,6 +525,27 @@ class BatchTest(unittest.TestCase):
                                                reports, shallow=False)
         self.assertEqual((mismatch, errors), ([], []))
 
+    def test_a_classic_file_gives_the_same_files_in_every_mode(self):
+        rng = random.Random(7)
+        audio = struct.pack("<4000h", *(rng.randint(-32768, 32767) for _ in range(4000)))
+        list_chunk = b"LIST" + struct.pack("<I", 6) + b"INFOab"
+        # A data size that is no whole number of frames, a pad byte, then a LIST chunk.
+        for data_size in (3995, 3998):
+            with self.subTest(data_size=data_size):
+                body = b"WAVEfmt " + struct.pack("<IHHIIHH", 16, 1, 2, 44100, 176400, 4, 16) + b"data" \
+                    + struct.pack("<I", data_size) + audio[:data_size] + b"\x00" * (data_size % 2) + list_chunk
+                folders = [os.path.join(self.dir, f"{data_size} {mode}") for mode in ("lines", "batch")]
+                for folder in folders:
+                    os.mkdir(folder)
+                    with open(os.path.join(folder, "take.wav"), "wb") as take:
+                        take.write(b"RIFF" + struct.pack("<I", len(body)) + body)
+                lines = subprocess.run([binary_path()], input=b"take.wav\n", cwd=folders[0], capture_output=True,
+                                       timeout=60)
+                self.assertEqual(lines.returncode, 0, lines.stderr)
+                self.assertEqual(run(["take.wav"], folders[1]).returncode, 0)
+                _, mismatch, errors = filecmp.cmpfiles(*folders, outputs_of("take"), shallow=False)
+                self.assertEqual((mismatch, errors), ([], []))
+
     def test_a_second_run_skips_the_first_runs_outputs(self):
         self.wav("a.wav", samples=[1000, -2000, 30000, -32768] * 50)
         self.wav("b.wav", samples=[5, -5] * 10)

@@ -35,6 +35,8 @@ TEST(Labels, CheckLines)
     const ExistingClipResult fullScale{{7, 5}, {0, 0}, {}, {{ExistingClipKind::fullScale, 1, 3680410, 41}}};
     const ExistingClipResult ceiling{{0}, {1}, 16384.0, {{ExistingClipKind::ceiling, 0, 0, 1}}};
     const ExistingClipResult none{{0, 0}, {0, 0}, {}, {}};
+    // A hair under full scale: as rounded for the JSON, never "-0.00".
+    const ExistingClipResult nearFullScale{{0}, {1}, 32767.0, {{ExistingClipKind::ceiling, 0, 0, 1}}};
     const std::string clipped =
         "take.wav: clipped: 12 runs at full scale (L 7, R 5), longest 41 samples at 00:01:23.456";
     const std::vector<double> truePeaks = {-1.2, 0.4};
@@ -46,6 +48,7 @@ TEST(Labels, CheckLines)
         // clang-format off
         {fullScale, {}, {clipped}},
         {ceiling, {}, {"take.wav: clipped: 1 run at the file's ceiling of -6.02 dBFS (CH1 1), longest 1 sample at 00:00:00.000"}},
+        {nearFullScale, {}, {"take.wav: clipped: 1 run at the file's ceiling of 0.00 dBFS (CH1 1), longest 1 sample at 00:00:00.000"}},
         {none, {}, {"take.wav: no clipping"}},
         {none, TruePeakLimit{-1, truePeaks}, {"take.wav: true peak over the -1.00 dBTP limit: R +0.40 dBTP"}},
         {fullScale, TruePeakLimit{-1.5, truePeaks}, {clipped, "take.wav: true peak over the -1.50 dBTP limit: L -1.20 dBTP, R +0.40 dBTP"}},

@@ -2,6 +2,7 @@
 
 #include "platform/file_access.hpp"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -88,6 +89,99 @@ void writeFileBytes(const std::string& fileName, const std::vector<std::uint8_t>
     if (!file) {
         throw std::runtime_error("cannot write " + fileName);
     }
+}
+
+RiffBuilder& RiffBuilder::tag(std::string_view text)
+{
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    return *this;
+}
+
+RiffBuilder& RiffBuilder::uint32(std::uint32_t value)
+{
+    appendInt32(bytes, value);
+    return *this;
+}
+
+RiffBuilder& RiffBuilder::raw(const std::vector<std::uint8_t>& body)
+{
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    return *this;
+}
+
+RiffBuilder& RiffBuilder::chunk(std::string_view chunkTag, const std::vector<std::uint8_t>& body)
+{
+    tag(chunkTag).uint32(static_cast<std::uint32_t>(body.size())).raw(body);
+    if (body.size() % 2 != 0) {
+        bytes.push_back(0);
+    }
+    return *this;
+}
+
+RiffBuilder riffStart(std::string_view riffTag, std::uint32_t riffSize)
+{
+    RiffBuilder file;
+    file.tag(riffTag).uint32(riffSize).tag("WAVE");
+    return file;
+}
+
+std::vector<std::uint8_t> audioBytes()
+{
+    std::vector<std::uint8_t> bytes;
+    for (const std::int16_t sample : twinAudio) {
+        appendInt16(bytes, sample);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> fmtBody(std::size_t size, std::uint16_t formatTag)
+{
+    // The twin's fields: stereo, 16-bit, 88.2 kHz, with an odd byte rate to show it is copied.
+    std::vector<std::uint8_t> body;
+    appendInt16(body, formatTag);
+    appendInt16(body, 2);
+    appendInt32(body, 88200);
+    appendInt32(body, 352801);
+    appendInt16(body, 4);
+    appendInt16(body, 16);
+    if (size >= 18) {
+        appendInt16(body, static_cast<std::int32_t>(size - 18));
+    }
+    if (size == 40) {
+        appendInt16(body, 16); // valid bits
+        appendInt32(body, 3);  // channel mask
+        const std::vector<std::uint8_t> pcm = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                               0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        body.insert(body.end(), pcm.begin(), pcm.end());
+    }
+    return body;
+}
+
+std::vector<std::uint8_t> filler(std::size_t size)
+{
+    std::vector<std::uint8_t> body(size);
+    for (std::size_t index = 0; index < size; ++index) {
+        body[index] = static_cast<std::uint8_t>('a' + index % 26);
+    }
+    return body;
+}
+
+std::vector<std::uint8_t> ds64Body(std::uint64_t dataSize)
+{
+    std::vector<std::uint8_t> body;
+    appendInt32(body, 0);
+    appendInt32(body, 0);
+    appendInt32(body, static_cast<std::int64_t>(dataSize & 0xFFFFFFFF));
+    appendInt32(body, static_cast<std::int64_t>(dataSize >> 32));
+    body.resize(28, 0); // sample count and an empty table
+    return body;
+}
+
+SampleFormat formatOf(SampleEncoding encoding, int channels, std::int32_t sampleRate, std::uint32_t channelMask)
+{
+    constexpr std::array<int, 6> containerBytes{1, 2, 3, 4, 4, 8};
+    const int bytes = containerBytes[static_cast<std::size_t>(encoding)];
+    return SampleFormat{encoding, channels, bytes, 8 * bytes, sampleRate, channelMask, false};
 }
 
 } // namespace tarvelle::testing

@@ -12,6 +12,13 @@
 namespace tarvelle {
 namespace {
 
+using testing::audioBytes;
+using testing::ds64Body;
+using testing::filler;
+using testing::fmtBody;
+using testing::riffStart;
+using testing::twinAudio;
+using testing::twinDataSize;
 using testing::waveBytes;
 using testing::WaveFields;
 
@@ -163,101 +170,9 @@ TEST(WaveHeader, ReadsFromAFileAndFailsForAMissingOne)
     EXPECT_FALSE(readWaveHeader(folder.path("missing.wav")).has_value());
 }
 
-// A RIFF file assembled chunk by chunk, as other programs write them.
-struct RiffBuilder {
-    std::vector<std::uint8_t> bytes;
-
-    RiffBuilder& tag(std::string_view text)
-    {
-        bytes.insert(bytes.end(), text.begin(), text.end());
-        return *this;
-    }
-    RiffBuilder& uint32(std::uint32_t value)
-    {
-        testing::appendInt32(bytes, value);
-        return *this;
-    }
-    RiffBuilder& raw(const std::vector<std::uint8_t>& body)
-    {
-        bytes.insert(bytes.end(), body.begin(), body.end());
-        return *this;
-    }
-    // Tag, size, body and the pad byte after an odd body.
-    RiffBuilder& chunk(std::string_view chunkTag, const std::vector<std::uint8_t>& body)
-    {
-        tag(chunkTag).uint32(static_cast<std::uint32_t>(body.size())).raw(body);
-        if (body.size() % 2 != 0) {
-            bytes.push_back(0);
-        }
-        return *this;
-    }
-};
-
-RiffBuilder riffStart(std::string_view riffTag = "RIFF", std::uint32_t riffSize = 1000)
-{
-    RiffBuilder file;
-    file.tag(riffTag).uint32(riffSize).tag("WAVE");
-    return file;
-}
-
-const std::vector<std::int16_t> twinAudio = {1000, -2000, 30000, -32768, 5, -5};
-constexpr std::uint32_t twinDataSize = 12;
-
-std::vector<std::uint8_t> audioBytes()
-{
-    std::vector<std::uint8_t> bytes;
-    for (const std::int16_t sample : twinAudio) {
-        testing::appendInt16(bytes, sample);
-    }
-    return bytes;
-}
-
-std::vector<std::uint8_t> fmtBody(std::size_t size, std::uint16_t formatTag = 1)
-{
-    // The twin's fields: stereo, 16-bit, 88.2 kHz, with an odd byte rate to show it is copied.
-    std::vector<std::uint8_t> body;
-    testing::appendInt16(body, formatTag);
-    testing::appendInt16(body, 2);
-    testing::appendInt32(body, 88200);
-    testing::appendInt32(body, 352801);
-    testing::appendInt16(body, 4);
-    testing::appendInt16(body, 16);
-    if (size >= 18) {
-        testing::appendInt16(body, static_cast<std::int32_t>(size - 18));
-    }
-    if (size == 40) {
-        testing::appendInt16(body, 16); // valid bits
-        testing::appendInt32(body, 3);  // channel mask
-        const std::vector<std::uint8_t> pcm = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                               0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-        body.insert(body.end(), pcm.begin(), pcm.end());
-    }
-    return body;
-}
-
-std::vector<std::uint8_t> filler(std::size_t size)
-{
-    std::vector<std::uint8_t> body(size);
-    for (std::size_t index = 0; index < size; ++index) {
-        body[index] = static_cast<std::uint8_t>('a' + index % 26);
-    }
-    return body;
-}
-
 std::vector<std::uint8_t> canonicalTwin()
 {
     return riffStart().chunk("fmt ", fmtBody(16)).chunk("data", audioBytes()).bytes;
-}
-
-std::vector<std::uint8_t> ds64Body(std::uint64_t dataSize)
-{
-    std::vector<std::uint8_t> body;
-    testing::appendInt32(body, 0);
-    testing::appendInt32(body, 0);
-    testing::appendInt32(body, static_cast<std::int64_t>(dataSize & 0xFFFFFFFF));
-    testing::appendInt32(body, static_cast<std::int64_t>(dataSize >> 32));
-    body.resize(28, 0); // sample count and an empty table
-    return body;
 }
 
 struct Loaded {
@@ -475,101 +390,6 @@ TEST(WaveLayouts, LargeChunksBeforeTheAudioAreSkipped)
     EXPECT_EQ(header->dataSize, static_cast<std::int32_t>(twinDataSize));
     EXPECT_EQ(header->dataOffset, bytes.size() - twinDataSize);
     EXPECT_LT(source.bytesRead, 200u);
-}
-
-// A fmt body of any format; 40 bytes with the extension when subFormat is given.
-std::vector<std::uint8_t> formatBody(std::uint16_t tag, int channels, std::int32_t sampleRate, int blockAlign,
-                                     int bits, std::optional<std::uint16_t> subFormat = {}, int validBits = 0)
-{
-    std::vector<std::uint8_t> body = fmtBody(subFormat ? 40 : 16, tag);
-    std::vector<std::uint8_t> fields;
-    for (const std::int32_t field :
-         {channels, blockAlign, bits, validBits, static_cast<int>(subFormat.value_or(0))}) {
-        testing::appendInt16(fields, field);
-    }
-    std::copy_n(fields.begin(), 2, body.begin() + 2);
-    testing::appendInt32(fields, sampleRate);
-    std::copy_n(fields.end() - 4, 4, body.begin() + 4);
-    std::copy_n(fields.begin() + 2, 4, body.begin() + 12);
-    if (subFormat) {
-        std::copy_n(fields.begin() + 6, 2, body.begin() + 18);
-        std::copy_n(fields.begin() + 8, 2, body.begin() + 24);
-    }
-    return body;
-}
-
-// One line for what batch mode makes of a file.
-std::string describe(const std::variant<BatchInput, BatchRefused>& result)
-{
-    if (const auto* refused = std::get_if<BatchRefused>(&result)) {
-        return refused->message;
-    }
-    const BatchInput& input = std::get<BatchInput>(result);
-    const std::string text =
-        std::string(sampleFormatKey(input.format.encoding)) + " x" + std::to_string(input.format.channels) +
-        " at " + std::to_string(input.format.sampleRate) + ", valid " + std::to_string(input.format.validBits) +
-        ": " + std::to_string(input.frameCount) + " frames from " + std::to_string(input.dataOffset);
-    return input.warning.empty() ? text : text + "; " + input.warning;
-}
-
-TEST(BatchInput, WhatEachFileIs)
-{
-    const std::vector<std::uint8_t> audio = audioBytes(); // 12 bytes
-    const auto stereo24 = formatBody(1, 2, 48000, 6, 24);
-    const auto withFmt = [](const std::vector<std::uint8_t>& fmt) { return riffStart().chunk("fmt ", fmt); };
-    const struct {
-        std::vector<std::uint8_t> bytes;
-        std::string expected;
-    } cases[] = {
-        {{}, "This is not a Wave file: it is empty"},
-        {RiffBuilder{}.tag("Take 3, left mic\n").bytes, "This is not a Wave file"},
-        {RiffBuilder{}.tag("ID3").raw(filler(40)).bytes, "This is an MP3 file, not a Wave file"},
-        {RiffBuilder{}.tag("RIFX").uint32(100).tag("WAVE").raw(filler(40)).bytes,
-         "This is a big-endian (RIFX) Wave file, which is not supported"},
-        {withFmt(stereo24).chunk("LIST", filler(8)).bytes, "This Wave file has no data chunk"},
-        {riffStart().chunk("data", audio).bytes, "This Wave file has no fmt chunk"},
-        {withFmt(filler(14)).chunk("data", audio).bytes, "This Wave file's fmt chunk is too short (14 bytes)"},
-        {withFmt(formatBody(0x11, 1, 22050, 256, 4)).chunk("data", audio).bytes,
-         "This Wave file holds compressed audio (format tag 0x0011, IMA ADPCM)"},
-        {withFmt(formatBody(0xFFFE, 1, 8000, 1, 8, 6, 8)).chunk("data", audio).bytes,
-         "This Wave file holds compressed audio (format tag 0x0006, A-law)"},
-        {withFmt(formatBody(1, 65, 48000, 130, 16)).chunk("data", audio).bytes,
-         "This Wave file has 65 channels; 1 to 64 are supported"},
-        {withFmt(formatBody(1, 1, 7999, 2, 16)).chunk("data", audio).bytes,
-         "This Wave file's sample rate is 7999 Hz; 8000 to 768000 Hz are supported"},
-        {withFmt(formatBody(1, 2, 48000, 8, 24)).chunk("data", audio).bytes,
-         "This Wave file's block align is 8 bytes, but 2 channels of 3 bytes make 6"},
-        {withFmt(formatBody(1, 1, 8000, 2, 12)).chunk("data", audio).bytes,
-         "int16 x1 at 8000, valid 12: 6 frames from 44"},
-        {withFmt(formatBody(0xFFFE, 2, 96000, 6, 24, 1, 20)).chunk("data", audio).bytes,
-         "int24 x2 at 96000, valid 20: 2 frames from 68"},
-        {withFmt(formatBody(0xFFFE, 6, 768000, 48, 64, 3, 64)).chunk("data", filler(96)).bytes,
-         "float64 x6 at 768000, valid 64: 2 frames from 68"},
-        // Today's reading whatever the tag and block align say.
-        {withFmt(formatBody(0x55, 2, 44100, 7, 16)).chunk("data", audio).bytes,
-         "int16 x2 at 44100, valid 16: 3 frames from 44"},
-        {withFmt(stereo24).tag("data").uint32(0).raw(audio).bytes,
-         "int24 x2 at 48000, valid 24: 2 frames from 44; The data chunk's size is 0 but 12 bytes follow it: read "
-         "as 2 "
-         "whole frames"},
-        {withFmt(stereo24).chunk("data", {}).chunk("LIST", filler(4)).bytes,
-         "int24 x2 at 48000, valid 24: 0 frames from 44"},
-        {withFmt(stereo24).tag("data").uint32(0x7FFFF000).raw(audio).raw({1, 2, 3}).bytes,
-         "int24 x2 at 48000, valid 24: 2 frames from 44; The data chunk's header gives 2147479552 bytes but the "
-         "file "
-         "holds 15: read as 2 whole frames"},
-        {riffStart("RF64", 0xFFFFFFFF)
-             .chunk("ds64", ds64Body(6))
-             .chunk("fmt ", stereo24)
-             .tag("data")
-             .uint32(0xFFFFFFFF)
-             .raw(audio)
-             .bytes,
-         "int24 x2 at 48000, valid 24: 1 frames from 80"},
-    };
-    for (const auto& file : cases) {
-        EXPECT_EQ(describe(readBatchInput(MemoryByteSource(file.bytes))), file.expected);
-    }
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // The text form of the report's numbers.
 #pragma once
 
-#include "report/extended.hpp"
+#include "numbers/extended.hpp"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "report/number_text.hpp"
+#include "numbers/number_text.hpp"
 
-#include "report/extended_bits.hpp"
+#include "numbers/extended_bits.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "report/number_text.hpp"
+#include "numbers/number_text.hpp"
 
 #include <array>
 #include <cstddef>

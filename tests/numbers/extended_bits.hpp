@@ -2,7 +2,7 @@
 // failure shows both sides readably.
 #pragma once
 
-#include "report/extended.hpp"
+#include "numbers/extended.hpp"
 
 #include <cstdio>
 #include <string>

@@ -1,9 +1,9 @@
 // Where long double is the 80-bit x87 format, the same rounding and text
 // algorithm written in long double is the reference for the software type.
 
-#include "report/number_text.hpp"
+#include "numbers/number_text.hpp"
 
-#include "report/extended_bits.hpp"
+#include "numbers/extended_bits.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "report/extended.hpp"
+#include "numbers/extended.hpp"
 
-#include "report/extended_bits.hpp"
+#include "numbers/extended_bits.hpp"
 
 #include <gtest/gtest.h>
 

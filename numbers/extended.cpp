@@ -1,4 +1,4 @@
-#include "report/extended.hpp"
+#include "numbers/extended.hpp"
 
 #include <bit>
 #include <cmath>
