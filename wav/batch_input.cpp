@@ -13,9 +13,6 @@ namespace tarvelle {
 
 namespace {
 
-// What follows the format tag in every sub-format GUID this reader knows.
-constexpr std::array<std::uint8_t, 14> subFormatTail{0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                                     0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 constexpr int maxChannels = 64;
 constexpr std::int64_t minSampleRate = 8000;
 constexpr std::int64_t maxSampleRate = 768000;

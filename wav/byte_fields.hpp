@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -13,6 +14,10 @@ namespace tarvelle {
 constexpr std::uint16_t pcmFormatTag = 1;
 constexpr std::uint16_t floatFormatTag = 3;
 constexpr std::uint16_t extensibleFormatTag = 0xFFFE;
+// What follows the format tag in every sub-format GUID of the formats read
+// and written.
+constexpr std::array<std::uint8_t, 14> subFormatTail{0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                     0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 // Whether tag stands at offset, all of it inside bytes.
 inline bool hasTag(std::span<const std::uint8_t> bytes, std::size_t offset, std::string_view tag)

@@ -47,10 +47,6 @@ WaveHeaderInfo parseWaveHeader(std::span<const std::uint8_t> headerBytes)
 
 namespace {
 
-// The sub-format GUID of integer PCM, as stored.
-constexpr std::array<std::uint8_t, 16> pcmSubFormat{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                                    0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
 // The data size as the signed field holds it: anything from 2^31 on reads
 // negative and is refused as too large.
 std::int32_t dataSizeField(std::uint64_t size)
@@ -77,7 +73,8 @@ WaveHeaderInfo fmtFields(std::span<const std::uint8_t> body)
     // The outputs' 16-byte fmt chunk cannot carry the extension, and a bare
     // 0xFFFE tag makes a file other programs refuse.
     if (static_cast<std::uint16_t>(header.formatTag) == extensibleFormatTag && body.size() >= extensibleFmtSize &&
-        std::equal(pcmSubFormat.begin(), pcmSubFormat.end(), body.begin() + 24)) {
+        readUint(body, 24, 2) == pcmFormatTag &&
+        std::equal(subFormatTail.begin(), subFormatTail.end(), body.begin() + 26)) {
         header.formatTag = 1;
     }
     return header;

@@ -16,9 +16,6 @@ constexpr std::uint32_t floatFmtSize = 18;
 constexpr std::uint32_t extensibleFmtSize = 40;
 constexpr std::uint32_t ds64Size = 28;
 constexpr std::uint32_t factSize = 4;
-// The sub-format GUID after its first two bytes, which are the format tag.
-constexpr std::array<std::uint8_t, 14> subFormatTail{0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                                     0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 void putTag(std::vector<std::uint8_t>& bytes, std::string_view tag)
 {
