@@ -62,8 +62,8 @@ std::optional<bool> chunkFollows(const ByteSource& source, std::uint64_t offset)
            readUint(header, 4, 4) <= source.size() - offset - header.size();
 }
 
-// Reads the body a chunk header announces into the layout; false on a read
-// error. Returns through `stop` when nothing after the chunk can be found.
+// Takes what the layout needs from one chunk; false on a read error. A data
+// chunk's bodySize becomes the one its ds64 chunk gives.
 bool readChunk(const ByteSource& source, WaveLayout& layout, std::span<const std::uint8_t, 8> chunkHeader,
                std::uint64_t bodyOffset, std::optional<std::uint64_t>& ds64DataSize, std::uint64_t& bodySize)
 {
@@ -141,7 +141,8 @@ std::optional<WaveLayout> describeWaveFile(const ByteSource& source)
         }
         // Audio of an unknown size runs to the end, and a body that runs past
         // the end leaves nothing after it to find.
-        if (bodySize == unknownChunkSize || bodySize > layout.fileSize - bodyOffset) {
+        const bool audioToEnd = layout.dataOffset == bodyOffset && bodySize == unknownChunkSize;
+        if (audioToEnd || bodySize > layout.fileSize - bodyOffset) {
             break;
         }
         offset = bodyOffset + bodySize + (bodySize & 1);
