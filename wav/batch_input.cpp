@@ -99,27 +99,17 @@ DataSize dataSizeOf(const WaveLayout& layout)
     return layout.dataSize() > room ? DataSize::PastEnd : DataSize::AsWritten;
 }
 
-std::variant<SampleFormat, BatchRefused> sampleFormatOf(std::span<const std::uint8_t> fmt, std::size_t fmtSize)
+// The tag of the samples' format, PCM or float, which an extensible fmt
+// chunk gives in its sub-format; a refusal for any other.
+std::variant<std::uint16_t, BatchRefused> sampleTagOf(std::span<const std::uint8_t> fmt, std::size_t fmtSize)
 {
-    const auto tag = static_cast<std::uint16_t>(readUint(fmt, 0, 2));
-    const auto channels = static_cast<int>(readUint(fmt, 2, 2));
-    const std::uint64_t sampleRate = readUint(fmt, 4, 4);
-    const auto blockAlign = static_cast<int>(readUint(fmt, 12, 2));
-    const auto bits = static_cast<int>(readUint(fmt, 14, 2));
-
-    SampleFormat format;
-    format.sampleRate = static_cast<std::int32_t>(std::min<std::uint64_t>(sampleRate, maxSampleRate + 1));
-    const SampleFormat classic = format;
-
-    std::uint16_t subFormat = tag;
-    format.extensible = tag == extensibleFormatTag;
-    if (format.extensible) {
+    auto subFormat = static_cast<std::uint16_t>(readUint(fmt, 0, 2));
+    if (subFormat == extensibleFormatTag) {
         if (fmtSize < extensibleFmtSize) {
             return refuse(BatchRefusal::UnsupportedSamples,
                           formatted("This Wave file's extensible fmt chunk is too short (%zu bytes)", fmtSize));
         }
         subFormat = static_cast<std::uint16_t>(readUint(fmt, 24, 2));
-        format.channelMask = static_cast<std::uint32_t>(readUint(fmt, 20, 4));
         if (!std::equal(subFormatTail.begin(), subFormatTail.end(), fmt.begin() + 26)) {
             return refuse(BatchRefusal::Compressed, "This Wave file holds audio of an unknown sub-format");
         }
@@ -127,10 +117,31 @@ std::variant<SampleFormat, BatchRefused> sampleFormatOf(std::span<const std::uin
     if (subFormat != pcmFormatTag && subFormat != floatFormatTag) {
         return refuse(BatchRefusal::Compressed, compressedName(subFormat));
     }
+    return subFormat;
+}
+
+std::variant<SampleFormat, BatchRefused> sampleFormatOf(std::span<const std::uint8_t> fmt, std::size_t fmtSize)
+{
+    const auto channels = static_cast<int>(readUint(fmt, 2, 2));
+    const std::uint64_t sampleRate = readUint(fmt, 4, 4);
+    const auto blockAlign = static_cast<int>(readUint(fmt, 12, 2));
+    const auto bits = static_cast<int>(readUint(fmt, 14, 2));
+
+    SampleFormat format;
+    format.sampleRate = static_cast<std::int32_t>(std::min<std::uint64_t>(sampleRate, maxSampleRate + 1));
+    std::variant<std::uint16_t, BatchRefused> sampleTag = sampleTagOf(fmt, fmtSize);
+    if (BatchRefused* refused = std::get_if<BatchRefused>(&sampleTag)) {
+        return std::move(*refused);
+    }
+    const std::uint16_t subFormat = std::get<std::uint16_t>(sampleTag);
     // Integer PCM read as it always was, whatever the block align says: only
     // the low byte of the channel count was ever read.
-    if (subFormat == pcmFormatTag && (channels & 0xFF) == 2 && bits == 16 && isClassicFormat(classic)) {
-        return classic;
+    if (subFormat == pcmFormatTag && (channels & 0xFF) == 2 && bits == 16 && isClassicFormat(format)) {
+        return format;
+    }
+    format.extensible = readUint(fmt, 0, 2) == extensibleFormatTag;
+    if (format.extensible) {
+        format.channelMask = static_cast<std::uint32_t>(readUint(fmt, 20, 4));
     }
     if (channels < 1 || channels > maxChannels) {
         return refuse(BatchRefusal::UnsupportedSamples,
