@@ -1,6 +1,6 @@
-// What batch mode reads: any uncompressed PCM or float WAV, found by walking
-// its chunks, or a refusal that says what the file is. The dialogue keeps
-// readWaveHeader and its checks.
+// What batch mode reads: any uncompressed PCM or float WAV, from the walk of
+// its chunks that the dialogue's reader takes too, or a refusal that says what
+// the file is. The dialogue keeps readWaveHeader and its checks.
 #pragma once
 
 #include "wav/sample_format.hpp"
@@ -17,8 +17,9 @@ struct BatchInput {
     std::uint64_t dataOffset = 0; // the first frame, from the start of the file
     std::uint64_t frameCount = 0; // whole frames, all inside the file
     std::string warning;          // empty unless the header's data size was not the truth
-    // The fmt fields as readWaveHeader takes them, dataSize from frameCount:
-    // a classic file's outputs are built from these as they always were.
+    // The fmt fields and data size as readWaveHeader takes them (whole frames
+    // where the header's size is not the truth): a classic file's outputs are
+    // built from these as they always were.
     WaveHeaderInfo header;
 };
 
