@@ -169,6 +169,20 @@ class LineEditingTest(ScreenTestCase):
         # No byte of the erased character is left in the name.
         self.wait_for_box(screen, "This is not a stereo Wave file")
 
+    def test_backspace_over_wide_characters_erases_both_cells(self):
+        os.rename(os.path.join(self.directory, "mono.wav"), os.path.join(self.directory, "日本.wav"))
+        screen = self.start()
+        screen.send_text("日本語")
+        screen.wait_for_row(7, prompt_row("日本語"))
+        self.assertEqual(screen.cursor(), (7, NAME_COLUMN + 6))
+        screen.send_keys("BSpace")
+        screen.wait_for_row(7, prompt_row("日本"))
+        self.assertEqual(screen.cursor(), (7, NAME_COLUMN + 4))
+        screen.send_text(".wav")
+        screen.wait_for_row(7, prompt_row("日本.wav"))
+        screen.send_keys("Enter")
+        self.wait_for_box(screen, "This is not a stereo Wave file")
+
     def test_utf8_name_is_kept_as_typed(self):
         os.rename(os.path.join(self.directory, "mono.wav"), os.path.join(self.directory, "m\u00f6no \u20ac.wav"))
         screen = self.start()

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <numeric>
 #include <string_view>
+#include <vector>
 
 namespace tarvelle {
 namespace {
@@ -69,6 +70,36 @@ TEST(ClipPlotSvg, StretchesLieWithinTheClippedTimes)
     }
     EXPECT_EQ(svg.find("clipping-in-file"), std::string::npos);
     EXPECT_LT(svg.size(), 300000u);
+}
+
+TEST(ClipPlotSvg, ChannelsNamedAsTheFileNamesThem)
+{
+    const struct {
+        int channels;
+        std::uint32_t channelMask;
+        std::string summed;
+        std::vector<std::string> strips;
+    } cases[] = {
+        {1, 0, "CH1", {"CH1"}},
+        {1, 0x4, "C", {"C"}},
+        {2, 0, "both channels", {"L", "R"}},
+        {6, 0x3F, "all 6 channels", {"L", "R", "C", "LFE", "Ls", "Rs"}},
+    };
+    for (const auto& example : cases) {
+        PlotGatherer gatherer(example.channels, 100, {6, 5, 4, 3, 2, 1});
+        gatherer.addFrames(std::vector<double>(static_cast<std::size_t>(100 * example.channels), 1.0));
+        LevelHistograms histograms;
+        for (auto& level : histograms) {
+            level.assign(static_cast<std::size_t>(example.channels), EventLengthHistogram{});
+        }
+        const std::string svg = clipPlotSvg(
+            gatherer.finish(), {"take.wav", 8000, "", 8, std::nullopt, std::nullopt, example.channelMask}, histograms);
+        EXPECT_NE(svg.find(">Clipping events by duration, " + example.summed + "</text>"), std::string::npos)
+            << example.summed;
+        for (const std::string& strip : example.strips) {
+            EXPECT_NE(svg.find(">" + strip + "</text>"), std::string::npos) << strip;
+        }
+    }
 }
 
 TEST(ClipPlotSvg, FileNamesAreSafeXmlText)
