@@ -217,9 +217,13 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
     int failedOutputCount = 0;
     if (clashWith != nullptr) {
         failedOutputCount = (askedOptions.job.labels ? 1 : 0) + (askedOptions.job.plot ? 1 : 0);
-        work.lines.push_back({stderr, "tarvelle: " + shownName + ": " +
-                                          (failedOutputCount == 1 ? "its output was" : "its outputs were") +
-                                          " not written, they would replace those of " + terminalSafeName(*clashWith)});
+        const std::string left = askedOptions.job.labels && askedOptions.job.plot ? "label track and picture"
+                                 : askedOptions.job.labels                        ? "label track"
+                                                                                  : "picture";
+        work.lines.push_back(
+            {stderr, "tarvelle: " + shownName + ": " + left + " not written: " +
+                         (failedOutputCount == 1 ? "it would replace that" : "they would replace those") + " of " +
+                         terminalSafeName(*clashWith)});
     }
     try {
         failedOutputCount += job.run(listener);
@@ -409,8 +413,7 @@ public:
         if (counts.skipped > 0 && !options_.quiet) {
             printLine(stderr, skippedOutputsLine(counts.skipped));
         }
-        if (options_.summary ||
-            (names_.size() > 1 && !options_.quiet && console::standardErrorIsTerminal())) {
+        if (options_.summary || (names_.size() > 1 && !options_.quiet && console::standardErrorIsTerminal())) {
             printLine(stderr, batchSummaryLine(counts, options_.job.check));
         }
         return batchExitStatus(outcomes);
@@ -512,12 +515,15 @@ void BatchCounts::add(FileOutcome outcome, bool accepted)
 std::string skippedOutputsLine(int count)
 {
     return "tarvelle: skipped " + std::to_string(count) +
-           (count == 1 ? " file that is an output of another named" : " files that are outputs of the others named");
+           (count == 1 ? " file that is an output of another named"
+                       : " files that are outputs of the others named");
 }
 
 std::string batchSummaryLine(const BatchCounts& counts, bool check)
 {
-    const auto counted = [](int count, std::string_view what) { return std::to_string(count) + " " + std::string(what); };
+    const auto counted = [](int count, std::string_view what) {
+        return std::to_string(count) + " " + std::string(what);
+    };
     std::string line = "tarvelle: " + counted(counts.files, counts.files == 1 ? "file" : "files") + ": " +
                        counted(counts.done, check ? "checked" : "written");
     if (check) {

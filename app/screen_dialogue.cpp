@@ -108,7 +108,8 @@ std::string readNameFromKeys()
         case console::KeyKind::Character:
             if (name.characters.size() < maxFileNameCharacters) {
                 const int cells = console::characterCells(key.bytes);
-                const int start = console::placedCell(name.endCell(), cells, std::max(console::screenColumns(), 1));
+                const int start =
+                    console::placedCell(name.endCell(), cells, std::max(console::screenColumns(), 1));
                 name.characters.push_back({start, cells});
                 name.entry += key.bytes;
                 console::writeText(key.bytes);

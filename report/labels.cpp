@@ -70,8 +70,9 @@ std::string channelName(int channel, int channelCount, std::uint32_t channelMask
 {
     // The speaker bits in their order in the mask; the rear pair are the
     // surrounds unless the file has side speakers as well.
-    static constexpr std::array<std::string_view, 18> speakers = {
-        "L", "R", "C", "LFE", "Ls", "Rs", "Lc", "Rc", "Cs", "Ls", "Rs", "Tc", "Ltf", "Ctf", "Rtf", "Ltr", "Ctr", "Rtr"};
+    static constexpr std::array<std::string_view, 18> speakers = {"L",   "R",   "C",   "LFE", "Ls",  "Rs",
+                                                                  "Lc",  "Rc",  "Cs",  "Ls",  "Rs",  "Tc",
+                                                                  "Ltf", "Ctf", "Rtf", "Ltr", "Ctr", "Rtr"};
     constexpr std::uint32_t sidePair = 0x600;
     if (channelMask == 0 && channelCount == 2) {
         return channel == 0 ? "L" : "R";

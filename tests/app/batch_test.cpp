@@ -32,9 +32,11 @@ TEST(BatchSummaryLine, CountsEachFileOnceByWhatBecameOfIt)
         std::string line;
     } cases[] = {
         {{{AllWritten, true}}, false, "tarvelle: 1 file: 1 written, 0 refused"},
-        {{{AllWritten, true}, {NotDone, false}, {NotDone, true}, {Skipped, false}}, false,
+        {{{AllWritten, true}, {NotDone, false}, {NotDone, true}, {Skipped, false}},
+         false,
          "tarvelle: 4 files: 1 written, 1 with errors, 1 refused, 1 skipped"},
-        {{{Clipped, true}, {AllWritten, true}, {NotDone, false}}, true,
+        {{{Clipped, true}, {AllWritten, true}, {NotDone, false}},
+         true,
          "tarvelle: 3 files: 2 checked, 1 clipped, 1 refused"},
     };
     for (const auto& summaryCase : cases) {

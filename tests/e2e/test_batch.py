@@ -510,8 +510,10 @@ class BatchTest(unittest.TestCase):
                          "tarvelle: ./take.bwf: not processed, its outputs would replace those of take.wav\n")
         # A check writes none of them: both are checked, and only a label
         # track that would meet the first's is left out.
-        for extra, status, stderr in (([], 0, ""), (["--labels"], 1, "tarvelle: ./take.bwf: its output was not "
-                                                                          "written, they would replace those of take.wav\n")):
+        for name in ("take.wav", "take.bwf"):
+            self.wav(name, samples=[300, -300, 100, -100] * 5)
+        for extra, status, stderr in (([], 0, ""), (["--labels"], 1, "tarvelle: ./take.bwf: label track not "
+                                                                          "written: it would replace that of take.wav\n")):
             checked = run(["--check", *extra, "take.wav", "./take.bwf"], self.dir)
             self.assertEqual((checked.returncode, checked.stdout, checked.stderr),
                              (status, "take.wav: no clipping\n./take.bwf: no clipping\n", stderr), extra)

@@ -92,8 +92,9 @@ TEST(ClipPlotSvg, ChannelsNamedAsTheFileNamesThem)
         for (auto& level : histograms) {
             level.assign(static_cast<std::size_t>(example.channels), EventLengthHistogram{});
         }
-        const std::string svg = clipPlotSvg(
-            gatherer.finish(), {"take.wav", 8000, "", 8, std::nullopt, std::nullopt, example.channelMask}, histograms);
+        const std::string svg =
+            clipPlotSvg(gatherer.finish(),
+                        {"take.wav", 8000, "", 8, std::nullopt, std::nullopt, example.channelMask}, histograms);
         EXPECT_NE(svg.find(">Clipping events by duration, " + example.summed + "</text>"), std::string::npos)
             << example.summed;
         for (const std::string& strip : example.strips) {

@@ -64,7 +64,8 @@ TEST(Labels, CheckLines)
         // clang-format on
     };
     for (const auto& check : cases) {
-        EXPECT_EQ(checkLines("take.wav", check.clipping, 32768, 44100, check.limit, check.channelMask), check.lines);
+        EXPECT_EQ(checkLines("take.wav", check.clipping, 32768, 44100, check.limit, check.channelMask),
+                  check.lines);
     }
 }
 
