@@ -23,32 +23,6 @@ TEST(BatchExitStatus, AnyFileNotDoneFailsTheRunWhereverItStands)
     }
 }
 
-TEST(BatchSummaryLine, CountsEachFileOnceByWhatBecameOfIt)
-{
-    using enum FileOutcome;
-    const struct {
-        std::vector<std::pair<FileOutcome, bool>> outcomes; // and whether accepted
-        bool check;
-        std::string line;
-    } cases[] = {
-        {{{AllWritten, true}}, false, "tarvelle: 1 file: 1 written, 0 refused"},
-        {{{AllWritten, true}, {NotDone, false}, {NotDone, true}, {Skipped, false}},
-         false,
-         "tarvelle: 4 files: 1 written, 1 with errors, 1 refused, 1 skipped"},
-        {{{Clipped, true}, {AllWritten, true}, {NotDone, false}},
-         true,
-         "tarvelle: 3 files: 2 checked, 1 clipped, 1 refused"},
-    };
-    for (const auto& summaryCase : cases) {
-        BatchCounts counts;
-        for (const auto& [outcome, accepted] : summaryCase.outcomes) {
-            counts.add(outcome, accepted);
-        }
-        EXPECT_EQ(batchSummaryLine(counts, summaryCase.check), summaryCase.line);
-    }
-    EXPECT_EQ(skippedOutputsLine(180), "tarvelle: skipped 180 files that are outputs of the others named");
-}
-
 TEST(SummaryLine, NamesThePeakTheCountAndThePatternEscaped)
 {
     const struct {

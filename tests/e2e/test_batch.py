@@ -100,8 +100,8 @@ class BatchTest(unittest.TestCase):
         with open(os.path.join(self.dir, "notes.wav"), "w", encoding="ascii") as notes:
             notes.write("not audio\n")
         os.mkdir(os.path.join(self.dir, "folder.wav"))
-        result = run(["alaw.wav", "missing.wav", "good.wav", "rate.wav", "notes.wav", "wild*?.wav", "nan.wav",
-                      "folder.wav"], self.dir)
+        result = run(["--summary", "alaw.wav", "missing.wav", "good.wav", "rate.wav", "notes.wav", "wild*?.wav",
+                      "nan.wav", "folder.wav"], self.dir)
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stderr.splitlines(), [
             "tarvelle: alaw.wav: This Wave file holds compressed audio (format tag 0x0006, A-law)",
@@ -110,6 +110,7 @@ class BatchTest(unittest.TestCase):
             "tarvelle: notes.wav: This is not a Wave file",
             "tarvelle: nan.wav: This Wave file holds a sample that is not a number (NaN or infinite) at frame 7",
             "tarvelle: folder.wav: Is a directory",
+            "tarvelle: 8 files: 2 written, 6 refused",
         ])
         self.assertEqual(result.stdout.splitlines(), [
             "good.wav: peak 100 (-50.31 dBFS); 12 files written: good {3,6,9,12,15,18}dB clipping.{txt,wav}",
@@ -441,7 +442,8 @@ class BatchTest(unittest.TestCase):
                     self.assertEqual(sorted((r["channel"], r["startFrame"], r["length"]) for r in found["runs"]),
                                      expected)
                     self.assertEqual({r["kind"] for r in found["runs"]}, {kind} if expected else set())
-        lines = run(["--check", "--labels", "s16.wav", "clean.wav"], self.dir)
+        lines = run(["--check", "--labels", "--summary", "s16.wav", "clean.wav"], self.dir)
+        self.assertEqual(lines.stderr, "tarvelle: 2 files: 2 checked, 1 clipped, 0 refused\n")
         self.assertEqual((lines.returncode, lines.stdout.splitlines()), (3, [
             "s16.wav: clipped: 1 run at full scale (L 1), longest 5 samples in L at 00:00:00.002",
             "clean.wav: no clipping"]))

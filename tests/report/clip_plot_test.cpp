@@ -77,29 +77,16 @@ TEST(ClipPlotSvg, ChannelsNamedAsTheFileNamesThem)
     const struct {
         int channels;
         std::uint32_t channelMask;
-        std::string summed;
-        std::vector<std::string> strips;
-    } cases[] = {
-        {1, 0, "CH1", {"CH1"}},
-        {1, 0x4, "C", {"C"}},
-        {2, 0, "both channels", {"L", "R"}},
-        {6, 0x3F, "all 6 channels", {"L", "R", "C", "LFE", "Ls", "Rs"}},
-    };
+        std::string summed;    // in the title of the events by duration
+        std::string lastStrip; // the last channel's name beside its waveform
+    } cases[] = {{1, 0, "CH1", "CH1"}, {1, 0x4, "C", "C"}, {6, 0x3F, "all 6 channels", "Rs"}};
     for (const auto& example : cases) {
-        PlotGatherer gatherer(example.channels, 100, {6, 5, 4, 3, 2, 1});
-        gatherer.addFrames(std::vector<double>(static_cast<std::size_t>(100 * example.channels), 1.0));
-        LevelHistograms histograms;
-        for (auto& level : histograms) {
-            level.assign(static_cast<std::size_t>(example.channels), EventLengthHistogram{});
-        }
+        PlotGatherer gatherer(example.channels, 1, {6, 5, 4, 3, 2, 1});
+        gatherer.addFrames(std::vector<double>(static_cast<std::size_t>(example.channels), 1.0));
         const std::string svg =
-            clipPlotSvg(gatherer.finish(),
-                        {"take.wav", 8000, "", 8, std::nullopt, std::nullopt, example.channelMask}, histograms);
-        EXPECT_NE(svg.find(">Clipping events by duration, " + example.summed + "</text>"), std::string::npos)
-            << example.summed;
-        for (const std::string& strip : example.strips) {
-            EXPECT_NE(svg.find(">" + strip + "</text>"), std::string::npos) << strip;
-        }
+            clipPlotSvg(gatherer.finish(), {"take.wav", 8000, "", 8, {}, {}, example.channelMask}, {});
+        EXPECT_NE(svg.find(">Clipping events by duration, " + example.summed + "<"), std::string::npos);
+        EXPECT_NE(svg.find(">" + example.lastStrip + "</text>"), std::string::npos) << example.lastStrip;
     }
 }
 
