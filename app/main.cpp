@@ -125,7 +125,7 @@ std::optional<std::string> optionWithoutEffect(const tarvelle::BatchOptions& opt
         return "option '--events' does not go with --check, whose runs are in the JSON already";
     }
     if (job.check && !job.outputFolder.empty() && !job.labels && !job.plot) {
-        return "option '-o' does not go with --check alone, which writes nothing; it places --labels and --plot";
+        return "option '-o' places the files written, and --check writes none without --labels or --plot";
     }
     return std::nullopt;
 }

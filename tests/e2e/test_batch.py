@@ -345,8 +345,9 @@ class BatchTest(unittest.TestCase):
                                     "option '--reports-only' does not go with --check, which writes no reports"),
                                    (["--check", "--json", "--events", "a.wav"],
                                     "option '--events' does not go with --check, whose runs are in the JSON already"),
-                                   (["--check", "-o", "x", "a.wav"], "option '-o' does not go with --check alone, "
-                                    "which writes nothing; it places --labels and --plot")):
+                                   (["--check", "-o", "x", "a.wav"],
+                                    "option '-o' places the files written, and --check writes none without "
+                                    "--labels or --plot")):
             wrong = run(arguments, self.dir)
             self.assertEqual((wrong.returncode, wrong.stdout), (2, ""), arguments)
             self.assertEqual(wrong.stderr,
