@@ -143,7 +143,8 @@ FileWork refusal(const std::string& inputFileName, std::string_view message, con
     return work;
 }
 
-// A name not worked on: a line on standard error and, for a script, its object.
+// A name not worked on: its object for a script and, unless skipped, a line
+// on standard error.
 FileWork notProcessed(const std::string& inputFileName, bool skipped, const std::string& other,
                       const BatchOptions& options)
 {
@@ -151,9 +152,13 @@ FileWork notProcessed(const std::string& inputFileName, bool skipped, const std:
         skipped ? "skipped, an output of " : "not processed, its outputs would replace those of ";
     FileWork work;
     work.outcome = skipped ? FileOutcome::Skipped : FileOutcome::NotDone;
-    // Both names whole: they are names, not box text to be joined.
-    work.lines.push_back(
-        {stderr, "tarvelle: " + terminalSafeName(inputFileName) + ": " + reason + terminalSafeName(other)});
+    // A rerun in a folder of earlier outputs skips many: they are counted in
+    // one line for the batch instead. Both names whole: they are names, not
+    // box text to be joined.
+    if (!skipped) {
+        work.lines.push_back(
+            {stderr, "tarvelle: " + terminalSafeName(inputFileName) + ": " + reason + terminalSafeName(other)});
+    }
     if (options.json) {
         FileResult result;
         result.inputName = inputFileName;
@@ -165,9 +170,16 @@ FileWork notProcessed(const std::string& inputFileName, bool skipped, const std:
     return work;
 }
 
-FileWork processFile(const std::string& inputFileName, const BatchOptions& options, ProgressLine& progress)
+// clashWith: a file named before it whose label track and picture this
+// check's would replace; the check is still done, those files are not written.
+FileWork processFile(const std::string& inputFileName, const BatchOptions& askedOptions, ProgressLine& progress,
+                     const std::string* clashWith = nullptr)
 {
     const std::string shownName = terminalSafeName(inputFileName);
+    BatchOptions options = askedOptions;
+    if (clashWith != nullptr) {
+        options.job.labels = options.job.plot = false;
+    }
     std::variant<ClipJob, std::string> opened =
         ClipJob::openAnyFormat(inputFileName, options.job,
                                JobProgress{[&] { progress.show("tarvelle: " + shownName + ": finding the peak"); },
@@ -203,15 +215,25 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& optio
         }
     };
     int failedOutputCount = 0;
+    if (clashWith != nullptr) {
+        failedOutputCount = (askedOptions.job.labels ? 1 : 0) + (askedOptions.job.plot ? 1 : 0);
+        const std::string left = askedOptions.job.labels && askedOptions.job.plot ? "label track and picture"
+                                 : askedOptions.job.labels                        ? "label track"
+                                                                                  : "picture";
+        work.lines.push_back(
+            {stderr, "tarvelle: " + shownName + ": " + left + " not written: " +
+                         (failedOutputCount == 1 ? "it would replace that" : "they would replace those") + " of " +
+                         terminalSafeName(*clashWith)});
+    }
     try {
-        failedOutputCount = job.run(listener);
+        failedOutputCount += job.run(listener);
     } catch (const std::bad_alloc&) {
         if (writtenOutputCount == 0) {
             return refusal(inputFileName, inputErrorText(InputError::NotEnoughMemory), options);
         }
         // Outputs already written stay, each complete: the file is one with errors.
         work.lines.push_back({stderr, plainErrorLine(inputFileName, inputErrorText(InputError::NotEnoughMemory))});
-        failedOutputCount = job.outputCount() - writtenOutputCount;
+        failedOutputCount += job.outputCount() - writtenOutputCount;
     }
     work.outcome = failedOutputCount == 0 ? FileOutcome::AllWritten : FileOutcome::NotDone;
     if (options.job.plot) {
@@ -228,7 +250,7 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& optio
         }
         const std::vector<std::string> lines =
             checkLines(shownName, check->clipping, fullScale(job.sampleFormat()), job.sampleFormat().sampleRate,
-                       truePeakLimit);
+                       truePeakLimit, job.sampleFormat().channelMask);
         const bool clipped = lines.front() != shownName + ": no clipping";
         if (clipped && work.outcome == FileOutcome::AllWritten) {
             work.outcome = FileOutcome::Clipped;
@@ -368,6 +390,7 @@ public:
             // Fewer threads than asked for (a process limit) do the same work.
         }
         std::vector<FileOutcome> outcomes;
+        BatchCounts counts;
         {
             // Progress only where one file at a time is worked on.
             ProgressLine progress(threads.empty() && console::standardErrorIsTerminal() && !options_.quiet);
@@ -381,10 +404,17 @@ public:
                     printLine(line.stream, line.text);
                 }
                 outcomes.push_back(work.outcome);
+                counts.add(work.outcome, work.accepted);
             }
         }
         for (std::thread& thread : threads) {
             thread.join();
+        }
+        if (counts.skipped > 0 && !options_.quiet) {
+            printLine(stderr, skippedOutputsLine(counts.skipped));
+        }
+        if (options_.summary || (names_.size() > 1 && !options_.quiet && console::standardErrorIsTerminal())) {
+            printLine(stderr, batchSummaryLine(counts, options_.job.check));
         }
         return batchExitStatus(outcomes);
     }
@@ -432,9 +462,14 @@ private:
             return notProcessed(inputFileName, true, *owners_[index], options_);
         }
         // The same outputs as a file accepted before it: the earlier one's stay.
-        for (std::size_t earlier = 0; earlier < index; ++earlier) {
+        // A check writes none of the twelve, so only its label track and
+        // picture can meet another's, and only they are left out.
+        for (std::size_t earlier = 0; writesFiles(options_.job) && earlier < index; ++earlier) {
             if (places_[earlier] == places_[index] && owners_[earlier] == nullptr && waitFor(earlier).accepted &&
                 !sameFile(names_[earlier], inputFileName)) {
+                if (options_.job.check) {
+                    return processFile(inputFileName, options_, progress, &names_[earlier]);
+                }
                 return notProcessed(inputFileName, false, names_[earlier], options_);
             }
         }
@@ -452,6 +487,57 @@ private:
 };
 
 } // namespace
+
+bool writesFiles(const JobOptions& job)
+{
+    return !job.check || job.labels || job.plot;
+}
+
+void BatchCounts::add(FileOutcome outcome, bool accepted)
+{
+    ++files;
+    switch (outcome) {
+    case FileOutcome::Skipped:
+        ++skipped;
+        break;
+    case FileOutcome::NotDone:
+        ++(accepted ? withErrors : refused);
+        break;
+    case FileOutcome::Clipped:
+        ++clipped;
+        [[fallthrough]];
+    case FileOutcome::AllWritten:
+        ++done;
+        break;
+    }
+}
+
+std::string skippedOutputsLine(int count)
+{
+    return "tarvelle: skipped " + std::to_string(count) +
+           (count == 1 ? " file that is an output of another named"
+                       : " files that are outputs of the others named");
+}
+
+std::string batchSummaryLine(const BatchCounts& counts, bool check)
+{
+    const auto counted = [](int count, std::string_view what) {
+        return std::to_string(count) + " " + std::string(what);
+    };
+    std::string line = "tarvelle: " + counted(counts.files, counts.files == 1 ? "file" : "files") + ": " +
+                       counted(counts.done, check ? "checked" : "written");
+    if (check) {
+        line += ", " + counted(counts.clipped, "clipped");
+    }
+    if (counts.withErrors > 0) {
+        line += ", " + counted(counts.withErrors, "with errors");
+    }
+    line += ", " + counted(counts.refused, "refused");
+    if (counts.skipped > 0) {
+        line += ", " + counted(counts.skipped, "skipped");
+    }
+    return line;
+}
 
 int batchExitStatus(std::span<const FileOutcome> outcomes)
 {

@@ -17,6 +17,8 @@ struct BatchOptions {
     bool json = false;  // one JSON line per file on standard output instead of the summary lines
     bool quiet = false; // no summary lines and no progress
     int jobs = 1;       // files worked on at once
+    // The line of counts at the end, even for one file or off a terminal.
+    bool summary = false;
     // With the check: a true peak above it counts as clipping too.
     std::optional<double> truePeakLimitDbtp;
 };
@@ -35,6 +37,28 @@ enum class FileOutcome {
 // 1 when a file not skipped was not done; else 3 when a check found
 // clipping in a file; else 0.
 int batchExitStatus(std::span<const FileOutcome> outcomes);
+
+// Whether a run writes any file: a check writes only a label track and a
+// picture, when asked for.
+bool writesFiles(const JobOptions& job);
+
+// How the files of a batch came out, for its last line.
+struct BatchCounts {
+    int files = 0;      // every name given
+    int done = 0;       // all written, or checked (clipped ones included)
+    int clipped = 0;    // checked and found clipped
+    int withErrors = 0; // accepted, some output not written
+    int refused = 0;    // refused or not processed
+    int skipped = 0;    // outputs of others named
+    void add(FileOutcome outcome, bool accepted);
+};
+
+// "tarvelle: skipped 180 files that are outputs of the others named"
+std::string skippedOutputsLine(int count);
+
+// "tarvelle: 12 files: 10 checked, 2 clipped, 1 refused"; the counts of
+// errors and skipped files only where there are any.
+std::string batchSummaryLine(const BatchCounts& counts, bool check);
 
 // "take.wav: peak 32567 (-0.05 dBFS); 12 files written: take {3,6,...}dB
 // clipping.{txt,wav}", or "N of 12 files could not be written"; the names

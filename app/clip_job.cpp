@@ -363,6 +363,21 @@ std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName
     }
 }
 
+namespace {
+
+// A name that leads to something (a folder, a file the user may not read) is
+// told by the system's reason; "not found" is kept for a name that leads nowhere.
+std::string openFailureMessage(const std::string& inputFileName, InputOpenFailure failure)
+{
+    if (failure == InputOpenFailure::InUse) {
+        return std::string(inputErrorText(InputError::InUse));
+    }
+    std::string reason = lastFileErrorText();
+    return fileIdentity(inputFileName) ? reason : std::string(inputErrorText(InputError::NotFound));
+}
+
+} // namespace
+
 std::variant<ClipJob, std::string> ClipJob::openAnyFormat(const std::string& inputFileName,
                                                           const JobOptions& options, const JobProgress& progress)
 {
@@ -373,7 +388,7 @@ std::variant<ClipJob, std::string> ClipJob::openAnyFormat(const std::string& inp
         }
         std::variant<FileHandle, InputOpenFailure> opened = tryOpenInputFile(inputFileName);
         if (const InputOpenFailure* failure = std::get_if<InputOpenFailure>(&opened)) {
-            return because(*failure == InputOpenFailure::InUse ? InputError::InUse : InputError::NotFound);
+            return openFailureMessage(inputFileName, *failure);
         }
         const FileHandle* file = &std::get<FileHandle>(opened);
         const std::optional<std::uint64_t> size = fileSize(*file);
@@ -648,7 +663,7 @@ ClipEventSink ClipJob::eventSink(std::size_t level)
         }
         if (levels_[level].labelsWanted) {
             appendLabel(labelText_[level], LabelEvent{event.channel, event.startFrame, event.length},
-                        format_.channels, format_.sampleRate);
+                        format_.channels, format_.sampleRate, format_.channelMask);
             if (labelText_[level].size() >= labelFlushBytes) {
                 flushLabels(labelText_[level], labelFiles_[level]);
             }
@@ -673,7 +688,7 @@ std::unique_ptr<ExistingClipDetector> ClipJob::makeDetector(double fullScale, bo
             }
             if (check_->labelsWanted) {
                 appendLabel(labelText_.back(), LabelEvent{run.channel, run.startFrame, run.length},
-                            format_.channels, format_.sampleRate);
+                            format_.channels, format_.sampleRate, format_.channelMask);
                 if (labelText_.back().size() >= labelFlushBytes) {
                     flushLabels(labelText_.back(), labelFiles_.back());
                 }
@@ -705,6 +720,7 @@ void ClipJob::finishPlot()
     PlotHeading heading;
     heading.fileName = inputFileName_;
     heading.sampleRate = format_.sampleRate;
+    heading.channelMask = format_.channelMask;
     heading.formatText = std::string(sampleFormatText(format_.encoding)) + ", " +
                          std::to_string(format_.channels) + (format_.channels == 1 ? " channel" : " channels");
     heading.fullScale = fullScale(format_);

@@ -31,6 +31,9 @@ constexpr std::string_view usageText =
     "  NAME 3dB clipping.wav ... NAME 18dB clipping.wav   the clipped audio\n"
     "  NAME 3dB clipping.txt ... NAME 18dB clipping.txt   clipping events per\n"
     "                                                     channel, by duration\n"
+    "To measure without writing anything, use --check (clipping already in the\n"
+    "file), with --loudness for true peak and loudness:\n"
+    "  tarvelle --check --loudness FILE...\n"
     "With FILE..., every file in turn, one line each. Any uncompressed WAV is\n"
     "read: 8-bit to 32-bit integer or 32- and 64-bit float samples, 1 to 64\n"
     "channels, 8 to 768 kHz. A FILE that is one of the outputs of another FILE\n"
@@ -61,6 +64,9 @@ constexpr std::string_view usageText =
     "  --events              with --json, every level's events as [frame, length]\n"
     "  -j, --jobs N          work on N files at once; lines still come in the order\n"
     "                        the files were named\n"
+    "  --summary             end with a line of counts on standard error: files,\n"
+    "                        written or checked, clipped, refused (the default for\n"
+    "                        more than one file when standard error is a terminal)\n"
     "  --                    what follows is a FILE, even if it begins with -\n"
     "  -h, --help            show this text and exit\n"
     "  --version             show the version and exit\n"
@@ -88,12 +94,40 @@ std::optional<int> parseWholeNumber(std::string_view text, int least, int most)
     return number;
 }
 
+// One line and where to look, as other command-line tools do: the whole help
+// would bury the line that says what was wrong.
 int usageError(const std::string& message)
 {
     using namespace tarvelle;
-    printText(stderr, "tarvelle: " + message + "\n\n");
-    printText(stderr, usageText);
+    printText(stderr, "tarvelle: " + message + "\nTry 'tarvelle --help' for more information.\n");
     return 2;
+}
+
+// An option that would change nothing in the mode chosen is refused, so that
+// no one believes it did something.
+std::optional<std::string> optionWithoutEffect(const tarvelle::BatchOptions& options, bool events,
+                                               bool minRunGiven)
+{
+    const tarvelle::JobOptions& job = options.job;
+    if (events && !options.json) {
+        return "option '--events' goes with --json";
+    }
+    if (options.truePeakLimitDbtp && !job.check) {
+        return "option '--true-peak-limit' goes with --check";
+    }
+    if (minRunGiven && !job.check) {
+        return "option '--min-run' goes with --check";
+    }
+    if (job.check && job.reportsOnly) {
+        return "option '--reports-only' does not go with --check, which writes no reports";
+    }
+    if (job.check && events) {
+        return "option '--events' does not go with --check, whose runs are in the JSON already";
+    }
+    if (job.check && !job.outputFolder.empty() && !job.labels && !job.plot) {
+        return "option '-o' places the files written, and --check writes none without --labels or --plot";
+    }
+    return std::nullopt;
 }
 
 // For -o DIR when DIR is no folder: a name that leads to something else is
@@ -133,6 +167,7 @@ int runProgram(int argumentCount, char** arguments)
     BatchOptions options;
     bool anyOption = false;
     bool events = false;
+    bool minRunGiven = false;
     bool optionsEnded = false;
     int index = 1;
     // The value of option name as "NAME VALUE", "NAME=VALUE" or, for -j,
@@ -194,7 +229,7 @@ int runProgram(int argumentCount, char** arguments)
                 return usageError("option '--min-run' takes a number of samples from 1 to 1000000");
             }
             options.job.minRunLength = *length;
-            anyOption = true;
+            minRunGiven = anyOption = true;
         } else if (isOption(argument, "--true-peak-limit")) {
             const std::string value(valueOf(argument, "--true-peak-limit"));
             char* end = nullptr;
@@ -205,6 +240,8 @@ int runProgram(int argumentCount, char** arguments)
             }
             options.truePeakLimitDbtp = limit;
             options.job.loudness = anyOption = true;
+        } else if (argument == "--summary") {
+            options.summary = anyOption = true;
         } else if (argument == "--json") {
             options.json = anyOption = true;
         } else if (argument == "-q" || argument == "--quiet") {
@@ -214,16 +251,12 @@ int runProgram(int argumentCount, char** arguments)
         }
     }
 
-    if (events && !options.json) {
-        return usageError("option '--events' goes with --json");
-    }
-    if (options.truePeakLimitDbtp && !options.job.check) {
-        return usageError("option '--true-peak-limit' goes with --check");
+    if (const std::optional<std::string> message = optionWithoutEffect(options, events, minRunGiven)) {
+        return usageError(*message);
     }
     options.job.keepEvents = options.json && (events || options.job.check);
     if (optionsEnded && inputFileNames.empty()) {
-        printText(stderr, usageText);
-        return 2;
+        return usageError("no FILE after '--'");
     }
     if (anyOption && inputFileNames.empty()) {
         return usageError("the options are for FILE..., and no FILE was named");

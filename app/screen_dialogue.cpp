@@ -5,6 +5,10 @@
 #include "console/screen_layout.hpp"
 #include "console/utf8.hpp"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 namespace tarvelle {
 
 namespace {
@@ -30,13 +34,6 @@ void writeLine(std::string_view text)
     console::endLine();
 }
 
-// Where the cursor stands, counted in cells from column 1 of the prompt row,
-// once characterCount characters of the name have been echoed.
-int cursorCell(std::size_t characterCount)
-{
-    return nameStartColumn - 1 + static_cast<int>(characterCount);
-}
-
 void removeLastCharacter(std::string& entry)
 {
     while (!entry.empty() && isUtf8Continuation(entry.back())) {
@@ -47,49 +44,74 @@ void removeLastCharacter(std::string& entry)
     }
 }
 
-// Takes back the last character: the cursor steps back (to the last column
-// of the row above from column 1), a blank is written, the cursor steps back again.
-void eraseLastCharacter(std::string& entry, std::size_t& characterCount)
+// The name as typed and where its characters stand, in cells from column 1
+// of the prompt row: a wide character takes two cells, and one that does not
+// fit in a row's last column starts the next row, leaving that column blank.
+struct EchoedName {
+    struct Placed {
+        int start = 0;
+        int cells = 1;
+    };
+    std::string entry;
+    std::vector<Placed> characters;
+
+    int endCell() const
+    {
+        return characters.empty() ? nameStartColumn - 1 : characters.back().start + characters.back().cells;
+    }
+};
+
+// Takes back the last character: the cells it took are blanked and the cursor
+// steps back to where it was before the character was typed.
+void eraseLastCharacter(EchoedName& name)
 {
-    const int columns = console::screenColumns();
-    const bool atRowStart = cursorCell(characterCount) % columns == 0;
-    removeLastCharacter(entry);
-    --characterCount;
-    int row = console::cursorRow() - (atRowStart ? 1 : 0);
-    const int column = cursorCell(characterCount) % columns + 1;
+    const int columns = std::max(console::screenColumns(), 1);
+    const int oldEnd = name.endCell();
+    const EchoedName::Placed erased = name.characters.back();
+    name.characters.pop_back();
+    removeLastCharacter(name.entry);
+    const int newEnd = name.endCell();
+    // The cursor's row is that of the cell after the last character: the
+    // console wraps as soon as a row is full.
+    const int erasedRow = console::cursorRow() - (oldEnd / columns - erased.start / columns);
+    int row = console::cursorRow() - (oldEnd / columns - newEnd / columns);
+    if (erasedRow >= 1) {
+        console::moveCursor(erasedRow, erased.start % columns + 1);
+        console::writeText(std::string(static_cast<std::size_t>(erased.cells), ' '));
+    }
     if (row < 1) {
         // The row above has scrolled off the top while a long name was typed:
         // draw it again on row 1, so the step back has something to step onto.
         const console::CellBuffer line =
-            console::layOutPromptLine(dialogue_text::prompt, nameStartColumn, entry, columns);
+            console::layOutPromptLine(dialogue_text::prompt, nameStartColumn, name.entry, columns);
         console::drawRow(line, line.rows(), 1);
         useColours(console::normalColours);
         row = 1;
     }
-    console::moveCursor(row, column);
-    console::writeText(" ");
-    console::moveCursor(row, column);
+    console::moveCursor(row, newEnd % columns + 1);
 }
 
 std::string readNameFromKeys()
 {
-    std::string entry;
-    std::size_t characterCount = 0;
+    EchoedName name;
     for (;;) {
         const console::Key key = console::readKey();
         switch (key.kind) {
         case console::KeyKind::Enter:
             console::endLine();
-            return entry;
+            return name.entry;
         case console::KeyKind::Backspace:
-            if (characterCount > 0) {
-                eraseLastCharacter(entry, characterCount);
+            if (!name.characters.empty()) {
+                eraseLastCharacter(name);
             }
             break;
         case console::KeyKind::Character:
-            if (characterCount < maxFileNameCharacters) {
-                entry += key.bytes;
-                ++characterCount;
+            if (name.characters.size() < maxFileNameCharacters) {
+                const int cells = console::characterCells(key.bytes);
+                const int start =
+                    console::placedCell(name.endCell(), cells, std::max(console::screenColumns(), 1));
+                name.characters.push_back({start, cells});
+                name.entry += key.bytes;
                 console::writeText(key.bytes);
             }
             break;

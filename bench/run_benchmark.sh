@@ -210,8 +210,11 @@ fi
 time_tarvelle() {
     local program=$1 start end status=0
     shift
+    local -a mode_options=("${tarvelle_options[@]}")
+    # A check writes no reports: tarvelle refuses --reports-only with it.
+    [[ " $* " != *" --check "* ]] || mode_options=()
     start=$(now)
-    "$time_tool" -v -o "$work_dir/time.out" -- "$program" "${tarvelle_options[@]}" "$@" "${tarvelle_inputs[@]}" \
+    "$time_tool" -v -o "$work_dir/time.out" -- "$program" "${mode_options[@]}" "$@" "${tarvelle_inputs[@]}" \
         >"$work_dir/tarvelle.out" 2>&1 || status=$?
     end=$(now)
     if ((status != 0)); then

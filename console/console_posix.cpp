@@ -153,15 +153,26 @@ void moveCursor(int row, int column)
 void writeText(std::string_view text)
 {
     std::string output;
+    std::size_t characterStart = 0;
     for (std::size_t index = 0; index < text.size(); ++index) {
-        const char byte = text[index];
-        // A control byte would move the cursor behind the tracking's back.
-        output += isControlByte(byte) ? '?' : byte;
         const bool characterEnds = index + 1 == text.size() || !isUtf8Continuation(text[index + 1]);
         if (!characterEnds) {
             continue;
         }
-        ++screen.column;
+        const std::string_view character = text.substr(characterStart, index + 1 - characterStart);
+        characterStart = index + 1;
+        const int cells = characterCells(character);
+        if (placedCell(screen.column - 1, cells, screen.columns) != screen.column - 1) {
+            // The terminal would put it on the next row itself: the tracking goes there first.
+            output += "\r\n";
+            screen.column = 1;
+            screen.row = std::min(screen.row + 1, screen.rows);
+        }
+        // A control byte would move the cursor behind the tracking's back.
+        for (const char characterByte : character) {
+            output += isControlByte(characterByte) ? '?' : characterByte;
+        }
+        screen.column += cells;
         if (screen.column > screen.columns) {
             // Wrap at once, as the console does, rather than leaving the
             // terminal's pending wrap to the next character.

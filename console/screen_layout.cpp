@@ -183,14 +183,21 @@ CellBuffer layOutErrorBox(std::string_view title, std::string_view text, int scr
 CellBuffer layOutPromptLine(std::string_view prompt, int nameStartColumn, std::string_view name, int columns)
 {
     const int width = std::max(columns, 1);
-    const int nameStart = nameStartColumn - 1; // in cells from the row's start
-    const int endCell = nameStart + static_cast<int>(characterCount(name));
+    // Where each character starts, in cells from the row's start, as the
+    // terminal puts them: a wide one takes two cells and never a row's last alone.
+    std::vector<int> starts;
+    int endCell = nameStartColumn - 1;
+    for (std::string_view character : characters(name)) {
+        const int cells = characterCells(character);
+        starts.push_back(placedCell(endCell, cells, width));
+        endCell = starts.back() + cells;
+    }
     CellBuffer line(endCell / width + 1, width);
     line.write(1, 1, prompt, hintColours);
-    int cell = nameStart;
+    std::size_t index = 0;
     for (std::string_view character : characters(name)) {
+        const int cell = starts[index++];
         line.write(cell / width + 1, cell % width + 1, character, normalColours);
-        ++cell;
     }
     return line;
 }

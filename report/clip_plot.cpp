@@ -260,7 +260,7 @@ private:
         };
         appendRect(out_, plotLeft, top, plotWidth, channelHeight,
                    "fill=\"#f7f8fa\" fill-opacity=\"0.6\" stroke=\"#cfd4da\"");
-        appendText(out_, plotLeft - 10, middle + 4, channelName(channel, data_.channelCount),
+        appendText(out_, plotLeft - 10, middle + 4, channelName(channel, data_.channelCount, heading_.channelMask),
                    "text-anchor=\"end\" font-weight=\"bold\"");
 
         // One stroke per column from its highest to its lowest sample.
@@ -345,7 +345,11 @@ private:
             }
         }
 
-        appendText(out_, plotLeft, top - 46, "Clipping events by duration, both channels",
+        const int channels = data_.channelCount;
+        const std::string summed = channels == 1   ? channelName(0, 1, heading_.channelMask)
+                                   : channels == 2 ? std::string("both channels")
+                                                   : "all " + std::to_string(channels) + " channels";
+        appendText(out_, plotLeft, top - 46, "Clipping events by duration, " + summed,
                    "font-size=\"14\" font-weight=\"bold\"");
         // The legend, right-aligned on the title's line.
         double legendX = plotLeft + plotWidth - clipLevelCount * 58 - 86;

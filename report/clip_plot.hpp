@@ -20,6 +20,7 @@ struct PlotHeading {
     double fullScale = 32768.0;         // the sample value of 0 dBFS, in the units of PlotData
     std::optional<double> peakDbfs;     // none for a silent file
     std::optional<double> truePeakDbtp; // where measured
+    std::uint32_t channelMask = 0;      // the speakers of the channels, as the file names them
 };
 
 using EventLengthHistogram = std::array<std::int64_t, eventLengthBinCount>;

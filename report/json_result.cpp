@@ -163,7 +163,7 @@ std::string fileResultJson(const FileResult& result)
             }
             json["truePeakDbtpPerChannel"] = std::move(perChannel);
             json["integratedLufs"] = decibelsOrNull(loudness.integratedLufs);
-            json["loudnessRange"] = loudness.loudnessRange ? Json(*loudness.loudnessRange) : Json(nullptr);
+            json["loudnessRange"] = decibelsOrNull(loudness.loudnessRange);
         }
         if (result.plotName) {
             json["plot"] = *result.plotName;

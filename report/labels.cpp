@@ -2,6 +2,8 @@
 
 #include "clip/peak_clip.hpp"
 
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <numeric>
 
@@ -40,7 +42,7 @@ std::string decibelText(double value, const char* format)
 }
 
 std::string clippedLine(std::string_view name, const ExistingClipResult& clipping, double fullScale,
-                        std::int32_t sampleRate)
+                        std::int32_t sampleRate, std::uint32_t channelMask)
 {
     const std::vector<std::int64_t>& runs = clipping.ceiling ? clipping.ceilingRuns : clipping.fullScaleRuns;
     const std::int64_t total = std::accumulate(runs.begin(), runs.end(), std::int64_t{0});
@@ -54,33 +56,57 @@ std::string clippedLine(std::string_view name, const ExistingClipResult& clippin
     const char* separator = " (";
     for (int channel = 0; channel < channelCount; ++channel) {
         if (runs[static_cast<std::size_t>(channel)] != 0) {
-            line += separator + channelName(channel, channelCount) + ' ' +
+            line += separator + channelName(channel, channelCount, channelMask) + ' ' +
                     std::to_string(runs[static_cast<std::size_t>(channel)]);
             separator = ", ";
         }
     }
-    line += "), longest " + samplesText(clipping.longest->length) + " at " +
+    line += "), longest " + samplesText(clipping.longest->length) + " in " +
+            channelName(clipping.longest->channel, channelCount, channelMask) + " at " +
             frameTime(clipping.longest->startFrame, sampleRate);
     return line;
 }
 
 } // namespace
 
-std::string channelName(int channel, int channelCount)
+std::string channelName(int channel, int channelCount, std::uint32_t channelMask)
 {
-    if (channelCount == 2) {
+    // The speaker bits in their order in the mask; the rear pair are the
+    // surrounds unless the file has side speakers as well.
+    static constexpr std::array<std::string_view, 18> speakers = {"L",   "R",   "C",   "LFE", "Ls",  "Rs",
+                                                                  "Lc",  "Rc",  "Cs",  "Ls",  "Rs",  "Tc",
+                                                                  "Ltf", "Ctf", "Rtf", "Ltr", "Ctr", "Rtr"};
+    constexpr std::uint32_t sidePair = 0x600;
+    if (channelMask == 0 && channelCount == 2) {
         return channel == 0 ? "L" : "R";
+    }
+    int speaker = 0;
+    for (int bit = 0; bit < 32; ++bit) {
+        if ((channelMask >> bit & 1U) == 0) {
+            continue;
+        }
+        if (speaker++ < channel) {
+            continue;
+        }
+        if (bit >= static_cast<int>(speakers.size())) {
+            break;
+        }
+        if ((bit == 4 || bit == 5) && (channelMask & sidePair) != 0) {
+            return bit == 4 ? "Lrs" : "Rrs";
+        }
+        return std::string(speakers[static_cast<std::size_t>(bit)]);
     }
     return "CH" + std::to_string(channel + 1);
 }
 
-void appendLabel(std::string& bytes, const LabelEvent& event, int channelCount, std::int32_t sampleRate)
+void appendLabel(std::string& bytes, const LabelEvent& event, int channelCount, std::int32_t sampleRate,
+                 std::uint32_t channelMask)
 {
     appendSeconds(bytes, event.startFrame, sampleRate);
     bytes += '\t';
     appendSeconds(bytes, event.startFrame + event.length, sampleRate);
     bytes += '\t';
-    bytes += channelName(event.channel, channelCount);
+    bytes += channelName(event.channel, channelCount, channelMask);
     bytes += ' ';
     bytes += samplesText(event.length);
     bytes += '\n';
@@ -98,11 +124,12 @@ std::string frameTime(std::int64_t frame, std::int32_t sampleRate)
 }
 
 std::vector<std::string> checkLines(std::string_view name, const ExistingClipResult& clipping, double fullScale,
-                                    std::int32_t sampleRate, std::optional<TruePeakLimit> truePeakLimit)
+                                    std::int32_t sampleRate, std::optional<TruePeakLimit> truePeakLimit,
+                                    std::uint32_t channelMask)
 {
     std::vector<std::string> lines;
     if (clipping.longest) {
-        lines.push_back(clippedLine(name, clipping, fullScale, sampleRate));
+        lines.push_back(clippedLine(name, clipping, fullScale, sampleRate, channelMask));
     }
     if (truePeakLimit) {
         const int channelCount = static_cast<int>(truePeakLimit->truePeakDbtp.size());
@@ -110,7 +137,7 @@ std::vector<std::string> checkLines(std::string_view name, const ExistingClipRes
         for (int channel = 0; channel < channelCount; ++channel) {
             const double peak = truePeakLimit->truePeakDbtp[static_cast<std::size_t>(channel)];
             if (peak > truePeakLimit->limitDbtp) {
-                line += (line.empty() ? "" : ", ") + channelName(channel, channelCount) + ' ' +
+                line += (line.empty() ? "" : ", ") + channelName(channel, channelCount, channelMask) + ' ' +
                         decibelText(peak, "%+.2f") + " dBTP";
             }
         }

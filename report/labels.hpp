@@ -14,9 +14,10 @@
 
 namespace tarvelle {
 
-// "L" and "R" for two channels, else "CH1", "CH2", ... (a mono file's one
-// channel is "CH1").
-std::string channelName(int channel, int channelCount);
+// The speaker the WAV channel mask gives the channel (L, R, C, LFE, Ls, Rs,
+// ...); without one, "L" and "R" for two channels, else "CH1", "CH2", ...
+// (a mono file's one channel is "CH1"), as for channels past the mask's.
+std::string channelName(int channel, int channelCount, std::uint32_t channelMask = 0);
 
 struct LabelEvent {
     int channel = 0;
@@ -27,7 +28,8 @@ struct LabelEvent {
 // Appends one label line, "start TAB end TAB text LF", as Audacity writes
 // them: the times in seconds with six decimals, rounded to the nearest
 // microsecond, the text the channel and the length ("L 41 samples").
-void appendLabel(std::string& bytes, const LabelEvent& event, int channelCount, std::int32_t sampleRate);
+void appendLabel(std::string& bytes, const LabelEvent& event, int channelCount, std::int32_t sampleRate,
+                 std::uint32_t channelMask = 0);
 
 // "00:01:23.456": hours, minutes, seconds and milliseconds of the frame,
 // the milliseconds cut rather than rounded so the time is never past the frame.
@@ -43,6 +45,7 @@ struct TruePeakLimit {
 // limit (when there is one), or "NAME: no clipping" when there is neither.
 // name is printed as given, so the caller escapes it.
 std::vector<std::string> checkLines(std::string_view name, const ExistingClipResult& clipping, double fullScale,
-                                    std::int32_t sampleRate, std::optional<TruePeakLimit> truePeakLimit);
+                                    std::int32_t sampleRate, std::optional<TruePeakLimit> truePeakLimit,
+                                    std::uint32_t channelMask = 0);
 
 } // namespace tarvelle

@@ -94,6 +94,11 @@ const PromptCase promptCases[] = {
      "M\u00fcsik\u20ac.wav",
      {{1, "   Input Wave file?....M\u00fcsik\u20ac.", std::string(19, 'h') + "...." + std::string(7, 'n')},
       {1, "wav", "nnn"}}},
+    // A wide character takes two cells and is never split at the row's end.
+    {"WideCharactersTakeTwoCells",
+     30,
+     "ab日本語x",
+     {{1, "   Input Wave file?....ab日.本", std::string(19, 'h') + "....nnn.n"}, {1, "語.x", "n.n"}}},
 };
 
 class PromptLineTest : public testing::TestWithParam<PromptCase> {};

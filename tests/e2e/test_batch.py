@@ -99,8 +99,9 @@ class BatchTest(unittest.TestCase):
         write_any_wav(os.path.join(self.dir, "nan.wav"), [0.5] * 15 + [float("nan")] + [0.5] * 4, 2, "f")
         with open(os.path.join(self.dir, "notes.wav"), "w", encoding="ascii") as notes:
             notes.write("not audio\n")
-        result = run(["alaw.wav", "missing.wav", "good.wav", "rate.wav", "notes.wav", "wild*?.wav", "nan.wav"],
-                     self.dir)
+        os.mkdir(os.path.join(self.dir, "folder.wav"))
+        result = run(["--summary", "alaw.wav", "missing.wav", "good.wav", "rate.wav", "notes.wav", "wild*?.wav",
+                      "nan.wav", "folder.wav"], self.dir)
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stderr.splitlines(), [
             "tarvelle: alaw.wav: This Wave file holds compressed audio (format tag 0x0006, A-law)",
@@ -108,6 +109,8 @@ class BatchTest(unittest.TestCase):
             "tarvelle: rate.wav: This Wave file's sample rate is 4000 Hz; 8000 to 768000 Hz are supported",
             "tarvelle: notes.wav: This is not a Wave file",
             "tarvelle: nan.wav: This Wave file holds a sample that is not a number (NaN or infinite) at frame 7",
+            "tarvelle: folder.wav: Is a directory",
+            "tarvelle: 8 files: 2 written, 6 refused",
         ])
         self.assertEqual(result.stdout.splitlines(), [
             "good.wav: peak 100 (-50.31 dBFS); 12 files written: good {3,6,9,12,15,18}dB clipping.{txt,wav}",
@@ -334,11 +337,21 @@ class BatchTest(unittest.TestCase):
                                    (["--output-dir"], "option '--output-dir' needs a folder name"),
                                    (["--json"], "the options are for FILE..., and no FILE was named"),
                                    (["-o", "notes.txt", "a.wav"], "'notes.txt' is not a folder"),
-                                   (["-o", "no\awhere", "a.wav"], "no folder named 'no\\awhere'")):
+                                   (["-o", "no\awhere", "a.wav"], "no folder named 'no\\awhere'"),
+                                   (["--"], "no FILE after '--'"),
+                                   # Options that would change nothing in the mode chosen.
+                                   (["--min-run", "2", "a.wav"], "option '--min-run' goes with --check"),
+                                   (["--check", "--reports-only", "a.wav"],
+                                    "option '--reports-only' does not go with --check, which writes no reports"),
+                                   (["--check", "--json", "--events", "a.wav"],
+                                    "option '--events' does not go with --check, whose runs are in the JSON already"),
+                                   (["--check", "-o", "x", "a.wav"],
+                                    "option '-o' places the files written, and --check writes none without "
+                                    "--labels or --plot")):
             wrong = run(arguments, self.dir)
             self.assertEqual((wrong.returncode, wrong.stdout), (2, ""), arguments)
-            self.assertEqual(wrong.stderr.split("\n\n")[0], "tarvelle: " + message)
-            self.assertIn("Usage: tarvelle [OPTION...] [FILE...]", wrong.stderr)
+            self.assertEqual(wrong.stderr,
+                             f"tarvelle: {message}\nTry 'tarvelle --help' for more information.\n")
         self.assertEqual(os.listdir(self.dir), ["notes.txt"])
 
 
@@ -430,9 +443,10 @@ class BatchTest(unittest.TestCase):
                     self.assertEqual(sorted((r["channel"], r["startFrame"], r["length"]) for r in found["runs"]),
                                      expected)
                     self.assertEqual({r["kind"] for r in found["runs"]}, {kind} if expected else set())
-        lines = run(["--check", "--labels", "s16.wav", "clean.wav"], self.dir)
+        lines = run(["--check", "--labels", "--summary", "s16.wav", "clean.wav"], self.dir)
+        self.assertEqual(lines.stderr, "tarvelle: 2 files: 2 checked, 1 clipped, 0 refused\n")
         self.assertEqual((lines.returncode, lines.stdout.splitlines()), (3, [
-            "s16.wav: clipped: 1 run at full scale (L 1), longest 5 samples at 00:00:00.002",
+            "s16.wav: clipped: 1 run at full scale (L 1), longest 5 samples in L at 00:00:00.002",
             "clean.wav: no clipping"]))
         with open(os.path.join(self.dir, "s16 clipping labels.txt"), "rb") as labels:
             self.assertEqual(labels.read(), b"0.002268\t0.002381\tL 5 samples\n")
@@ -464,8 +478,8 @@ class BatchTest(unittest.TestCase):
 
         missing = run(["--output-dir", "nowhere", "take.wav"], self.dir)
         self.assertEqual((missing.returncode, missing.stdout), (2, ""))
-        self.assertIn("no folder named 'nowhere'", missing.stderr)
-        self.assertIn("Usage: tarvelle", missing.stderr)
+        self.assertEqual(missing.stderr,
+                         "tarvelle: no folder named 'nowhere'\nTry 'tarvelle --help' for more information.\n")
         self.assertEqual(sorted(os.listdir(self.dir)), ["out", "take.wav"])
         self.assertEqual(len(os.listdir(os.path.join(self.dir, "out"))), 12)
 
@@ -487,7 +501,7 @@ class BatchTest(unittest.TestCase):
             {"input": "out/take 3dB clipping.wav", "status": "skipped", "outputOf": "gone/take.wav"}])
         self.assertEqual(result.stderr.splitlines()[1:], [
             "tarvelle: y/take.wav: not processed, its outputs would replace those of x/take.wav",
-            "tarvelle: out/take 3dB clipping.wav: skipped, an output of gone/take.wav"])
+            "tarvelle: skipped 1 file that is an output of another named"])
         with open(os.path.join(self.dir, "out", "take 3dB clipping.txt"), encoding="ascii") as report:
             self.assertEqual(report.readline(), "x/take.wav\n")
         # Spelled two ways, one folder: the second would replace the first's outputs.
@@ -497,6 +511,15 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(spelled.returncode, 1)
         self.assertEqual(spelled.stderr,
                          "tarvelle: ./take.bwf: not processed, its outputs would replace those of take.wav\n")
+        # A check writes none of them: both are checked, and only a label
+        # track that would meet the first's is left out.
+        for name in ("take.wav", "take.bwf"):
+            self.wav(name, samples=[300, -300, 100, -100] * 5)
+        for extra, status, stderr in (([], 0, ""), (["--labels"], 1, "tarvelle: ./take.bwf: label track not "
+                                                                          "written: it would replace that of take.wav\n")):
+            checked = run(["--check", *extra, "take.wav", "./take.bwf"], self.dir)
+            self.assertEqual((checked.returncode, checked.stdout, checked.stderr),
+                             (status, "take.wav: no clipping\n./take.bwf: no clipping\n", stderr), extra)
 
     def test_reports_only_match_a_full_runs_reports(self):
         rng = random.Random(13)
@@ -561,10 +584,11 @@ class BatchTest(unittest.TestCase):
         second = run_on_every_wav()
         self.assertEqual(second.returncode, 0)
         self.assertEqual(len(second.stdout.splitlines()), 2)
-        self.assertEqual(len(second.stderr.splitlines()), 12)
-        self.assertIn("tarvelle: a 3dB clipping.wav: skipped, an output of a.wav", second.stderr.splitlines())
+        self.assertEqual(second.stderr, "tarvelle: skipped 12 files that are outputs of the others named\n")
         touched = [name for name in os.listdir(self.dir) if os.stat(os.path.join(self.dir, name)).st_mtime_ns]
         self.assertEqual(sorted(touched), sorted(outputs_of("a") + outputs_of("b")))
+        quiet = run(["-q", "--summary", *sorted(n for n in os.listdir(self.dir) if n.endswith(".wav"))], self.dir)
+        self.assertEqual((quiet.returncode, quiet.stderr), (0, "tarvelle: 14 files: 2 written, 0 refused, 12 skipped\n"))
 
     def test_an_output_named_on_its_own_is_processed(self):
         self.wav("a 3dB clipping.wav", samples=[7, -7] * 4)

@@ -155,19 +155,23 @@ class LineEditingTest(ScreenTestCase):
         self.wait_for_box(screen, "This is not a stereo Wave file")
 
     def test_backspace_on_empty_entry_and_over_a_utf8_character(self):
-        screen = self.start()
-        screen.send_keys("BSpace", "BSpace")
-        screen.send_text("mo\u00e9")
-        screen.wait_for_row(7, prompt_row("mo\u00e9"))
-        self.assertEqual(screen.cursor(), (7, NAME_COLUMN + 3))  # one column for the two-byte character
-        screen.send_keys("BSpace")
-        screen.wait_for_row(7, prompt_row("mo"))
-        self.assertEqual(screen.cursor(), (7, NAME_COLUMN + 2))
-        screen.send_text("no.wav")
-        screen.wait_for_row(7, prompt_row("mono.wav"))
-        screen.send_keys("Enter")
-        # No byte of the erased character is left in the name.
-        self.wait_for_box(screen, "This is not a stereo Wave file")
+        # A two-byte character takes one cell, a wide one two: each is erased whole.
+        for typed, cells in (("\u00e9", 1), ("\u65e5\u672c\u8a9e", 2)):
+            with self.subTest(typed=typed):
+                screen = self.start()
+                screen.send_keys("BSpace", "BSpace")
+                screen.send_text("mo" + typed)
+                screen.wait_for_row(7, prompt_row("mo" + typed))
+                self.assertEqual(screen.cursor(), (7, NAME_COLUMN + 2 + cells * len(typed)))
+                screen.send_keys("BSpace")
+                screen.wait_for_row(7, prompt_row("mo" + typed[:-1]))
+                self.assertEqual(screen.cursor(), (7, NAME_COLUMN + 2 + cells * (len(typed) - 1)))
+                screen.send_keys(*["BSpace"] * (len(typed) - 1))
+                screen.send_text("no.wav")
+                screen.wait_for_row(7, prompt_row("mono.wav"))
+                screen.send_keys("Enter")
+                # No byte of the erased characters is left in the name.
+                self.wait_for_box(screen, "This is not a stereo Wave file")
 
     def test_utf8_name_is_kept_as_typed(self):
         os.rename(os.path.join(self.directory, "mono.wav"), os.path.join(self.directory, "m\u00f6no \u20ac.wav"))

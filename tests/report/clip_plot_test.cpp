@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <numeric>
 #include <string_view>
+#include <vector>
 
 namespace tarvelle {
 namespace {
@@ -69,6 +70,24 @@ TEST(ClipPlotSvg, StretchesLieWithinTheClippedTimes)
     }
     EXPECT_EQ(svg.find("clipping-in-file"), std::string::npos);
     EXPECT_LT(svg.size(), 300000u);
+}
+
+TEST(ClipPlotSvg, ChannelsNamedAsTheFileNamesThem)
+{
+    const struct {
+        int channels;
+        std::uint32_t channelMask;
+        std::string summed;    // in the title of the events by duration
+        std::string lastStrip; // the last channel's name beside its waveform
+    } cases[] = {{1, 0, "CH1", "CH1"}, {1, 0x4, "C", "C"}, {6, 0x3F, "all 6 channels", "Rs"}};
+    for (const auto& example : cases) {
+        PlotGatherer gatherer(example.channels, 1, {6, 5, 4, 3, 2, 1});
+        gatherer.addFrames(std::vector<double>(static_cast<std::size_t>(example.channels), 1.0));
+        const std::string svg =
+            clipPlotSvg(gatherer.finish(), {"take.wav", 8000, "", 8, {}, {}, example.channelMask}, {});
+        EXPECT_NE(svg.find(">Clipping events by duration, " + example.summed + "<"), std::string::npos);
+        EXPECT_NE(svg.find(">" + example.lastStrip + "</text>"), std::string::npos) << example.lastStrip;
+    }
 }
 
 TEST(ClipPlotSvg, FileNamesAreSafeXmlText)

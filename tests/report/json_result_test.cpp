@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <string>
 #include <vector>
 
@@ -88,6 +90,11 @@ TEST(FileResultJson, ExactLines)
     }
     mono.levels[1].stats.channels.push_back(ChannelClipStats{4, 2, 0, {2}, false});
 
+    // Loudness figures to the hundredth like every other level, -inf as null.
+    LoudnessResult measured{{-0.5234, -INFINITY}, -0.5234, -14.204999, 0.10000000000000797};
+    FileResult loud = silent;
+    loud.loudness = &measured;
+
     const std::string unnamed = R"("report":null,"wav":null)";
     std::string monoLevels;
     std::string silentLevels;
@@ -141,6 +148,11 @@ TEST(FileResultJson, ExactLines)
          R"("samplesPerChannel":88200,)"
          R"("durationSeconds":2.0,"peak":32567,"peakDbfs":-0.05,"levels":[)" +
              clippedLevels + "]}"},
+        {"loudness", loud,
+         R"({"input":"room tone.wav","status":"written","sampleRate":88200,"sampleFormat":"int16","channels":2,)"
+         R"("samplesPerChannel":88200,"durationSeconds":1.0,"peak":0,"peakDbfs":null,"truePeakDbtp":-0.52,)"
+         R"("truePeakDbtpPerChannel":[-0.52,null],"integratedLufs":-14.2,"loudnessRange":0.1,"levels":[)" +
+             silentLevels + "]}"},
         {"mono float", mono,
          R"({"input":"mono.wav","status":"written","warning":"cut short","sampleRate":48000,)"
          R"("sampleFormat":"float32","channels":1,"samplesPerChannel":48000,"durationSeconds":1.0,)"
