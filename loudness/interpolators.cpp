@@ -58,7 +58,7 @@ std::optional<PolyphaseFilter> truePeakFilter(std::int32_t sampleRate)
 PolyphaseFilter reconstructionFilter()
 {
     constexpr int factor = 16;
-    constexpr int half = 32; // input frames each side of the output
+    constexpr int half = 24; // input frames each side of the output
     constexpr double beta = 9.0;
     PolyphaseFilter filter;
     filter.gridStep = 4;

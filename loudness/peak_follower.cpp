@@ -157,31 +157,34 @@ void PeakFollower::interpolate(std::size_t frames, std::size_t channel)
     }
 }
 
-// A band-limited signal within cos(pi/8) of its peak a quarter-sample grid
-// away: the phases between the grid are computed only for the frames where
-// the grid comes that close to the maximum (with a margin for the filter).
+// A band-limited signal is within cos(pi/8) of its peak at the nearest point
+// of a quarter-sample grid: the phases between two grid points are computed
+// only where either comes that close to the maximum (less a margin for the
+// filter's departure from the ideal).
 void PeakFollower::refine(const double* current, std::size_t frames, double& peak)
 {
-    const double level = 0.9 * peak;
+    const double level = 0.92 * peak;
     const std::size_t gridPhases = phases_.size() / gridStep_;
     for (std::size_t frame = 0; frame < frames; ++frame) {
-        // The next frame's first phase is the sample the output reaches next.
-        double near = std::fabs(current[static_cast<std::ptrdiff_t>(frame + 1) - static_cast<std::ptrdiff_t>(outputDelay_)]);
-        for (std::size_t index = 0; index < gridPhases; ++index) {
-            near = std::max(near, grid_[index * roundFrames + frame]);
-        }
-        if (near < level || live_[frame / groupFrames] == 0) {
+        if (live_[frame / groupFrames] == 0) {
             continue;
         }
-        for (std::size_t phase = 0; phase < phases_.size(); ++phase) {
-            if (phase % gridStep_ == 0) {
+        for (std::size_t index = 0; index < gridPhases; ++index) {
+            // After the last grid phase comes the next frame's first: the sample itself.
+            const double end = index + 1 < gridPhases
+                                   ? grid_[(index + 1) * roundFrames + frame]
+                                   : std::fabs(current[static_cast<std::ptrdiff_t>(frame + 1) -
+                                                       static_cast<std::ptrdiff_t>(outputDelay_)]);
+            if (std::max(grid_[index * roundFrames + frame], end) < level) {
                 continue;
             }
-            double sum = 0.0;
-            for (const auto& [delay, coefficient] : phases_[phase]) {
-                sum += current[static_cast<std::ptrdiff_t>(frame) - delay] * coefficient;
+            for (std::size_t phase = index * gridStep_ + 1; phase < (index + 1) * gridStep_; ++phase) {
+                double sum = 0.0;
+                for (const auto& [delay, coefficient] : phases_[phase]) {
+                    sum += current[static_cast<std::ptrdiff_t>(frame) - delay] * coefficient;
+                }
+                peak = std::max(peak, std::fabs(sum));
             }
-            peak = std::max(peak, std::fabs(sum));
         }
     }
 }
