@@ -104,10 +104,19 @@ void PeakFollower::deinterleave(std::span<const double> interleaved, std::size_t
 {
     double* to = input_.data() + channel * (history_ + roundFrames) + history_;
     double peak = samplePeak_[channel];
+    const double* from = interleaved.data() + channel;
     for (std::size_t frame = 0; frame < frames; ++frame) {
-        const double sample = interleaved[frame * channels_ + channel];
-        peak = std::max(peak, std::fabs(sample));
-        to[frame] = roundToFloat_ ? asFloat(sample) : sample;
+        const double magnitude = std::fabs(from[frame * channels_]);
+        peak = magnitude > peak ? magnitude : peak;
+    }
+    if (roundToFloat_) {
+        for (std::size_t frame = 0; frame < frames; ++frame) {
+            to[frame] = asFloat(from[frame * channels_]);
+        }
+    } else {
+        for (std::size_t frame = 0; frame < frames; ++frame) {
+            to[frame] = from[frame * channels_];
+        }
     }
     samplePeak_[channel] = peak;
 }
@@ -122,7 +131,8 @@ bool PeakFollower::markLive(const double* input, std::size_t frames, double reac
         const std::size_t end = std::min(history_ + frames, (block + 1) * groupFrames);
         double largest = 0.0;
         for (std::size_t index = block * groupFrames; index < end; ++index) {
-            largest = std::max(largest, std::fabs(input[index]));
+            const double magnitude = std::fabs(input[index]);
+            largest = magnitude > largest ? magnitude : largest;
         }
         blockPeak_[block] = largest;
     }
