@@ -25,7 +25,7 @@ struct LoudnessResult {
     std::string noRangeReason;
     std::optional<LoudestMoment> maxMomentary; // 400 ms
     std::optional<LoudestMoment> maxShortTerm; // 3 s
-    std::optional<double> peakToLoudnessRatio;  // true peak over integrated loudness, LU
+    std::optional<double> peakToLoudnessRatio; // true peak over integrated loudness, LU
     // The weighted mean square of every 100 ms block, for loudness over time.
     std::vector<double> blockEnergies;
     double secondsPerBlock = 0.1;

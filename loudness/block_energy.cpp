@@ -17,8 +17,7 @@ constexpr double surroundWeight = 1.41;
 
 // Without a mask: mono, stereo, 3.0, 4.0 (back centre), 5.0, 5.1, 6.1 and
 // 7.1 with their back and side channels, as FFmpeg reads such a file.
-constexpr std::array<std::uint32_t, 9> defaultMasks = {0,    0x4,   0x3,   0x7,  0x107,
-                                                       0x37, 0x3f, 0x70f, 0x63f};
+constexpr std::array<std::uint32_t, 9> defaultMasks = {0, 0x4, 0x3, 0x7, 0x107, 0x37, 0x3f, 0x70f, 0x63f};
 
 constexpr std::size_t chunkFrames = 4096;
 
@@ -135,9 +134,15 @@ void BlockEnergy::add(std::span<const double> interleaved)
 void BlockEnergy::filter(std::size_t frames)
 {
     switch (width_) {
-    case 1: kWeight<1>(chunk_.data(), stride_, frames, b_, a_, state_.data(), energy_.data()); break;
-    case 2: kWeight<2>(chunk_.data(), stride_, frames, b_, a_, state_.data(), energy_.data()); break;
-    default: kWeight<4>(chunk_.data(), stride_, frames, b_, a_, state_.data(), energy_.data()); break;
+    case 1:
+        kWeight<1>(chunk_.data(), stride_, frames, b_, a_, state_.data(), energy_.data());
+        break;
+    case 2:
+        kWeight<2>(chunk_.data(), stride_, frames, b_, a_, state_.data(), energy_.data());
+        break;
+    default:
+        kWeight<4>(chunk_.data(), stride_, frames, b_, a_, state_.data(), energy_.data());
+        break;
     }
 }
 

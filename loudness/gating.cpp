@@ -82,8 +82,8 @@ std::optional<double> range(std::vector<double> shortTerm)
         sum += energy;
     }
     const double relativeGate = sum / static_cast<double>(shortTerm.size()) * std::pow(10.0, -20.0 / 10.0);
-    const auto gated = std::span(shortTerm).subspan(
-        static_cast<std::size_t>(std::lower_bound(shortTerm.begin(), shortTerm.end(), relativeGate) - shortTerm.begin()));
+    const auto gated = std::span(shortTerm).subspan(static_cast<std::size_t>(
+        std::lower_bound(shortTerm.begin(), shortTerm.end(), relativeGate) - shortTerm.begin()));
     const auto percentile = [&](double fraction) {
         return gated[static_cast<std::size_t>(static_cast<double>(gated.size() - 1) * fraction + 0.5)];
     };

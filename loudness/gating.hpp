@@ -14,8 +14,8 @@ struct LoudestMoment {
 };
 
 struct GatedLoudness {
-    std::optional<double> integratedLufs; // none: too short, or nothing above the absolute gate
-    std::optional<double> loudnessRange;  // none: shorter than 3 s, or no integrated loudness
+    std::optional<double> integratedLufs;      // none: too short, or nothing above the absolute gate
+    std::optional<double> loudnessRange;       // none: shorter than 3 s, or no integrated loudness
     std::optional<LoudestMoment> maxMomentary; // 400 ms
     std::optional<LoudestMoment> maxShortTerm; // 3 s
 };

@@ -68,8 +68,8 @@ double sumPhase(const std::vector<PolyphaseFilter::Tap>& taps, const double* cur
 
 PeakFollower::PeakFollower(PolyphaseFilter filter, int channels, bool roundToFloat)
     : phases_(std::move(filter.phases)), gridStep_(filter.gridStep), outputDelay_(filter.outputDelay),
-      channels_(static_cast<std::size_t>(channels)), history_(0),
-      roundToFloat_(roundToFloat), gainBound_(0.0), samplePeak_(channels_, 0.0), interpolatedPeak_(channels_, 0.0)
+      channels_(static_cast<std::size_t>(channels)), history_(0), roundToFloat_(roundToFloat), gainBound_(0.0),
+      samplePeak_(channels_, 0.0), interpolatedPeak_(channels_, 0.0)
 {
     for (const auto& phase : phases_) {
         double absoluteSum = 0.0;

@@ -47,9 +47,9 @@ private:
     std::size_t channels_;
     std::size_t history_; // input frames before the first output that the filter reads
     bool roundToFloat_;
-    double gainBound_;          // largest sum of absolute taps of a phase
-    std::vector<double> input_; // per channel: history then the frames of this round
-    std::vector<double> grid_;  // the grid phases' magnitudes for a round
+    double gainBound_;              // largest sum of absolute taps of a phase
+    std::vector<double> input_;     // per channel: history then the frames of this round
+    std::vector<double> grid_;      // the grid phases' magnitudes for a round
     std::vector<double> blockPeak_; // largest magnitude per group-long stretch of input
     std::vector<char> live_;        // per group of frames: may raise the maximum
     std::vector<double> samplePeak_, interpolatedPeak_;

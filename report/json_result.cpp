@@ -173,7 +173,8 @@ std::string fileResultJson(const FileResult& result)
             }
             json["plr"] = decibelsOrNull(loudness.peakToLoudnessRatio);
             const auto moment = [](const std::optional<LoudestMoment>& loudest) {
-                return loudest ? Json{{"lufs", toHundredths(loudest->lufs)}, {"atSeconds", toHundredths(loudest->atSeconds)}}
+                return loudest ? Json{{"lufs", toHundredths(loudest->lufs)},
+                                      {"atSeconds", toHundredths(loudest->atSeconds)}}
                                : Json(nullptr);
             };
             json["maxMomentary"] = moment(loudness.maxMomentary);

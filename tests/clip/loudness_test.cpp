@@ -39,13 +39,13 @@ std::vector<double> tones(const Signal& signal)
     const auto channels = std::size_t(signal.channels);
     std::vector<double> samples;
     for (const auto& [seconds, dbfs, hertz, degrees] : signal.tones) {
-        const double amplitude = std::pow(10.0, dbfs / 20.0) * signal.fullScale;
         for (std::int64_t n = 0; n < std::int64_t(seconds * signal.sampleRate); ++n) {
             const double frame = double(samples.size() / channels);
             // An abrupt start rings in any interpolator: a 50 ms fade-in keeps the peaks the tone's own.
-            const double value = std::min(1.0, frame / (0.05 * signal.sampleRate)) * amplitude *
-                                 std::sin(2 * std::numbers::pi * hertz * frame / signal.sampleRate +
-                                          degrees * std::numbers::pi / 180);
+            const double value =
+                std::min(1.0, frame / (0.05 * signal.sampleRate)) * std::pow(10.0, dbfs / 20.0) *
+                signal.fullScale *
+                std::sin(2 * std::numbers::pi * (hertz * frame / signal.sampleRate + degrees / 360));
             samples.resize(samples.size() + channels);
             for (int channel : signal.toneChannels) {
                 samples[samples.size() - channels + std::size_t(channel)] =
@@ -80,55 +80,50 @@ struct Reference {
     double integratedLufs = none, loudnessRange = none, maxMomentary = none, maxShortTerm = none;
 };
 
-double decibels(double ratio)
-{
-    return 20 * std::log10(ratio);
-}
-
 // libebur128 without its histogram, given the same weights and the same scaled
 // samples, 100 ms at a time so that every momentary and short-term value is seen.
 Reference libebur128(const Signal& signal, const std::vector<double>& samples)
 {
-    ebur128_state* state =
-        ebur128_init(unsigned(signal.channels), unsigned(signal.sampleRate),
-                     EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
+    const auto channels = unsigned(signal.channels);
+    ebur128_state* state = ebur128_init(channels, unsigned(signal.sampleRate),
+                                        EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
     const std::vector<double> weights = channelWeights(signal.channels, signal.channelMask);
-    for (std::size_t channel = 0; channel < weights.size(); ++channel) {
-        const int speaker = weights[channel] == 0 ? EBUR128_UNUSED
+    for (unsigned channel = 0; channel < channels; ++channel) {
+        ebur128_set_channel(state, channel,
+                            weights[channel] == 0  ? EBUR128_UNUSED
                             : weights[channel] > 1 ? EBUR128_Mp110
-                                                   : EBUR128_LEFT;
-        ebur128_set_channel(state, unsigned(channel), speaker);
+                                                   : EBUR128_LEFT);
     }
     std::vector<double> scaled;
     for (const double sample : samples) {
         scaled.push_back(sample * (1.0 / signal.fullScale));
     }
     Reference reference;
-    const std::size_t block = std::size_t(signal.sampleRate + 5) / 10 * std::size_t(signal.channels);
-    for (std::size_t first = 0, blocks = 1; first + block <= scaled.size(); first += block, ++blocks) {
-        ebur128_add_frames_double(state, scaled.data() + first, block / std::size_t(signal.channels));
+    const auto loudest = [&](double& loudest, int (*measure)(ebur128_state*, double*)) {
         double value = -HUGE_VAL;
-        if (blocks >= 4 && ebur128_loudness_momentary(state, &value) == 0 && std::isfinite(value)) {
-            reference.maxMomentary = reference.maxMomentary == none ? value : std::max(reference.maxMomentary, value);
+        if (measure(state, &value) == 0 && std::isfinite(value)) {
+            loudest = loudest == none ? value : std::max(loudest, value);
         }
-        if (blocks >= 30 && ebur128_loudness_shortterm(state, &value) == 0 && std::isfinite(value)) {
-            reference.maxShortTerm = reference.maxShortTerm == none ? value : std::max(reference.maxShortTerm, value);
+    };
+    const std::size_t block = std::size_t(signal.sampleRate + 5) / 10 * channels;
+    for (std::size_t first = 0; first < scaled.size(); first += block) {
+        const std::size_t size = std::min(block, scaled.size() - first);
+        ebur128_add_frames_double(state, scaled.data() + first, size / channels);
+        if (size == block && first >= 3 * block) {
+            loudest(reference.maxMomentary, ebur128_loudness_momentary);
+        }
+        if (size == block && first >= 29 * block) {
+            loudest(reference.maxShortTerm, ebur128_loudness_shortterm);
         }
     }
-    ebur128_add_frames_double(state, scaled.data() + scaled.size() / block * block,
-                              scaled.size() % block / std::size_t(signal.channels));
-    for (int channel = 0; channel < signal.channels; ++channel) {
+    for (unsigned channel = 0; channel < channels; ++channel) {
         double peak = 0;
-        ebur128_true_peak(state, unsigned(channel), &peak);
-        reference.truePeakDbtp.push_back(decibels(peak));
+        ebur128_true_peak(state, channel, &peak);
+        reference.truePeakDbtp.push_back(20 * std::log10(peak));
     }
-    double value = 0;
-    if (ebur128_loudness_global(state, &value) == 0 && std::isfinite(value)) {
-        reference.integratedLufs = value;
-    }
-    if (reference.integratedLufs != none && samples.size() >= 30 * block &&
-        ebur128_loudness_range(state, &value) == 0) {
-        reference.loudnessRange = value;
+    loudest(reference.integratedLufs, ebur128_loudness_global);
+    if (reference.integratedLufs != none && scaled.size() >= 30 * block) {
+        ebur128_loudness_range(state, &reference.loudnessRange);
     }
     ebur128_destroy(&state);
     return reference;
@@ -166,7 +161,8 @@ TEST(LoudnessMeter, SignalsAgainstPublishedValuesAndLibebur128)
         SCOPED_TRACE(signal.name);
         const std::vector<double> samples = signal.tones[0].hertz == 0 ? music(signal) : tones(signal);
         LoudnessMeter meter(signal.channels, signal.sampleRate, signal.channelMask);
-        for (std::size_t first = 0, step = 4410 * std::size_t(signal.channels); first < samples.size(); first += step) {
+        for (std::size_t first = 0, step = 4410 * std::size_t(signal.channels); first < samples.size();
+             first += step) {
             meter.addFrames(std::span(samples).subspan(first, std::min(step, samples.size() - first)),
                             signal.fullScale);
         }
@@ -182,17 +178,14 @@ TEST(LoudnessMeter, SignalsAgainstPublishedValuesAndLibebur128)
         }
         EXPECT_NEAR(result.maxMomentary ? result.maxMomentary->lufs : none, reference.maxMomentary, 0.01);
         EXPECT_NEAR(result.maxShortTerm ? result.maxShortTerm->lufs : none, reference.maxShortTerm, 0.01);
-        if (signal.integratedLufs != none) {
-            EXPECT_NEAR(result.integratedLufs.value_or(none), signal.integratedLufs, 0.1);
-        }
-        if (signal.loudnessRange != none) {
-            EXPECT_NEAR(result.loudnessRange.value_or(none), signal.loudnessRange, 1);
-        }
-        if (signal.truePeakDbtp != none) {
-            EXPECT_NEAR(result.truePeakDbtpOverall, signal.truePeakDbtp, 0.1);
-        }
-        // A reconstruction never reads below the samples, nor far from the 4x reading on unclipped tones.
-        EXPECT_GE(result.interSamplePeakDbfs, result.truePeakDbtpOverall - 0.1);
+        const auto known = [](double expected, double measured, double tolerance) {
+            if (expected != none) {
+                EXPECT_NEAR(measured, expected, tolerance);
+            }
+        };
+        known(signal.integratedLufs, result.integratedLufs.value_or(none), 0.1);
+        known(signal.loudnessRange, result.loudnessRange.value_or(none), 1);
+        known(signal.truePeakDbtp, result.truePeakDbtpOverall, 0.1);
         EXPECT_EQ(result.integratedLufs.has_value(), result.noIntegratedReason.empty());
         EXPECT_EQ(result.loudnessRange.has_value(), result.noRangeReason.empty());
     }
