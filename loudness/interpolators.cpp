@@ -61,7 +61,7 @@ PolyphaseFilter reconstructionFilter()
     constexpr int half = 24; // input frames each side of the output
     constexpr double beta = 9.0;
     PolyphaseFilter filter;
-    filter.gridStep = 4;
+    filter.gridStep = 8;
     filter.outputDelay = half;
     for (int phase = 0; phase < factor; ++phase) {
         auto& taps = filter.phases.emplace_back();

@@ -4,6 +4,7 @@
 #include <array>
 #include <cfloat>
 #include <cmath>
+#include <numbers>
 #include <utility>
 
 namespace tarvelle {
@@ -167,13 +168,14 @@ void PeakFollower::interpolate(std::size_t frames, std::size_t channel)
     }
 }
 
-// A band-limited signal is within cos(pi/8) of its peak at the nearest point
-// of a quarter-sample grid: the phases between two grid points are computed
-// only where either comes that close to the maximum (less a margin for the
-// filter's departure from the ideal).
+// A band-limited signal is within cos(pi d) of its maximum at a point d
+// samples from it (d up to a half): the phases between two grid points are
+// computed only where either comes that close to the maximum so far, less a
+// margin for the filter's departure from the ideal.
 void PeakFollower::refine(const double* current, std::size_t frames, double& peak)
 {
-    const double level = 0.92 * peak;
+    const double halfStep = static_cast<double>(gridStep_) / static_cast<double>(2 * phases_.size());
+    const double level = (std::cos(std::numbers::pi * halfStep) - 0.005) * peak;
     const std::size_t gridPhases = phases_.size() / gridStep_;
     for (std::size_t frame = 0; frame < frames; ++frame) {
         if (live_[frame / groupFrames] == 0) {
