@@ -549,16 +549,37 @@ int batchExitStatus(std::span<const FileOutcome> outcomes)
 
 std::string loudnessText(const LoudnessResult& loudness)
 {
-    char text[128];
+    char text[160];
     std::string line;
     std::snprintf(text, sizeof text, ", true peak %+.2f dBTP", loudness.truePeakDbtpOverall);
     line += std::isfinite(loudness.truePeakDbtpOverall) ? text : ", true peak -inf dBTP";
-    if (loudness.integratedLufs) {
-        std::snprintf(text, sizeof text, ", %.2f LUFS", *loudness.integratedLufs);
+    if (std::isfinite(loudness.interSamplePeakDbfs)) {
+        std::snprintf(text, sizeof text, " (reconstructed %+.2f dBFS)", loudness.interSamplePeakDbfs);
         line += text;
     }
+    if (!loudness.integratedLufs) {
+        return line + ", loudness " + loudness.noIntegratedReason;
+    }
+    std::snprintf(text, sizeof text, ", %.2f LUFS", *loudness.integratedLufs);
+    line += text;
     if (loudness.loudnessRange) {
         std::snprintf(text, sizeof text, ", LRA %.1f LU", *loudness.loudnessRange);
+        line += text;
+    } else {
+        line += ", no LRA (" + loudness.noRangeReason + ")";
+    }
+    if (loudness.peakToLoudnessRatio) {
+        std::snprintf(text, sizeof text, ", PLR %.1f LU", *loudness.peakToLoudnessRatio);
+        line += text;
+    }
+    if (loudness.maxMomentary) {
+        std::snprintf(text, sizeof text, ", momentary max %.2f LUFS at %.1f s", loudness.maxMomentary->lufs,
+                      loudness.maxMomentary->atSeconds);
+        line += text;
+    }
+    if (loudness.maxShortTerm) {
+        std::snprintf(text, sizeof text, ", short-term max %.2f LUFS at %.1f s", loudness.maxShortTerm->lufs,
+                      loudness.maxShortTerm->atSeconds);
         line += text;
     }
     return line;

@@ -543,7 +543,9 @@ std::optional<std::string> ClipJob::readAnyFormat(const FileHandle& input, std::
     const std::unique_ptr<ExistingClipDetector> detector =
         makeDetector(fullScale(format_), isFloat(format_.encoding));
     const std::unique_ptr<LoudnessMeter> meter =
-        options_.loudness ? std::make_unique<LoudnessMeter>(format_.channels, format_.sampleRate) : nullptr;
+        options_.loudness
+            ? std::make_unique<LoudnessMeter>(format_.channels, format_.sampleRate, format_.channelMask)
+            : nullptr;
     startPlot();
     const std::span<AnyFormatLevelCount> levelCounts = options_.check && !options_.plot
                                                            ? std::span<AnyFormatLevelCount>()

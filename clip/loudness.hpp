@@ -1,12 +1,15 @@
-// True peak, integrated loudness and loudness range of a whole file, as
-// ITU-R BS.1770-4 and EBU R 128 define them, measured by libebur128 block by
-// block while the file streams past.
+// True peak, inter-sample peak, integrated loudness, loudness range and the
+// loudest moments of a whole file, as ITU-R BS.1770-4 and EBU R 128 define
+// them, measured block by block while the file streams past.
 #pragma once
+
+#include "loudness/gating.hpp"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace tarvelle {
@@ -14,24 +17,27 @@ namespace tarvelle {
 struct LoudnessResult {
     std::vector<double> truePeakDbtp; // per channel; -inf for a channel of zeros
     double truePeakDbtpOverall = 0.0; // the largest of them
-    // None for a file with no block above the absolute gate (silence, or
-    // shorter than one 400 ms block).
+    // The peak a near-ideal reconstruction reaches (dBFS), all channels.
+    double interSamplePeakDbfs = 0.0;
     std::optional<double> integratedLufs;
-    // None where there is no integrated loudness or the file is shorter than
-    // one 3 s short-term block. In steps of 0.1 LU.
+    std::string noIntegratedReason; // why there is none
     std::optional<double> loudnessRange;
+    std::string noRangeReason;
+    std::optional<LoudestMoment> maxMomentary; // 400 ms
+    std::optional<LoudestMoment> maxShortTerm; // 3 s
+    std::optional<double> peakToLoudnessRatio; // true peak over integrated loudness, LU
+    // The weighted mean square of every 100 ms block, for loudness over time.
+    std::vector<double> blockEnergies;
+    double secondsPerBlock = 0.1;
 };
 
-// Channels are weighted as in libebur128 for WAV's channel order: 1 and 2
-// channels are front left and right (mono counted once, as FFmpeg does),
-// 4 is L R Ls Rs, 5 is L R C Ls Rs, 6 is 5.1 with its LFE left out, 8 is
-// 7.1 with the side pair weighted as surrounds. Other channels beyond the
-// sixth count for true peak only.
+// Channels are weighted by the speaker the WAV channel mask names for each
+// (channelWeights in loudness/block_energy.hpp).
 class LoudnessMeter {
 public:
     // channels 1 to 64, sampleRate 16 Hz to 2.8224 MHz, else
-    // std::invalid_argument.
-    LoudnessMeter(int channels, std::int32_t sampleRate);
+    // std::invalid_argument. channelMask 0: the file names no speakers.
+    LoudnessMeter(int channels, std::int32_t sampleRate, std::uint32_t channelMask = 0);
     ~LoudnessMeter();
     LoudnessMeter(const LoudnessMeter&) = delete;
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;

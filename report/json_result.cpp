@@ -162,8 +162,23 @@ std::string fileResultJson(const FileResult& result)
                 perChannel.push_back(decibelsOrNull(truePeak));
             }
             json["truePeakDbtpPerChannel"] = std::move(perChannel);
+            json["interSamplePeakDbfs"] = decibelsOrNull(loudness.interSamplePeakDbfs);
             json["integratedLufs"] = decibelsOrNull(loudness.integratedLufs);
+            if (!loudness.integratedLufs) {
+                json["integratedLufsReason"] = loudness.noIntegratedReason;
+            }
             json["loudnessRange"] = decibelsOrNull(loudness.loudnessRange);
+            if (!loudness.loudnessRange) {
+                json["loudnessRangeReason"] = loudness.noRangeReason;
+            }
+            json["plr"] = decibelsOrNull(loudness.peakToLoudnessRatio);
+            const auto moment = [](const std::optional<LoudestMoment>& loudest) {
+                return loudest ? Json{{"lufs", toHundredths(loudest->lufs)},
+                                      {"atSeconds", toHundredths(loudest->atSeconds)}}
+                               : Json(nullptr);
+            };
+            json["maxMomentary"] = moment(loudness.maxMomentary);
+            json["maxShortTerm"] = moment(loudness.maxShortTerm);
         }
         if (result.plotName) {
             json["plot"] = *result.plotName;

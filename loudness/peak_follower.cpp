@@ -1,0 +1,213 @@
+#include "loudness/peak_follower.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cfloat>
+#include <cmath>
+#include <numbers>
+#include <utility>
+
+namespace tarvelle {
+
+namespace {
+
+// Frames per channel interpolated in one round: long enough to amortise the
+// history copied along, short enough that a quiet stretch is skipped whole.
+constexpr std::size_t roundFrames = 256;
+// Frames computed side by side, and skipped together where they cannot matter.
+constexpr std::size_t groupFrames = 8;
+
+// The float a meter that works in float would see, with its denormals flushed
+// as SSE's flush-to-zero does.
+double asFloat(double value)
+{
+    const auto rounded = static_cast<double>(static_cast<float>(value));
+    return std::fabs(rounded) < FLT_MIN ? 0.0 : rounded;
+}
+
+// The largest float not above value: a float interpolated value at most this
+// large cannot raise a maximum of value.
+double floatAtMost(double value)
+{
+    float below = static_cast<float>(value);
+    if (static_cast<double>(below) > value) {
+        below = std::nextafter(below, 0.0f);
+    }
+    return below;
+}
+
+// Each output summed tap by tap in the filter's order, a group of frames side
+// by side in the registers, then its magnitude as the meter sees it. Groups
+// not live are left at 0. Returns the largest magnitude.
+template <bool RoundToFloat>
+double sumPhase(const std::vector<PolyphaseFilter::Tap>& taps, const double* current, std::size_t frames,
+                const std::vector<char>& live, double* magnitudes)
+{
+    std::array<double, groupFrames> best{};
+    for (std::size_t first = 0; first < frames; first += groupFrames) {
+        std::array<double, groupFrames> acc{};
+        if (live[first / groupFrames] != 0) {
+            for (const auto& [delay, coefficient] : taps) {
+                const double* from = current + first - delay;
+                for (std::size_t lane = 0; lane < groupFrames; ++lane) {
+                    acc[lane] += from[lane] * coefficient;
+                }
+            }
+        }
+        // Beyond the round's frames the buffer holds older samples: not outputs.
+        const std::size_t count = std::min(groupFrames, frames - first);
+        for (std::size_t lane = 0; lane < groupFrames; ++lane) {
+            const double value = lane < count ? std::fabs(RoundToFloat ? asFloat(acc[lane]) : acc[lane]) : 0.0;
+            magnitudes[first + lane] = value;
+            best[lane] = value > best[lane] ? value : best[lane];
+        }
+    }
+    return *std::max_element(best.begin(), best.end());
+}
+
+} // namespace
+
+PeakFollower::PeakFollower(PolyphaseFilter filter, int channels, bool roundToFloat)
+    : phases_(std::move(filter.phases)), gridStep_(filter.gridStep), outputDelay_(filter.outputDelay),
+      channels_(static_cast<std::size_t>(channels)), history_(0), roundToFloat_(roundToFloat), gainBound_(0.0),
+      samplePeak_(channels_, 0.0), interpolatedPeak_(channels_, 0.0)
+{
+    for (const auto& phase : phases_) {
+        double absoluteSum = 0.0;
+        for (const auto& tap : phase) {
+            history_ = std::max(history_, static_cast<std::size_t>(tap.delay));
+            absoluteSum += std::fabs(tap.coefficient);
+        }
+        gainBound_ = std::max(gainBound_, absoluteSum);
+    }
+    input_.assign(channels_ * (history_ + roundFrames), 0.0);
+    grid_.assign((phases_.size() + gridStep_ - 1) / gridStep_ * roundFrames, 0.0);
+    blockPeak_.assign((history_ + roundFrames) / groupFrames + 1, 0.0);
+    live_.assign(roundFrames / groupFrames, 0);
+}
+
+void PeakFollower::add(std::span<const double> interleaved)
+{
+    const std::size_t frames = interleaved.size() / channels_;
+    for (std::size_t first = 0; first < frames; first += roundFrames) {
+        const std::size_t count = std::min(roundFrames, frames - first);
+        const auto round = interleaved.subspan(first * channels_, count * channels_);
+        for (std::size_t channel = 0; channel < channels_; ++channel) {
+            deinterleave(round, count, channel);
+            interpolate(count, channel);
+            double* buffer = input_.data() + channel * (history_ + roundFrames);
+            std::copy(buffer + count, buffer + count + history_, buffer);
+        }
+    }
+}
+
+void PeakFollower::deinterleave(std::span<const double> interleaved, std::size_t frames, std::size_t channel)
+{
+    double* to = input_.data() + channel * (history_ + roundFrames) + history_;
+    double peak = samplePeak_[channel];
+    const double* from = interleaved.data() + channel;
+    for (std::size_t frame = 0; frame < frames; ++frame) {
+        const double magnitude = std::fabs(from[frame * channels_]);
+        peak = magnitude > peak ? magnitude : peak;
+    }
+    if (roundToFloat_) {
+        for (std::size_t frame = 0; frame < frames; ++frame) {
+            to[frame] = asFloat(from[frame * channels_]);
+        }
+    } else {
+        for (std::size_t frame = 0; frame < frames; ++frame) {
+            to[frame] = from[frame * channels_];
+        }
+    }
+    samplePeak_[channel] = peak;
+}
+
+// No output can exceed the sum of absolute taps times the largest sample it
+// reads: a group of frames that cannot raise the maximum is not computed. The
+// margin covers the rounding of the sums.
+bool PeakFollower::markLive(const double* input, std::size_t frames, double reached)
+{
+    const std::size_t blocks = (history_ + frames + groupFrames - 1) / groupFrames;
+    for (std::size_t block = 0; block < blocks; ++block) {
+        const std::size_t end = std::min(history_ + frames, (block + 1) * groupFrames);
+        double largest = 0.0;
+        for (std::size_t index = block * groupFrames; index < end; ++index) {
+            const double magnitude = std::fabs(input[index]);
+            largest = magnitude > largest ? magnitude : largest;
+        }
+        blockPeak_[block] = largest;
+    }
+    bool any = false;
+    for (std::size_t group = 0; group * groupFrames < frames; ++group) {
+        const std::size_t last = std::min(blocks, group + (history_ + 2 * groupFrames - 1) / groupFrames);
+        const double nearby = *std::max_element(blockPeak_.begin() + static_cast<std::ptrdiff_t>(group),
+                                                blockPeak_.begin() + static_cast<std::ptrdiff_t>(last));
+        live_[group] = gainBound_ * nearby * (1.0 + 1e-9) > reached ? 1 : 0;
+        any = any || live_[group] != 0;
+    }
+    return any;
+}
+
+void PeakFollower::interpolate(std::size_t frames, std::size_t channel)
+{
+    const double* input = input_.data() + channel * (history_ + roundFrames);
+    double& peak = interpolatedPeak_[channel];
+    const double reached =
+        std::max(peak, roundToFloat_ ? floatAtMost(samplePeak_[channel]) : samplePeak_[channel]);
+    if (!markLive(input, frames, reached)) {
+        return;
+    }
+    const double* current = input + history_;
+    for (std::size_t phase = 0; phase < phases_.size(); phase += gridStep_) {
+        double* magnitudes = grid_.data() + phase / gridStep_ * roundFrames;
+        peak = std::max(peak, roundToFloat_ ? sumPhase<true>(phases_[phase], current, frames, live_, magnitudes)
+                                            : sumPhase<false>(phases_[phase], current, frames, live_, magnitudes));
+    }
+    if (gridStep_ > 1) {
+        refine(current, frames, peak);
+    }
+}
+
+// A band-limited signal is within cos(pi d) of its maximum at a point d
+// samples from it (d up to a half): the phases between two grid points are
+// computed only where either comes that close to the maximum so far, less a
+// margin for the filter's departure from the ideal.
+void PeakFollower::refine(const double* current, std::size_t frames, double& peak)
+{
+    const double halfStep = static_cast<double>(gridStep_) / static_cast<double>(2 * phases_.size());
+    const double level = (std::cos(std::numbers::pi * halfStep) - 0.005) * peak;
+    const std::size_t gridPhases = phases_.size() / gridStep_;
+    for (std::size_t frame = 0; frame < frames; ++frame) {
+        if (live_[frame / groupFrames] == 0) {
+            continue;
+        }
+        for (std::size_t index = 0; index < gridPhases; ++index) {
+            // After the last grid phase comes the next frame's first: the sample itself.
+            const double end = index + 1 < gridPhases
+                                   ? grid_[(index + 1) * roundFrames + frame]
+                                   : std::fabs(current[static_cast<std::ptrdiff_t>(frame + 1) -
+                                                       static_cast<std::ptrdiff_t>(outputDelay_)]);
+            if (std::max(grid_[index * roundFrames + frame], end) < level) {
+                continue;
+            }
+            for (std::size_t phase = index * gridStep_ + 1; phase < (index + 1) * gridStep_; ++phase) {
+                double sum = 0.0;
+                for (const auto& [delay, coefficient] : phases_[phase]) {
+                    sum += current[static_cast<std::ptrdiff_t>(frame) - delay] * coefficient;
+                }
+                peak = std::max(peak, std::fabs(sum));
+            }
+        }
+    }
+}
+
+std::vector<double> PeakFollower::peaks() const
+{
+    std::vector<double> peaks(channels_);
+    for (std::size_t channel = 0; channel < channels_; ++channel) {
+        peaks[channel] = std::max(samplePeak_[channel], interpolatedPeak_[channel]);
+    }
+    return peaks;
+}
+
+} // namespace tarvelle
