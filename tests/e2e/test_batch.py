@@ -403,11 +403,11 @@ class BatchTest(unittest.TestCase):
 
     def test_check_finds_clipping_already_there(self):
         def frames(count, channels, runs, level, quiet):
-            # Below the level, and at its own peak never more than one sample in a row.
-            samples = [[type(quiet)(quiet * (i % 10 - 4.5) / 4.5)] * channels for i in range(count)]
+            # Below the level, no value twice in a channel: the level is a pile-up.
+            samples = [[type(quiet)(quiet * (i * 7919 % 1000 - 499.5) / 499.5)] * channels for i in range(count)]
             for channel, start, length in runs:
                 for frame in range(start, start + length):
-                    samples[frame][channel] = level * (1 if frame % 2 else -1)
+                    samples[frame][channel] = level
             return [value for frame in samples for value in frame]
         # name, format, channels, samples, runs found at --min-run 3 and then 1, what they are
         stereo = frames(1000, 2, [(0, 100, 5), (1, 200, 2), (1, 998, 2)], 32767, 1000)
