@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
@@ -75,7 +76,9 @@ template <class Sample> void ExistingClipDetector::addSamples(std::span<const Sa
         const std::size_t sampleCount = count * channels;
         double smallest = 0.0;
         double largest = 0.0;
-        if constexpr (std::is_integral_v<Sample>) {
+        if (anyOpen()) {
+            smallest = largest = fullScaleLimit_; // an open run is followed sample by sample
+        } else if constexpr (std::is_integral_v<Sample>) {
             // Whole numbers: loops the compiler vectorises.
             std::int32_t low = samples[0];
             std::int32_t high = samples[0];
@@ -107,20 +110,16 @@ template <class Sample> void ExistingClipDetector::addSamples(std::span<const Sa
 
 bool ExistingClipDetector::anyOpen() const
 {
-    const auto open = [](std::int64_t length) { return length != 0; };
-    return std::any_of(channels_.begin(), channels_.end(),
-                       [](const ChannelState& state) { return state.fullScaleLength != 0 || state.overLength != 0; }) ||
-           std::any_of(sides_[0].runLength.begin(), sides_[0].runLength.end(), open) ||
-           std::any_of(sides_[1].runLength.begin(), sides_[1].runLength.end(), open);
+    return sides_[0].openRuns != 0 || sides_[1].openRuns != 0 ||
+           std::any_of(channels_.begin(), channels_.end(), [](const ChannelState& state) {
+               return state.fullScaleLength != 0 || state.overLength != 0;
+           });
 }
 
 bool ExistingClipDetector::skippable(double smallest, double largest) const
 {
-    const Side& positive = sides_[0];
-    const Side& negative = sides_[1];
-    return largest < fullScaleLimit_ && -smallest < fullScaleLimit_ && positive.values.size() == trackedValues &&
-           largest < positive.values.back().value && negative.values.size() == trackedValues &&
-           -smallest < negative.values.back().value && !anyOpen();
+    return largest < fullScaleLimit_ && -smallest < fullScaleLimit_ && largest < sides_[0].floor &&
+           -smallest < sides_[1].floor;
 }
 
 void ExistingClipDetector::addSample(int channel, double value)
@@ -145,7 +144,9 @@ void ExistingClipDetector::addSample(int channel, double value)
         endFullScaleRun(channel);
     }
     for (Side& side : sides_) {
-        addToSide(side, channel, value);
+        if (value * side.sign >= side.floor || side.openRuns != 0) {
+            addToSide(side, channel, value);
+        }
     }
 }
 
@@ -153,9 +154,17 @@ void ExistingClipDetector::addToSide(Side& side, int channel, double value)
 {
     const double outward = value * side.sign;
     std::vector<ValueCount>& values = side.values;
+    std::int64_t& runLength = side.runLength[static_cast<std::size_t>(channel)];
+    if (outward < side.floor) {
+        if (runLength != 0) {
+            endSideRun(side, channel);
+        }
+        return;
+    }
     if (values.empty() || outward > values.front().value) {
         // Runs at the old extreme are no longer at the extreme.
         std::fill(side.runLength.begin(), side.runLength.end(), 0);
+        side.openRuns = 0;
         std::fill(side.runsPerChannel.begin(), side.runsPerChannel.end(), 0);
         side.runs.clear();
         side.longest.reset();
@@ -170,9 +179,17 @@ void ExistingClipDetector::addToSide(Side& side, int channel, double value)
         if (values.size() > trackedValues) {
             values.pop_back();
         }
+        if (values.size() == trackedValues) {
+            side.floor = values.back().value;
+        }
+        if (values.front().value >= fullScaleLimit_) {
+            // A side at full scale has no ceiling, whatever follows: it is not looked at again.
+            side.floor = std::numeric_limits<double>::infinity();
+        }
     }
-    std::int64_t& runLength = side.runLength[static_cast<std::size_t>(channel)];
-    if (outward == values.front().value && outward > 0.0) {
+    // An extreme at full scale is never a ceiling, nor is one at or below 0.
+    if (outward == values.front().value && outward > 0.0 && outward < fullScaleLimit_) {
+        side.openRuns += runLength == 0 ? 1 : 0;
         ++runLength;
     } else if (runLength != 0) {
         endSideRun(side, channel);
@@ -183,6 +200,7 @@ void ExistingClipDetector::addToSide(Side& side, int channel, double value)
 void ExistingClipDetector::endSideRun(Side& side, int channel)
 {
     const std::int64_t length = std::exchange(side.runLength[static_cast<std::size_t>(channel)], 0);
+    --side.openRuns;
     if (length < minRunLength_) {
         return;
     }

@@ -92,7 +92,9 @@ private:
     struct Side {
         double sign = 1.0; // values are kept multiplied by it, so larger is outward
         std::vector<ValueCount> values;
+        double floor = -1e300;               // the least value tracked, once full: anything less is not
         std::vector<std::int64_t> runLength; // per channel, at the extreme
+        int openRuns = 0;                    // channels with a run at the extreme
         std::vector<ExistingClipRun> runs;   // counted at the extreme, kept for finish
         std::vector<std::int64_t> runsPerChannel;
         std::optional<ExistingClipRun> longest;
