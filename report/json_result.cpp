@@ -99,7 +99,8 @@ Json clippingJson(const FileResult& result)
     }
     if (clipping.highestOver) {
         Json overs;
-        overs["samples"] = std::accumulate(clipping.overSamples.begin(), clipping.overSamples.end(), std::int64_t{0});
+        overs["samples"] =
+            std::accumulate(clipping.overSamples.begin(), clipping.overSamples.end(), std::int64_t{0});
         overs["perChannel"] = clipping.overSamples;
         overs["highest"] = *clipping.highestOver;
         overs["highestDbfs"] = dbfsOrNull(*clipping.highestOver, result.format);

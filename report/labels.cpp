@@ -66,15 +66,18 @@ std::string dbfsText(double level, double fullScale, const char* format)
 std::string ceilingText(const ExistingClipResult& clipping, double fullScale)
 {
     const std::optional<std::string> positive =
-        clipping.positiveCeiling ? std::optional(dbfsText(*clipping.positiveCeiling, fullScale, "%.2f")) : std::nullopt;
+        clipping.positiveCeiling ? std::optional(dbfsText(*clipping.positiveCeiling, fullScale, "%.2f"))
+                                 : std::nullopt;
     const std::optional<std::string> negative =
-        clipping.negativeCeiling ? std::optional(dbfsText(*clipping.negativeCeiling, fullScale, "%.2f")) : std::nullopt;
+        clipping.negativeCeiling ? std::optional(dbfsText(*clipping.negativeCeiling, fullScale, "%.2f"))
+                                 : std::nullopt;
     if (positive && negative) {
-        return *positive == *negative ? "the file's ceiling of " + *positive
-                                      : "the file's ceilings of " + *positive + " (positive) and " + *negative +
-                                            " (negative)";
+        return *positive == *negative
+                   ? "the file's ceiling of " + *positive
+                   : "the file's ceilings of " + *positive + " (positive) and " + *negative + " (negative)";
     }
-    return positive ? "the file's positive ceiling of " + *positive : "the file's negative ceiling of " + *negative;
+    return positive ? "the file's positive ceiling of " + *positive
+                    : "the file's negative ceiling of " + *negative;
 }
 
 std::string runsText(std::int64_t count)

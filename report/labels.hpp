@@ -21,7 +21,7 @@ std::string channelName(int channel, int channelCount);
 struct LabelEvent {
     int channel = 0;
     std::int64_t startFrame = 0;
-    std::int64_t length = 0; // in samples
+    std::int64_t length = 0;    // in samples
     bool overFullScale = false; // float samples above full scale, not clipping
 };
 

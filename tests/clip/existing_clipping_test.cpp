@@ -59,8 +59,8 @@ TEST(ExistingClipDetector, RunsInEveryBlockSize)
     for (const auto& input : cases) {
         const auto channels = std::size_t(input.format.channels);
         for (std::size_t blockFrames : {1, 2, 3, 99}) { // 99: the whole case at once
-            SCOPED_TRACE(::testing::Message() << "first sample " << input.interleaved[0] << ", blocks of "
-                                              << blockFrames);
+            SCOPED_TRACE(::testing::Message()
+                         << "first sample " << input.interleaved[0] << ", blocks of " << blockFrames);
             std::vector<ExistingClipRun> runs;
             ExistingClipDetector detector(input.format, input.minRunLength,
                                           [&runs](const ExistingClipRun& run) { runs.push_back(run); });

@@ -115,6 +115,7 @@ class CheckTest(unittest.TestCase):
         lavfi(f"aevalsrc=(floor(random(0)*3)-1)/32768|(floor(random(1)*3)-1)/32768:s={RATE}:d=10", "pcm_s16le",
               "dither.wav")
         lavfi(f"aevalsrc=0.01*pow(10\\,-0.28*t)*sin(997*2*PI*t):s={RATE}:d=10", "pcm_s16le", "fade.wav")
+        lavfi(f"aevalsrc=0.000251*(1-t/10)*sin(997*2*PI*t):s={RATE}:d=10", "pcm_s16le", "fade72.wav")
         lavfi(f"anullsrc=r={RATE}:cl=stereo,atrim=0:5", "pcm_s16le", "silence.wav")
         lavfi(f"aevalsrc=0.4*sin(440*2*PI*t)+0.2*(random(0)-0.5):s=48000:d=5", "pcm_s24le", "clean24.wav")
         lavfi(f"aevalsrc=0.98855*sin(997*2*PI*t):s={RATE}:d=10", "pcm_s16le", "sine.wav")
@@ -142,6 +143,7 @@ class CheckTest(unittest.TestCase):
         cases = [
             ("dither.wav", [], 0, none),
             ("fade.wav", [], 0, none),
+            ("fade72.wav", [], 0, none),
             ("silence.wav", [], 0, none),
             ("clean24.wav", ["--min-run", "1"], 0, none),
             ("sine.wav", [], 0, none),
