@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 namespace tarvelle {
@@ -11,7 +12,6 @@ namespace {
 constexpr auto full = ExistingClipKind::fullScale;
 constexpr auto top = ExistingClipKind::ceiling;
 constexpr auto over = ExistingClipKind::over;
-constexpr double below16 = 32767.0 / 32768.0; // 16-bit full scale in float
 
 TEST(ExistingClipDetector, RunsInEveryBlockSize)
 {
@@ -31,36 +31,23 @@ TEST(ExistingClipDetector, RunsInEveryBlockSize)
         // Float: flat tops of equal values from 16-bit full scale on, two at
         // least above 1.0; unequal values near full scale and lone samples
         // over it are no flat tops, and the samples over it are overs.
-        {{1, 1.0, true}, 3, {0.5, below16, below16, below16, 0.2, -1.0, -1.0, -1.0, 0.99998, 0.99999, 0.99997,
+        {{1, 1.0, true}, 3, {0.5, 32767 / 32768.0, 32767 / 32768.0, 32767 / 32768.0, 0.2, -1.0, -1.0, -1.0, 0.99998, 0.99999, 0.99997,
                              1.2, 1.2, 1.2, 1.3, 1.4, 1.4, 0.5, 1.0, -1.5, 0.999},
          {{full, 0, 1, 3}, {full, 0, 5, 3}, {full, 0, 11, 3}, {over, 0, 14, 3}, {over, 0, 19, 1}},
          {{3}, {0}, {}, {}, {{full, 0, 1, 3}}, {4}, 1.5}},
         {{1, 1.0, true}, 1, {1.0, -1.5, -1.5, 1.7, 0.0}, {{full, 0, 0, 1}, {full, 0, 1, 2}, {over, 0, 3, 1}},
          {{2}, {0}, {}, {}, {{full, 0, 1, 2}}, {1}, 1.7}},
-        // A pile-up at the positive extreme: its ceiling; the negative
-        // extreme has three samples, not a pile-up.
-        {{1, 32768, false}, 3, {5, 9, 9, 9, 7, 9, 9, 9, 9, -3, -8, -8, -8, 9}, {{top, 0, 1, 3}, {top, 0, 5, 4}},
-         {{0}, {2}, 9.0, {}, {{top, 0, 5, 4}}, {}, {}}},
         // Runs at -6 are dropped when -7 turns out to be the extreme.
         {{1, 32768, false}, 3, {-6, -6, -6, 2, -7, -7, -7, -7, 0, -7, -7, -7, -7, 1, -7, -7, -7, -7},
          {{top, 0, 4, 4}, {top, 0, 9, 4}, {top, 0, 14, 4}}, {{0}, {3}, {}, -7.0, {{top, 0, 4, 4}}, {}, {}}},
-        // Both sides, each at its own ceiling.
-        {{2, 1.0, true}, 3, {0.5, -0.25, 0.5, -0.25, 0.5, -0.25, 0.5, -0.25, 0.3, 0.2, 0.5, -0.25, 0.5, -0.25, 0.5,
-                             -0.25, 0.5, -0.25, 0.0, 0.1},
-         {{top, 0, 0, 4}, {top, 1, 0, 4}, {top, 0, 5, 4}, {top, 1, 5, 4}},
-         {{0, 0}, {2, 2}, 0.5, -0.25, {{top, 0, 0, 4}}, {0, 0}, {}}},
-        // No pile-ups: dithered silence, a single peak sample, a constant, silence.
-        {{1, 32768, false}, 3, {1, 1, 1, 0, 0, 0, -1, -1, -1}, {}, {{0}, {0}, {}, {}, {}, {}, {}}},
-        {{1, 32768, false}, 1, {100, 50, -80, 20}, {}, {{0}, {0}, {}, {}, {}, {}, {}}},
+        // A constant has no values inside to pile up against.
         {{1, 32768, false}, 1, {5, 5, 5, 5}, {}, {{0}, {0}, {}, {}, {}, {}, {}}},
-        {{1, 32768, false}, 1, {0, 0, 0, 0}, {}, {{0}, {0}, {}, {}, {}, {}, {}}},
         // clang-format on
     };
     for (const auto& input : cases) {
         const auto channels = std::size_t(input.format.channels);
         for (std::size_t blockFrames : {1, 2, 3, 99}) { // 99: the whole case at once
-            SCOPED_TRACE(::testing::Message()
-                         << "first sample " << input.interleaved[0] << ", blocks of " << blockFrames);
+            SCOPED_TRACE(::testing::Message() << "case " << &input - cases << ", blocks of " << blockFrames);
             std::vector<ExistingClipRun> runs;
             ExistingClipDetector detector(input.format, input.minRunLength,
                                           [&runs](const ExistingClipRun& run) { runs.push_back(run); });
@@ -83,17 +70,15 @@ TEST(ExistingClipDetector, CeilingRunsPastTheBoundAreCounted)
     constexpr std::int64_t runCount = 40000;
     std::vector<std::int16_t> samples;
     for (std::int64_t run = 0; run < runCount; ++run) {
-        samples.insert(samples.end(), {-3, -2, -1, 0, 1, 2, 3});
-        samples.insert(samples.end(), 12, 9000);
+        samples.insert(samples.end(), {-3, -2, -1, 0, 1, 2, 3, 9000, 9000, 9000, 9000, 9000, 9000});
     }
     std::int64_t handedOn = 0;
     ExistingClipDetector detector({1, 32768, false}, 3, [&handedOn](const ExistingClipRun&) { ++handedOn; });
     detector.addFrames(std::span<const std::int16_t>(samples));
     const ExistingClipResult result = detector.finish();
-    EXPECT_EQ(result.ceilingRuns, std::vector<std::int64_t>{runCount});
-    EXPECT_EQ(handedOn, std::int64_t{ExistingClipDetector::maxListedCeilingRuns / 2});
-    EXPECT_EQ(result.unlistedCeilingRuns, runCount - handedOn);
-    EXPECT_EQ(result.positiveCeiling, 9000.0);
+    const std::int64_t listed = ExistingClipDetector::maxListedCeilingRuns / 2;
+    EXPECT_EQ(std::tuple(result.ceilingRuns[0], handedOn, result.unlistedCeilingRuns, *result.positiveCeiling),
+              std::tuple(runCount, listed, runCount - listed, 9000.0));
 }
 
 } // namespace

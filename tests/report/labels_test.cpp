@@ -33,12 +33,11 @@ TEST(Labels, LinesAsAudacityWritesThem)
 
 TEST(Labels, CheckLines)
 {
-    const ExistingClipRun longRun{ExistingClipKind::fullScale, 1, 3680410, 41};
-    const ExistingClipRun firstRun{ExistingClipKind::ceiling, 0, 0, 1};
-    const ExistingClipResult fullScale{{7, 5}, {0, 0}, {}, {}, longRun, {}, {}};
-    const ExistingClipResult ceiling{{0}, {1}, 16384.0, -16384.0, firstRun, {}, {}};
-    const ExistingClipResult positive{{0}, {2}, 16384.0, {}, firstRun, {}, {}};
-    const ExistingClipResult both{{3, 0}, {0, 2}, 16384.0, -8192.0, longRun, {}, {}};
+    const ExistingClipResult fullScale{{7, 5}, {0, 0}, {}, {}, {{ExistingClipKind::fullScale, 1, 3680410, 41}},
+                                       {},     {}};
+    const ExistingClipResult ceiling{{0}, {1}, 16384.0, -16384.0, {{ExistingClipKind::ceiling, 0, 0, 1}}, {}, {}};
+    const ExistingClipResult positive{{0}, {2}, 16384.0, {}, ceiling.longest, {}, {}};
+    const ExistingClipResult both{{3, 0}, {0, 2}, 16384.0, -8192.0, fullScale.longest, {}, {}};
     const ExistingClipResult overs{{0}, {0}, {}, {}, {}, {1234}, 73358.0};
     const ExistingClipResult none{{0, 0}, {0, 0}, {}, {}, {}, {}, {}};
     const std::string clipped =
