@@ -99,6 +99,10 @@ template <class Sample> void ExistingClipDetector::addSamples(std::span<const Sa
             frameIndex_ += static_cast<std::int64_t>(count);
             continue;
         }
+        if (smallest == largest && std::fabs(largest) < fullScaleLimit_) {
+            addConstant(largest, static_cast<std::int64_t>(count));
+            continue;
+        }
         for (std::size_t frame = 0; frame < count; ++frame) {
             for (std::size_t channel = 0; channel < channels; ++channel) {
                 addSample(static_cast<int>(channel), static_cast<double>(samples[frame * channels + channel]));
@@ -106,6 +110,26 @@ template <class Sample> void ExistingClipDetector::addSamples(std::span<const Sa
             ++frameIndex_;
         }
     }
+}
+
+// Silence, above all: the first frame sample by sample, which ends any run at
+// full scale; the others only lengthen what it left.
+void ExistingClipDetector::addConstant(double value, std::int64_t frames)
+{
+    for (int channel = 0; channel < format_.channels; ++channel) {
+        addSample(channel, value);
+    }
+    ++frameIndex_;
+    const std::int64_t more = frames - 1;
+    for (Side& side : sides_) {
+        for (ValueCount& tracked : side.values) {
+            tracked.count += tracked.value == value * side.sign ? more * format_.channels : 0;
+        }
+        for (std::int64_t& runLength : side.runLength) {
+            runLength += runLength != 0 ? more : 0;
+        }
+    }
+    frameIndex_ += more;
 }
 
 bool ExistingClipDetector::anyOpen() const

@@ -108,6 +108,7 @@ private:
     };
 
     template <class Sample> void addSamples(std::span<const Sample> interleaved);
+    void addConstant(double value, std::int64_t frames);
     bool anyOpen() const;
     bool skippable(double smallest, double largest) const;
     void addSample(int channel, double value);

@@ -17,6 +17,11 @@ TEST(ExistingClipDetector, RunsInEveryBlockSize)
 {
     const std::vector<double> stereo16 = {32767,  0,      32767,  -32768, 32767, -32768, 0,      1,
                                           -32768, -32767, -32767, 0,      32767, 0,      -32768, 32767};
+    std::vector<double> plateau; // longer than any stretch of samples taken at once
+    for (int repeat = 0; repeat < 60; ++repeat) {
+        plateau.insert(plateau.end(), {1, 2, 3});
+    }
+    plateau.resize(780, 9000.0);
     const struct {
         ExistingClipFormat format;
         std::int64_t minRunLength;
@@ -40,13 +45,14 @@ TEST(ExistingClipDetector, RunsInEveryBlockSize)
         // Runs at -6 are dropped when -7 turns out to be the extreme.
         {{1, 32768, false}, 3, {-6, -6, -6, 2, -7, -7, -7, -7, 0, -7, -7, -7, -7, 1, -7, -7, -7, -7},
          {{top, 0, 4, 4}, {top, 0, 9, 4}, {top, 0, 14, 4}}, {{0}, {3}, {}, -7.0, {{top, 0, 4, 4}}, {}, {}}},
+        {{1, 32768, false}, 3, plateau, {{top, 0, 180, 600}}, {{0}, {1}, 9000.0, {}, {{top, 0, 180, 600}}, {}, {}}},
         // A constant has no values inside to pile up against.
         {{1, 32768, false}, 1, {5, 5, 5, 5}, {}, {{0}, {0}, {}, {}, {}, {}, {}}},
         // clang-format on
     };
     for (const auto& input : cases) {
         const auto channels = std::size_t(input.format.channels);
-        for (std::size_t blockFrames : {1, 2, 3, 99}) { // 99: the whole case at once
+        for (std::size_t blockFrames : {1, 2, 3, 999}) { // 999: the whole case at once
             SCOPED_TRACE(::testing::Message() << "case " << &input - cases << ", blocks of " << blockFrames);
             std::vector<ExistingClipRun> runs;
             ExistingClipDetector detector(input.format, input.minRunLength,
