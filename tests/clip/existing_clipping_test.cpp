@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <tuple>
 #include <vector>
 
@@ -17,11 +18,12 @@ TEST(ExistingClipDetector, RunsInEveryBlockSize)
 {
     const std::vector<double> stereo16 = {32767,  0,      32767,  -32768, 32767, -32768, 0,      1,
                                           -32768, -32767, -32767, 0,      32767, 0,      -32768, 32767};
-    std::vector<double> plateau; // longer than any stretch of samples taken at once
-    for (int repeat = 0; repeat < 60; ++repeat) {
-        plateau.insert(plateau.end(), {1, 2, 3});
-    }
-    plateau.resize(780, 9000.0);
+    // Stretches of one value, taken at once: silence before a short pile-up, and a plateau.
+    std::vector<double> flat(600, 2.0), rising(256);
+    flat.insert(flat.end(), {1, 3});
+    flat.resize(2102, 9000.0);
+    std::iota(rising.begin(), rising.end(), 1.0);
+    rising.resize(556, 9000.0);
     const struct {
         ExistingClipFormat format;
         std::int64_t minRunLength;
@@ -45,7 +47,8 @@ TEST(ExistingClipDetector, RunsInEveryBlockSize)
         // Runs at -6 are dropped when -7 turns out to be the extreme.
         {{1, 32768, false}, 3, {-6, -6, -6, 2, -7, -7, -7, -7, 0, -7, -7, -7, -7, 1, -7, -7, -7, -7},
          {{top, 0, 4, 4}, {top, 0, 9, 4}, {top, 0, 14, 4}}, {{0}, {3}, {}, -7.0, {{top, 0, 4, 4}}, {}, {}}},
-        {{1, 32768, false}, 3, plateau, {{top, 0, 180, 600}}, {{0}, {1}, 9000.0, {}, {{top, 0, 180, 600}}, {}, {}}},
+        {{1, 32768, false}, 3, flat, {}, {{0}, {0}, {}, {}, {}, {}, {}}},
+        {{1, 32768, false}, 3, rising, {{top, 0, 256, 300}}, {{0}, {1}, 9000.0, {}, {{top, 0, 256, 300}}, {}, {}}},
         // A constant has no values inside to pile up against.
         {{1, 32768, false}, 1, {5, 5, 5, 5}, {}, {{0}, {0}, {}, {}, {}, {}, {}}},
         // clang-format on
