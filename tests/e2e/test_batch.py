@@ -479,10 +479,9 @@ class BatchTest(unittest.TestCase):
             tool("ffmpeg", "-nostdin", "-y", "-f", "lavfi", "-i", f"aevalsrc={source}:s=44100:d=10", "-c:a",
                  "pcm_s24le" if name == "clean24" else "pcm_s16le", at(name + ".wav"))
         positive = [min(value, 16000) for value in take(32768)]
-        for name, samples, sample_format in (("take16", take(32768, 10 ** 0.4), "h"), ("positive", positive, "h"),
-                                             ("take24", take(8388608, 10 ** 0.4), "i24"),
-                                             ("take64", take(gain=10 ** 0.3), "d"), ("take32", take(), "f")):
-            write_any_wav(at(name + ".wav"), samples, 2, sample_format)
+        for name, values, kind in (("take16", take(32768, 10 ** 0.4), "h"), ("positive", positive, "h"), ("take32", take(), "f"),
+                                   ("take24", take(8388608, 10 ** 0.4), "i24"), ("take64", take(gain=10 ** 0.3), "d")):
+            write_any_wav(at(name + ".wav"), values, 2, kind)
         sox = {}  # how many samples SoX says its gain clipped
         for name, gain in (("16", "+8"), ("24", "+8"), ("64", "+6")):
             said = tool("sox", "-D", at(f"take{name}.wav"), at(f"clip{name}.wav"), "gain", gain)
