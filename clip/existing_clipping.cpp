@@ -314,11 +314,11 @@ ExistingClipResult ExistingClipDetector::finish()
             }
         }
     }
-    std::vector<ExistingClipRun> ceilingRuns;
     for (std::size_t index = 0; index < sides_.size(); ++index) {
         Side& side = sides_[index];
         const std::optional<double> ceiling = ceilingOf(side);
         if (!ceiling) {
+            side.runs.clear();
             continue;
         }
         (index == 0 ? result_.positiveCeiling : result_.negativeCeiling) = ceiling;
@@ -329,18 +329,21 @@ ExistingClipResult ExistingClipDetector::finish()
             result_.longest = side.longest;
         }
         result_.unlistedCeilingRuns += side.unlisted;
-        ceilingRuns.insert(ceilingRuns.end(), side.runs.begin(), side.runs.end());
-        side.runs.clear();
     }
-    if (sink_) {
-        std::stable_sort(ceilingRuns.begin(), ceilingRuns.end(), [](const auto& a, const auto& b) {
-            return a.startFrame + a.length < b.startFrame + b.length ||
-                   (a.startFrame + a.length == b.startFrame + b.length && a.channel < b.channel);
-        });
-        for (const ExistingClipRun& run : ceilingRuns) {
-            sink_(run);
-        }
+    // Each side's runs are in the order they ended, channels in order: merged
+    // as they stand, so that no more memory is taken.
+    const std::vector<ExistingClipRun>& positive = sides_[0].runs;
+    const std::vector<ExistingClipRun>& negative = sides_[1].runs;
+    const auto end = [](const ExistingClipRun& run) {
+        return std::pair(run.startFrame + run.length, run.channel);
+    };
+    for (std::size_t first = 0, second = 0; sink_ && (first < positive.size() || second < negative.size());) {
+        const bool positiveFirst = second == negative.size() ||
+                                   (first < positive.size() && end(positive[first]) <= end(negative[second]));
+        sink_(positiveFirst ? positive[first++] : negative[second++]);
     }
+    sides_[0].runs.clear();
+    sides_[1].runs.clear();
     return result_;
 }
 
