@@ -679,17 +679,19 @@ std::unique_ptr<ExistingClipDetector> ClipJob::makeDetector(double fullScale, bo
         return nullptr;
     }
     return std::make_unique<ExistingClipDetector>(
-        ExistingClipFormat{format_.channels, fullScale, isFloat}, peak_, options_.minRunLength,
+        ExistingClipFormat{format_.channels, fullScale, isFloat}, options_.minRunLength,
         [this](const ExistingClipRun& run) {
-            if (plotGatherer_) {
+            // Overs are labelled but are not clipping: neither drawn nor listed as runs.
+            const bool over = run.kind == ExistingClipKind::over;
+            if (plotGatherer_ && !over) {
                 plotGatherer_->addExistingRun(run.channel, static_cast<std::uint64_t>(run.startFrame),
                                               static_cast<std::uint64_t>(run.length));
             }
-            if (options_.keepEvents) {
+            if (options_.keepEvents && !over) {
                 check_->runs.push_back(run);
             }
             if (check_->labelsWanted) {
-                appendLabel(labelText_.back(), LabelEvent{run.channel, run.startFrame, run.length},
+                appendLabel(labelText_.back(), LabelEvent{run.channel, run.startFrame, run.length, over},
                             format_.channels, format_.sampleRate, format_.channelMask);
                 if (labelText_.back().size() >= labelFlushBytes) {
                     flushLabels(labelText_.back(), labelFiles_.back());

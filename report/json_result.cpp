@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace tarvelle {
 
@@ -53,7 +54,9 @@ Json decibelsOrNull(std::optional<double> decibels)
 Json runJson(const ExistingClipRun& run, std::int32_t sampleRate)
 {
     Json json;
-    json["kind"] = run.kind == ExistingClipKind::fullScale ? "fullScale" : "ceiling";
+    json["kind"] = run.kind == ExistingClipKind::fullScale ? "fullScale"
+                   : run.kind == ExistingClipKind::ceiling ? "ceiling"
+                                                           : "over";
     json["channel"] = run.channel;
     json["startFrame"] = run.startFrame;
     json["startSeconds"] = static_cast<double>(run.startFrame) / sampleRate;
@@ -77,13 +80,33 @@ Json clippingJson(const FileResult& result)
     Json json;
     json["minRun"] = result.minRunLength;
     json["fullScale"] = kindJson(clipping.fullScaleRuns);
-    if (clipping.ceiling) {
+    const auto levelOrNull = [&result](const std::optional<double>& level) {
+        return level ? samplesValue(*level, result.format) : Json(nullptr);
+    };
+    if (clipping.positiveCeiling || clipping.negativeCeiling) {
         Json ceiling = kindJson(clipping.ceilingRuns);
-        ceiling["level"] = samplesValue(*clipping.ceiling, result.format);
-        ceiling["levelDbfs"] = dbfsOrNull(*clipping.ceiling, result.format);
+        // The nearer side to full scale: the level a single ceiling was given as.
+        const double level = std::max(std::fabs(clipping.positiveCeiling.value_or(0.0)),
+                                      std::fabs(clipping.negativeCeiling.value_or(0.0)));
+        ceiling["level"] = samplesValue(level, result.format);
+        ceiling["levelDbfs"] = dbfsOrNull(level, result.format);
+        ceiling["positive"] = levelOrNull(clipping.positiveCeiling);
+        ceiling["negative"] = levelOrNull(clipping.negativeCeiling);
+        ceiling["unlisted"] = clipping.unlistedCeilingRuns;
         json["ceiling"] = std::move(ceiling);
     } else {
         json["ceiling"] = nullptr;
+    }
+    if (clipping.highestOver) {
+        Json overs;
+        overs["samples"] =
+            std::accumulate(clipping.overSamples.begin(), clipping.overSamples.end(), std::int64_t{0});
+        overs["perChannel"] = clipping.overSamples;
+        overs["highest"] = *clipping.highestOver;
+        overs["highestDbfs"] = dbfsOrNull(*clipping.highestOver, result.format);
+        json["overs"] = std::move(overs);
+    } else {
+        json["overs"] = nullptr;
     }
     json["longest"] = clipping.longest ? runJson(*clipping.longest, result.format.sampleRate) : Json(nullptr);
     if (result.truePeakLimitDbtp && result.loudness != nullptr) {

@@ -41,28 +41,67 @@ std::string decibelText(double value, const char* format)
     return text;
 }
 
+std::int64_t total(const std::vector<std::int64_t>& perChannel)
+{
+    return std::accumulate(perChannel.begin(), perChannel.end(), std::int64_t{0});
+}
+
+// " (L 7, R 5)": the channels with any.
+std::string perChannelText(const std::vector<std::int64_t>& perChannel, std::uint32_t channelMask)
+{
+    const int channelCount = static_cast<int>(perChannel.size());
+    std::string text;
+    for (int channel = 0; channel < channelCount; ++channel) {
+        if (perChannel[static_cast<std::size_t>(channel)] != 0) {
+            text += (text.empty() ? " (" : ", ") + channelName(channel, channelCount, channelMask) + ' ' +
+                    std::to_string(perChannel[static_cast<std::size_t>(channel)]);
+        }
+    }
+    return text + ")";
+}
+
+std::string dbfsText(double level, double fullScale, const char* format)
+{
+    return decibelText(levelDbfs(std::fabs(level), fullScale).value_or(0.0), format) + " dBFS";
+}
+
+// Both sides at one level in the line's precision are one ceiling.
+std::string ceilingText(const ExistingClipResult& clipping, double fullScale)
+{
+    const std::optional<std::string> positive =
+        clipping.positiveCeiling ? std::optional(dbfsText(*clipping.positiveCeiling, fullScale, "%.2f"))
+                                 : std::nullopt;
+    const std::optional<std::string> negative =
+        clipping.negativeCeiling ? std::optional(dbfsText(*clipping.negativeCeiling, fullScale, "%.2f"))
+                                 : std::nullopt;
+    if (positive && negative) {
+        return *positive == *negative
+                   ? "the file's ceiling of " + *positive
+                   : "the file's ceilings of " + *positive + " (positive) and " + *negative + " (negative)";
+    }
+    return positive ? "the file's positive ceiling of " + *positive
+                    : "the file's negative ceiling of " + *negative;
+}
+
+std::string runsText(std::int64_t count)
+{
+    return std::to_string(count) + (count == 1 ? " run" : " runs");
+}
+
 std::string clippedLine(std::string_view name, const ExistingClipResult& clipping, double fullScale,
                         std::int32_t sampleRate, std::uint32_t channelMask)
 {
-    const std::vector<std::int64_t>& runs = clipping.ceiling ? clipping.ceilingRuns : clipping.fullScaleRuns;
-    const std::int64_t total = std::accumulate(runs.begin(), runs.end(), std::int64_t{0});
     std::string line(name);
-    line += ": clipped: " + std::to_string(total) + (total == 1 ? " run" : " runs");
-    line += clipping.ceiling
-                ? " at the file's ceiling of " +
-                      decibelText(levelDbfs(*clipping.ceiling, fullScale).value_or(0.0), "%.2f") + " dBFS"
-                : std::string(" at full scale");
-    const int channelCount = static_cast<int>(runs.size());
-    const char* separator = " (";
-    for (int channel = 0; channel < channelCount; ++channel) {
-        if (runs[static_cast<std::size_t>(channel)] != 0) {
-            line += separator + channelName(channel, channelCount, channelMask) + ' ' +
-                    std::to_string(runs[static_cast<std::size_t>(channel)]);
-            separator = ", ";
-        }
+    line += ": clipped: ";
+    if (const std::int64_t runs = total(clipping.fullScaleRuns); runs != 0) {
+        line += runsText(runs) + " at full scale" + perChannelText(clipping.fullScaleRuns, channelMask);
     }
-    line += "), longest " + samplesText(clipping.longest->length) + " in " +
-            channelName(clipping.longest->channel, channelCount, channelMask) + " at " +
+    if (const std::int64_t runs = total(clipping.ceilingRuns); runs != 0) {
+        line += (line.back() == ')' ? ", " : "") + runsText(runs) + " at " + ceilingText(clipping, fullScale) +
+                perChannelText(clipping.ceilingRuns, channelMask);
+    }
+    line += ", longest " + samplesText(clipping.longest->length) + " in " +
+            channelName(clipping.longest->channel, static_cast<int>(clipping.fullScaleRuns.size()), channelMask) + " at " +
             frameTime(clipping.longest->startFrame, sampleRate);
     return line;
 }
@@ -109,7 +148,7 @@ void appendLabel(std::string& bytes, const LabelEvent& event, int channelCount, 
     bytes += channelName(event.channel, channelCount, channelMask);
     bytes += ' ';
     bytes += samplesText(event.length);
-    bytes += '\n';
+    bytes += event.overFullScale ? " over full scale\n" : "\n";
 }
 
 std::string frameTime(std::int64_t frame, std::int32_t sampleRate)
@@ -128,8 +167,11 @@ std::vector<std::string> checkLines(std::string_view name, const ExistingClipRes
                                     std::uint32_t channelMask)
 {
     std::vector<std::string> lines;
-    if (clipping.longest) {
-        lines.push_back(clippedLine(name, clipping, fullScale, sampleRate, channelMask));
+    lines.push_back(clipping.longest ? clippedLine(name, clipping, fullScale, sampleRate, channelMask)
+                                     : std::string(name) + ": no clipping");
+    if (const std::int64_t overs = total(clipping.overSamples); overs != 0) {
+        lines.push_back(std::string(name) + ": overs above full scale: " + samplesText(overs) + ", highest " +
+                        dbfsText(*clipping.highestOver, fullScale, "%+.2f"));
     }
     if (truePeakLimit) {
         const int channelCount = static_cast<int>(truePeakLimit->truePeakDbtp.size());
@@ -144,10 +186,10 @@ std::vector<std::string> checkLines(std::string_view name, const ExistingClipRes
         if (!line.empty()) {
             lines.push_back(std::string(name) + ": true peak over the " +
                             decibelText(truePeakLimit->limitDbtp, "%.2f") + " dBTP limit: " + line);
+            if (!clipping.longest) {
+                lines.erase(lines.begin());
+            }
         }
-    }
-    if (lines.empty()) {
-        lines.push_back(std::string(name) + ": no clipping");
     }
     return lines;
 }

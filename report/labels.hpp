@@ -22,12 +22,14 @@ std::string channelName(int channel, int channelCount, std::uint32_t channelMask
 struct LabelEvent {
     int channel = 0;
     std::int64_t startFrame = 0;
-    std::int64_t length = 0; // in samples
+    std::int64_t length = 0;    // in samples
+    bool overFullScale = false; // float samples above full scale, not clipping
 };
 
 // Appends one label line, "start TAB end TAB text LF", as Audacity writes
 // them: the times in seconds with six decimals, rounded to the nearest
-// microsecond, the text the channel and the length ("L 41 samples").
+// microsecond, the text the channel and the length ("L 41 samples", or
+// "L 41 samples over full scale").
 void appendLabel(std::string& bytes, const LabelEvent& event, int channelCount, std::int32_t sampleRate,
                  std::uint32_t channelMask = 0);
 
@@ -41,8 +43,11 @@ struct TruePeakLimit {
 };
 
 // The check's lines for one file, without line ends: one for runs at full
-// scale or at the ceiling, one for channels whose true peak exceeds the
-// limit (when there is one), or "NAME: no clipping" when there is neither.
+// scale or at the ceilings, or else "NAME: no clipping"; one for float
+// samples over full scale, when there are some; one for channels whose true
+// peak exceeds the limit (when there is one). "no clipping" is left out when
+// the true peak is over the limit, so the first line tells whether the file
+// is clipped.
 // name is printed as given, so the caller escapes it.
 std::vector<std::string> checkLines(std::string_view name, const ExistingClipResult& clipping, double fullScale,
                                     std::int32_t sampleRate, std::optional<TruePeakLimit> truePeakLimit,

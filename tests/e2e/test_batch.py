@@ -1,9 +1,11 @@
 """Batch use from the shell: tarvelle FILE..., --help, unknown options."""
 
+import array
 import fcntl
 import filecmp
 import itertools
 import json
+import math
 import os
 import pathlib
 import random
@@ -22,13 +24,13 @@ LEVELS = (3, 6, 9, 12, 15, 18)
 
 
 def write_any_wav(path, samples, channels, sample_format, rate=44100):
-    """A plain WAV of 16-bit ("h"), 24-bit ("i24") or float ("f") samples."""
+    """A plain WAV of 16-bit ("h"), 24-bit ("i24") or float ("f", "d") samples."""
     if sample_format == "i24":
         data = b"".join(int(value).to_bytes(3, "little", signed=True) for value in samples)
         tag, bits = 1, 24
     else:
         data = struct.pack("<%d%s" % (len(samples), sample_format), *samples)
-        tag, bits = (3, 32) if sample_format == "f" else (1, 16)
+        tag, bits = {"f": (3, 32), "d": (3, 64)}.get(sample_format, (1, 16))
     align = channels * bits // 8
     fmt = struct.pack("<HHIIHH", tag, channels, rate, rate * align, align, bits)
     with open(path, "wb") as out:
@@ -55,6 +57,31 @@ def first_child(pid):
 def run(arguments, cwd):
     return subprocess.run([binary_path(), *arguments], cwd=cwd, capture_output=True, text=True,
                           stdin=subprocess.DEVNULL, timeout=120)
+
+
+def tool(*arguments):
+    return subprocess.run(arguments, check=True, capture_output=True, text=True, timeout=120).stderr
+
+
+# Five seconds of two tones with noise in stereo, near -2 dBFS: whole numbers of scale, or floats. With a gain,
+# no sample lands near full scale after it, where it would be at full scale without having been clipped.
+def take(scale=None, gain=None):
+    noise, step, samples = random.Random(25), 1 / scale if scale else 2 ** -13, []
+    for frame in range(5 * 44100):
+        t = 2 * math.pi * frame / 44100
+        for value in (0.5 * math.sin(440 * t) + 0.25 * math.sin(1234 * t + 1),
+                      0.45 * math.sin(550 * t) + 0.3 * math.sin(97 * t)):
+            value += noise.uniform(-0.02, 0.02)
+            if gain and abs(abs(value * gain) - 1) < 3 * step:
+                value -= math.copysign(3 * step, value)
+            samples.append(round(value * scale) if scale else value)
+    return samples
+
+
+# (channel, first frame, length) of each run of 3 or more samples at level, in a stereo file.
+def runs_at(samples, level):
+    return sorted((channel, found.start(), len(found.group())) for channel in (0, 1)
+                  for found in re.finditer("x{3,}", "".join("x" if v == level else "." for v in samples[channel::2])))
 
 
 class BatchTest(unittest.TestCase):
@@ -416,11 +443,11 @@ class BatchTest(unittest.TestCase):
 
     def test_check_finds_clipping_already_there(self):
         def frames(count, channels, runs, level, quiet):
-            # Below the level, and at its own peak never more than one sample in a row.
-            samples = [[type(quiet)(quiet * (i % 10 - 4.5) / 4.5)] * channels for i in range(count)]
+            # Below the level, no value twice in a channel: the level is a pile-up.
+            samples = [[type(quiet)(quiet * (i * 7919 % 1000 - 499.5) / 499.5)] * channels for i in range(count)]
             for channel, start, length in runs:
                 for frame in range(start, start + length):
-                    samples[frame][channel] = level * (1 if frame % 2 else -1)
+                    samples[frame][channel] = level
             return [value for frame in samples for value in frame]
         # name, format, channels, samples, runs found at --min-run 3 and then 1, what they are
         stereo = frames(1000, 2, [(0, 100, 5), (1, 200, 2), (1, 998, 2)], 32767, 1000)
@@ -453,6 +480,65 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.dir)),
                          sorted(["s16.wav", "s24.wav", "f32.wav", "clean.wav", "s16 clipping labels.txt",
                                  "clean clipping labels.txt"]))
+
+    @unittest.skipUnless(shutil.which("ffmpeg") and shutil.which("sox"), "needs ffmpeg and sox")
+    def test_check_against_what_sox_and_ffmpeg_made(self):
+        def at(name):
+            return os.path.join(self.dir, name)
+
+        for name, source in (("dither", "(floor(random(0)*3)-1)/32768|(floor(random(1)*3)-1)/32768"),
+                             ("fade", "0.01*pow(10\\,-0.28*t)*sin(997*2*PI*t)"), ("silence", "0|0"),
+                             ("fade72", "0.000251*(1-t/10)*sin(997*2*PI*t)"), ("sine", "0.98855*sin(997*2*PI*t)"),
+                             ("clean24", "0.4*sin(440*2*PI*t)+0.2*(random(0)-0.5)")):
+            tool("ffmpeg", "-nostdin", "-y", "-f", "lavfi", "-i", f"aevalsrc={source}:s=44100:d=10", "-c:a",
+                 "pcm_s24le" if name == "clean24" else "pcm_s16le", at(name + ".wav"))
+        positive = [min(value, 16000) for value in take(32768)]
+        for name, values, kind in (("take16", take(32768, 10 ** 0.4), "h"), ("positive", positive, "h"), ("take32", take(), "f"),
+                                   ("take24", take(8388608, 10 ** 0.4), "i24"), ("take64", take(gain=10 ** 0.3), "d")):
+            write_any_wav(at(name + ".wav"), values, 2, kind)
+        sox = {}  # how many samples SoX says its gain clipped
+        for name, gain in (("16", "+8"), ("24", "+8"), ("64", "+6")):
+            said = tool("sox", "-D", at(f"take{name}.wav"), at(f"clip{name}.wav"), "gain", gain)
+            sox[name] = int(re.search(r"gain clipped (\d+) samples", said).group(1))
+        tool("sox", "-D", at("clip16.wav"), at("down16.wav"), "gain", "-6")
+        for source, options, name in (("clip16", ["-c:a", "pcm_f32le"], "clip16 f32"), ("take32", ["-af", "volume=7dB",
+                                      "-c:a", "pcm_f32le"], "up"), ("clip16", ["-c:a", "pcm_f64le"], "clip16 f64")):
+            tool("ffmpeg", "-nostdin", "-y", "-i", at(source + ".wav"), *options, at(name + ".wav"))
+        up = array.array("d", subprocess.run(["ffmpeg", "-nostdin", "-i", at("up.wav"), "-f", "f64le", "-"],
+                                             check=True, capture_output=True, timeout=120).stdout)
+        overs = [abs(value) for value in up if abs(value) > 1]
+
+        def check(name, *options):
+            result = run(["--check", "--json", *options, name], self.dir)
+            clipping = json.loads(result.stdout)["clipping"]
+            return result.returncode, clipping, sorted((r["channel"], r["startFrame"], r["length"])
+                                                       for r in clipping["runs"])
+
+        clip16 = check("clip16.wav")[2]
+        # name, options, exit status, kinds of run, and the runs or how many samples they hold
+        cases = [(name + ".wav", [], 0, set(), []) for name in ("dither", "fade", "fade72", "silence", "sine")] + [
+            ("clean24.wav", ["--min-run", "1"], 0, set(), []),
+            ("clip16.wav", ["--min-run", "1"], 3, {"fullScale"}, sox["16"]),
+            ("clip24.wav", ["--min-run", "1"], 3, {"fullScale"}, sox["24"]),
+            ("down16.wav", [], 3, {"ceiling"}, clip16),
+            ("positive.wav", [], 3, {"ceiling"}, runs_at(positive, 16000)),
+            ("clip16 f32.wav", [], 3, {"fullScale"}, clip16),
+            ("clip16 f64.wav", [], 3, {"fullScale"}, clip16),
+            ("clip64.wav", ["--min-run", "1"], 3, {"fullScale"}, sox["64"]),
+            ("up.wav", [], 0, set(), []),
+            ("up.wav", ["--true-peak-limit", "-1"], 3, set(), []),
+        ]
+        for name, options, status, kinds, expected in cases:
+            with self.subTest(name=name, options=options):
+                code, clipping, runs = check(name, *options)
+                self.assertEqual((code, {run["kind"] for run in clipping["runs"]}), (status, kinds))
+                self.assertEqual(runs if isinstance(expected, list) else sum(run[2] for run in runs), expected)
+                # Which sides have a ceiling, and the overs
+                ceiling, found = clipping["ceiling"], clipping.get("overs")
+                self.assertEqual((ceiling and (ceiling["positive"] is not None, ceiling["negative"] is not None),
+                                  found and (found["samples"], found["highestDbfs"])),
+                                 ({"down16.wav": (True, True), "positive.wav": (True, False)}.get(name),
+                                  (len(overs), round(20 * math.log10(max(overs)), 2)) if name == "up.wav" else None))
 
     def test_level_events_as_labels_and_json(self):
         self.wav("take.wav", samples=[100, -100, 30000, 5, 30000, -30000, 30000, 5, 7, -32768] * 3)

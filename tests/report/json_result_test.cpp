@@ -91,7 +91,14 @@ TEST(FileResultJson, ExactLines)
     mono.levels[1].stats.channels.push_back(ChannelClipStats{4, 2, 0, {2}, false});
 
     // Loudness figures to the hundredth like every other level, -inf as null.
-    LoudnessResult measured{{-0.5234, -INFINITY}, -0.5234, -14.204999, 0.10000000000000797};
+    LoudnessResult measured;
+    measured.truePeakDbtp = {-0.5234, -INFINITY};
+    measured.truePeakDbtpOverall = -0.5234;
+    measured.interSamplePeakDbfs = -0.3149;
+    measured.integratedLufs = -14.204999;
+    measured.loudnessRange = 0.10000000000000797;
+    measured.peakToLoudnessRatio = 13.681599;
+    measured.maxShortTerm = LoudestMoment{-9.1249, 41.30000000000001};
     FileResult loud = silent;
     loud.loudness = &measured;
 
@@ -151,7 +158,9 @@ TEST(FileResultJson, ExactLines)
         {"loudness", loud,
          R"({"input":"room tone.wav","status":"written","sampleRate":88200,"sampleFormat":"int16","channels":2,)"
          R"("samplesPerChannel":88200,"durationSeconds":1.0,"peak":0,"peakDbfs":null,"truePeakDbtp":-0.52,)"
-         R"("truePeakDbtpPerChannel":[-0.52,null],"integratedLufs":-14.2,"loudnessRange":0.1,"levels":[)" +
+         R"("truePeakDbtpPerChannel":[-0.52,null],"interSamplePeakDbfs":-0.31,"integratedLufs":-14.2,)"
+         R"("loudnessRange":0.1,"plr":13.68,"maxMomentary":null,"maxShortTerm":{"lufs":-9.12,"atSeconds":41.3},)"
+         R"("levels":[)" +
              silentLevels + "]}"},
         {"mono float", mono,
          R"({"input":"mono.wav","status":"written","warning":"cut short","sampleRate":48000,)"
