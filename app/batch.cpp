@@ -1,28 +1,27 @@
 #include "app/batch.hpp"
 
-#include "app/clip_job.hpp"
 #include "app/input_checks.hpp"
 #include "app/output_names.hpp"
 #include "app/plain_text.hpp"
 #include "clip/peak_clip.hpp"
 #include "console/console.hpp"
 #include "console/text_layout.hpp"
+#include "engine/clip_job.hpp"
+#include "engine/thread_pool.hpp"
 #include "report/json_result.hpp"
 #include "report/labels.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <variant>
 
@@ -41,6 +40,7 @@ struct FileWork {
     FileOutcome outcome = FileOutcome::NotDone;
     bool accepted = false; // read and counted: its outputs are its own from now on
     std::vector<Line> lines;
+    std::exception_ptr error; // what ended its work unforeseen
 };
 
 // A progress line on the terminal, overwritten in place and blanked again.
@@ -358,54 +358,51 @@ public:
 
     int run()
     {
-        std::vector<std::thread> threads;
-        try {
-            while (options_.jobs > 1 && threads.size() < static_cast<std::size_t>(options_.jobs) &&
-                   threads.size() < names_.size()) {
-                threads.emplace_back([this] { workOnFiles(); });
-            }
-        } catch (const std::system_error&) {
-            // Fewer threads than asked for (a process limit) do the same work.
-        }
+        const std::size_t threadCount =
+            options_.jobs > 1 ? std::min(static_cast<std::size_t>(options_.jobs), names_.size()) : 0;
+        // Files done ahead of the one being told wait with their lines; a few
+        // per thread keep the threads busy without holding the whole batch.
+        const std::size_t aheadCount = 2 * threadCount;
+        ThreadPool pool(threadCount, std::max<std::size_t>(aheadCount, 1));
         std::vector<FileOutcome> outcomes;
         {
             // Progress only where one file at a time is worked on.
-            ProgressLine progress(threads.empty() && console::standardErrorIsTerminal() && !options_.quiet);
+            ProgressLine progress(pool.threadCount() == 0 && console::standardErrorIsTerminal() &&
+                                  !options_.quiet);
+            std::size_t submitted = 0;
             for (std::size_t index = 0; index < names_.size(); ++index) {
-                if (threads.empty()) {
-                    store(index, guardedWork(index, progress));
+                // Files are taken in order, so a file never waits for one taken after it.
+                for (; submitted < names_.size() && submitted <= index + aheadCount; ++submitted) {
+                    pool.submit(
+                        [this, submitted, &progress] { store(submitted, guardedWork(submitted, progress)); });
                 }
                 const FileWork& work = waitFor(index);
                 progress.clear();
+                if (work.error) {
+                    std::rethrow_exception(work.error);
+                }
                 for (const Line& line : work.lines) {
                     printLine(line.stream, line.text);
                 }
                 outcomes.push_back(work.outcome);
             }
         }
-        for (std::thread& thread : threads) {
-            thread.join();
-        }
+        pool.finish();
         return batchExitStatus(outcomes);
     }
 
 private:
-    // Takes the next file not yet taken until none is left. Files are taken in
-    // order, so a file never waits for one taken after it.
-    void workOnFiles()
-    {
-        ProgressLine none(false);
-        for (std::size_t index = next_++; index < names_.size(); index = next_++) {
-            store(index, guardedWork(index, none));
-        }
-    }
-
     FileWork guardedWork(std::size_t index, ProgressLine& progress)
     {
         try {
             return workOnFile(index, progress);
         } catch (const std::bad_alloc&) {
             return refusal(names_[index], inputErrorText(InputError::NotEnoughMemory), options_);
+        } catch (...) {
+            // Passed on when the file's turn to be told comes.
+            FileWork work;
+            work.error = std::current_exception();
+            return work;
         }
     }
 
@@ -446,7 +443,6 @@ private:
     std::vector<const std::string*> owners_;
     std::vector<std::string> places_;
     std::vector<std::optional<FileWork>> works_;
-    std::atomic<std::size_t> next_{0};
     std::mutex mutex_;
     std::condition_variable done_;
 };
