@@ -200,7 +200,7 @@ std::optional<ReadFailure> ClipJob::read(const Source<Sample>& source, const Job
     for (const PickedAnalysis<Sample>& picked : picks.analyses) {
         costs.push_back({picked.needsPeak, picked.cost});
     }
-    const ReadPlan plan = planReads(costs, maxReadThreads);
+    const ReadPlan plan = planReads(costs);
     std::vector<std::unique_ptr<Analysis<Sample>>> made(picks.analyses.size());
     const auto work = [&](const std::vector<std::size_t>& indices) {
         ThreadWork<Sample> thread;

@@ -9,9 +9,9 @@ namespace {
 
 using Loads = std::array<double, maxReadThreads>;
 
-std::size_t leastLoaded(const Loads& loads, std::size_t threadCount)
+std::size_t leastLoaded(const Loads& loads)
 {
-    return static_cast<std::size_t>(std::min_element(loads.begin(), loads.begin() + threadCount) - loads.begin());
+    return static_cast<std::size_t>(std::min_element(loads.begin(), loads.end()) - loads.begin());
 }
 
 double busiest(const Loads& loads)
@@ -20,17 +20,16 @@ double busiest(const Loads& loads)
 }
 
 // How long the first read lasts: the peak alone splits over the threads.
-double firstReadLength(const Loads& loads, bool alone, std::size_t threadCount)
+double firstReadLength(const Loads& loads, bool alone)
 {
-    return alone ? 1.0 / static_cast<double>(threadCount) : busiest(loads);
+    return alone ? 1.0 / static_cast<double>(maxReadThreads) : busiest(loads);
 }
 
 } // namespace
 
-ReadPlan planReads(std::span<const AnalysisCost> analyses, std::size_t threadCount)
+ReadPlan planReads(std::span<const AnalysisCost> analyses)
 {
     ReadPlan plan;
-    plan.threadCount = std::clamp<std::size_t>(threadCount, 1, maxReadThreads);
     std::vector<std::size_t> order(analyses.size());
     std::iota(order.begin(), order.end(), 0);
     // The costliest first, each onto the least busy thread.
@@ -44,7 +43,7 @@ ReadPlan planReads(std::span<const AnalysisCost> analyses, std::size_t threadCou
         if (!analyses[index].needsPeak) {
             continue;
         }
-        const std::size_t thread = leastLoaded(second, plan.threadCount);
+        const std::size_t thread = leastLoaded(second);
         second[thread] += analyses[index].cost;
         plan.secondRead[thread].push_back(index);
         plan.secondReadNeeded = true;
@@ -54,15 +53,15 @@ ReadPlan planReads(std::span<const AnalysisCost> analyses, std::size_t threadCou
             continue;
         }
         const double cost = analyses[index].cost;
-        const std::size_t firstThread = leastLoaded(first, plan.threadCount);
-        const std::size_t secondThread = leastLoaded(second, plan.threadCount);
+        const std::size_t firstThread = leastLoaded(first);
+        const std::size_t secondThread = leastLoaded(second);
         Loads inFirst = first;
         inFirst[firstThread] += cost;
         Loads inSecond = second;
         inSecond[secondThread] += cost;
         const double secondNow = plan.secondReadNeeded ? busiest(second) : 0.0;
         const double withFirst = busiest(inFirst) + secondNow;
-        const double withSecond = firstReadLength(first, firstAlone, plan.threadCount) + busiest(inSecond);
+        const double withSecond = firstReadLength(first, firstAlone) + busiest(inSecond);
         if (withFirst <= withSecond) {
             first = inFirst;
             firstAlone = false;

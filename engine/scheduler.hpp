@@ -24,12 +24,12 @@ struct ReadPlan {
     Threads firstRead; // besides the peak, which thread 0 takes
     Threads secondRead;
     bool secondReadNeeded = false;
-    std::size_t threadCount = 1;
 };
 
-// threadCount 1 or 2. The first read alone (no analysis beside the peak)
-// splits the peak over the threads; the second takes the peak again on
-// thread 0, to see that the file did not change between the reads.
-ReadPlan planReads(std::span<const AnalysisCost> analyses, std::size_t threadCount);
+// The first read alone (no analysis beside the peak) splits the peak over the
+// threads; the second takes the peak again on thread 0, to see that the file
+// did not change between the reads. Where fewer threads can be had, the read
+// runs the threads' analyses on the ones it has.
+ReadPlan planReads(std::span<const AnalysisCost> analyses);
 
 } // namespace tarvelle

@@ -319,6 +319,28 @@ class BatchTest(unittest.TestCase):
                     if name != "take.wav":
                         os.remove(os.path.join(self.dir, name))
 
+    def test_without_a_second_thread_the_outputs_are_the_same(self):
+        if not hasattr(os, "geteuid") or os.geteuid() != 0 or not shutil.which("setpriv"):
+            self.skipTest("needs root to run as a user with a process limit")
+        write_any_wav(os.path.join(self.dir, "any.wav"), [30000 * (i % 7 - 3) for i in range(30000)], 1, "i24")
+        self.wav("take.wav", samples=[30000, -30000, 5, -5, 32767, 32767, 32767, 100] * 20000)
+        os.chmod(self.dir, 0o777)
+        arguments = ["--labels", "--loudness", "--plot", "take.wav", "any.wav"]
+        alone = {}
+        # The user's one process can start no thread: every read runs on it.
+        for command in ([], ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "prlimit", "--nproc=1"]):
+            result = subprocess.run(command + [binary_path(), *arguments], cwd=self.dir, capture_output=True,
+                                    text=True, stdin=subprocess.DEVNULL, timeout=120)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            outputs = {}
+            for name in os.listdir(self.dir):
+                if "clipping" in name:
+                    outputs[name] = pathlib.Path(self.dir, name).read_bytes()
+                    os.remove(os.path.join(self.dir, name))
+            self.assertEqual(len(outputs), 38)
+            alone.setdefault("outputs", outputs)
+            self.assertEqual(outputs, alone["outputs"])
+
     def test_help_version_and_unknown_options(self):
         help_result = run(["--help"], self.dir)
         self.assertEqual(help_result.returncode, 0)
@@ -401,6 +423,16 @@ class BatchTest(unittest.TestCase):
         for wrong in ("-j0", "--jobs=65", "--jobs=x"):
             self.assertEqual(run([wrong, "f0.wav"], self.dir).returncode, 2, wrong)
 
+    def test_the_most_jobs_with_labels_write_every_output(self):
+        # Each file holds a dozen temporary files through its read: more at
+        # once than the program may keep unless the jobs wait their turn.
+        names = [f"m{index}.wav" for index in range(40)]
+        for index, name in enumerate(names):
+            self.wav(name, samples=[1000 + index, -30000] * 50)
+        result = run(["-j64", "--labels"] + names, self.dir)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertEqual(len([name for name in os.listdir(self.dir) if "clipping" in name]), 18 * len(names))
+
     def test_check_finds_clipping_already_there(self):
         def frames(count, channels, runs, level, quiet):
             # Below the level, and at its own peak never more than one sample in a row.
@@ -439,6 +471,11 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.dir)),
                          sorted(["s16.wav", "s24.wav", "f32.wav", "clean.wav", "s16 clipping labels.txt",
                                  "clean clipping labels.txt"]))
+        # Clipping found but its label track not written: the run failed, not merely found clipping.
+        os.remove(os.path.join(self.dir, "s16 clipping labels.txt"))
+        os.mkdir(os.path.join(self.dir, "s16 clipping labels.txt"))
+        unwritten = run(["--check", "--labels", "s16.wav"], self.dir)
+        self.assertEqual(unwritten.returncode, 1, unwritten.stderr)
 
     def test_level_events_as_labels_and_json(self):
         self.wav("take.wav", samples=[100, -100, 30000, 5, 30000, -30000, 30000, 5, 7, -32768] * 3)
@@ -493,10 +530,12 @@ class BatchTest(unittest.TestCase):
         # Spelled two ways, one folder: the second would replace the first's outputs.
         self.wav("take.bwf", samples=[300, -300] * 10)
         shutil.copy(os.path.join(self.dir, "take.bwf"), os.path.join(self.dir, "take.wav"))
-        spelled = run(["take.wav", "./take.bwf"], self.dir)
-        self.assertEqual(spelled.returncode, 1)
-        self.assertEqual(spelled.stderr,
-                         "tarvelle: ./take.bwf: not processed, its outputs would replace those of take.wav\n")
+        # Worked on at once, the later file still waits to see the earlier one accepted.
+        for jobs in ([], ["-j2"]):
+            spelled = run(jobs + ["take.wav", "./take.bwf"], self.dir)
+            self.assertEqual(spelled.returncode, 1, jobs)
+            self.assertEqual(spelled.stderr,
+                             "tarvelle: ./take.bwf: not processed, its outputs would replace those of take.wav\n")
 
     def test_reports_only_match_a_full_runs_reports(self):
         rng = random.Random(13)
