@@ -52,6 +52,15 @@ OutputFile* JobOutputs::clippedWav(std::size_t level)
     return file ? &*file : nullptr;
 }
 
+void JobOutputs::appendToClippedWavs(std::span<const std::uint8_t> bytes)
+{
+    for (std::optional<OutputFile>& file : clippedWavs_) {
+        if (file) {
+            file->append(bytes);
+        }
+    }
+}
+
 OutputFile* JobOutputs::labelTrack(std::size_t track)
 {
     std::optional<OutputFile>& file = labelTracks_.at(track);

@@ -35,6 +35,7 @@ public:
     // (reports only, a check, or the input's name).
     OutputFile* clippedWav(std::size_t level);
     OutputFile* labelTrack(std::size_t track);
+    void appendToClippedWavs(std::span<const std::uint8_t> bytes);
 
     OutputResult commitClippedWav(std::size_t level, const std::string& fileName);
     OutputResult commitLabelTrack(std::size_t track, const std::string& fileName);

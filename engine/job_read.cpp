@@ -137,6 +137,55 @@ peakInHalves(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, 
     return halves[0];
 }
 
+template <class Sample> std::vector<AnalysisCost> costsOf(const std::vector<PickedAnalysis<Sample>>& analyses)
+{
+    std::vector<AnalysisCost> costs;
+    for (const PickedAnalysis<Sample>& picked : analyses) {
+        costs.push_back({picked.needsPeak, picked.cost});
+    }
+    return costs;
+}
+
+// The first read: the peak alone in halves, or with the analyses that do not
+// need it, thread 0's taking the peak too.
+template <class Sample>
+std::variant<typename SampleKernel<Sample>::Peak, ReadFailure>
+readForPeak(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, std::size_t frameBytes,
+            ThreadWork<Sample> first, const ThreadWork<Sample>& second)
+{
+    if (first.empty() && second.empty()) {
+        return peakInHalves<Sample>(makeLoader, totalBytes, frameBytes);
+    }
+    PeakAnalysis<Sample> peak;
+    first.insert(first.begin(), &peak);
+    BlockRing ring(totalBytes, frameBytes, maxReadThreads, makeLoader());
+    runRead(ring, first, second);
+    if (ring.readFailed()) {
+        return readFailure(ring);
+    }
+    return peak.peak();
+}
+
+// The second read, thread 0 taking the peak again: a file changed between
+// the two reads would be counted against the wrong peak.
+template <class Sample>
+std::optional<ReadFailure> readAgain(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes,
+                                     std::size_t frameBytes, const typename SampleKernel<Sample>::Peak& peak,
+                                     ThreadWork<Sample> first, const ThreadWork<Sample>& second)
+{
+    PeakAnalysis<Sample> peakAgain;
+    first.insert(first.begin(), &peakAgain);
+    BlockRing ring(totalBytes, frameBytes, maxReadThreads, makeLoader());
+    runRead(ring, first, second);
+    if (ring.readFailed()) {
+        return readFailure(ring);
+    }
+    if (!(peakAgain.peak() == peak)) {
+        return ReadFailure{ReadFailure::Kind::Changed, {}};
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 // The one place the options pick the analyses: a new measurement is one more
@@ -196,11 +245,7 @@ std::optional<ReadFailure> ClipJob::read(const Source<Sample>& source, const Job
 {
     nameLevels();
     Picks<Sample> picks = pickAnalyses(source);
-    std::vector<AnalysisCost> costs;
-    for (const PickedAnalysis<Sample>& picked : picks.analyses) {
-        costs.push_back({picked.needsPeak, picked.cost});
-    }
-    const ReadPlan plan = planReads(costs);
+    const ReadPlan plan = planReads(costsOf(picks.analyses));
     std::vector<std::unique_ptr<Analysis<Sample>>> made(picks.analyses.size());
     const auto work = [&](const std::vector<std::size_t>& indices) {
         ThreadWork<Sample> thread;
@@ -213,24 +258,12 @@ std::optional<ReadFailure> ClipJob::read(const Source<Sample>& source, const Job
 
     // The first read: the peak, and what does not need it.
     using Peak = typename SampleKernel<Sample>::Peak;
-    Peak peak;
-    if (plan.firstRead[0].empty() && plan.firstRead[1].empty()) {
-        auto found = peakInHalves<Sample>(source.makeLoader, source.totalBytes(), source.frameBytes());
-        if (ReadFailure* failure = std::get_if<ReadFailure>(&found)) {
-            return std::move(*failure);
-        }
-        peak = std::get<Peak>(found);
-    } else {
-        PeakAnalysis<Sample> peakAnalysis;
-        ThreadWork<Sample> first = work(plan.firstRead[0]);
-        first.insert(first.begin(), &peakAnalysis);
-        BlockRing ring(source.totalBytes(), source.frameBytes(), maxReadThreads, source.makeLoader());
-        runRead(ring, first, work(plan.firstRead[1]));
-        if (ring.readFailed()) {
-            return readFailure(ring);
-        }
-        peak = peakAnalysis.peak();
+    auto found = readForPeak<Sample>(source.makeLoader, source.totalBytes(), source.frameBytes(),
+                                     work(plan.firstRead[0]), work(plan.firstRead[1]));
+    if (ReadFailure* failure = std::get_if<ReadFailure>(&found)) {
+        return std::move(*failure);
     }
+    const Peak peak = std::get<Peak>(found);
     if constexpr (std::is_same_v<Sample, double>) {
         if (peak.peak.firstNonFinite >= 0) {
             return ReadFailure{ReadFailure::Kind::NotANumber,
@@ -249,29 +282,18 @@ std::optional<ReadFailure> ClipJob::read(const Source<Sample>& source, const Job
     }
     outputs_.begin(result_, source.clippedWavHeader);
     if (plan.secondReadNeeded) {
-        PeakAnalysis<Sample> peakAgain;
         ThreadWork<Sample> first = work(plan.secondRead[0]);
-        first.insert(first.begin(), &peakAgain);
         ThreadWork<Sample> second = work(plan.secondRead[1]);
         for (std::size_t index = 0; index < picks.counts.size(); ++index) {
             picks.counts[index].onEvent = picks.listeners.levelSink(index);
         }
-        BlockRing ring(source.totalBytes(), source.frameBytes(), maxReadThreads, source.makeLoader());
-        runRead(ring, first, second);
-        if (ring.readFailed()) {
-            return readFailure(ring);
-        }
-        // A file changed between the two reads would be counted against the wrong peak.
-        if (!(peakAgain.peak() == peak)) {
-            return ReadFailure{ReadFailure::Kind::Changed, {}};
+        if (std::optional<ReadFailure> failure =
+                readAgain(source.makeLoader, source.totalBytes(), source.frameBytes(), peak, first, second)) {
+            return failure;
         }
     }
     if (source.padByte) {
-        for (std::size_t level = 0; level < picks.counts.size(); ++level) {
-            if (OutputFile* file = outputs_.clippedWav(level)) {
-                file->append(std::array<std::uint8_t, 1>{0});
-            }
-        }
+        outputs_.appendToClippedWavs(std::array<std::uint8_t, 1>{0});
     }
     for (const std::unique_ptr<Analysis<Sample>>& analysis : made) {
         analysis->finish(result_);
