@@ -102,9 +102,18 @@ template <class Sample> void runRead(BlockRing& ring, ThreadWork<Sample> first, 
     background.finish();
 }
 
-ReadFailure readFailure(BlockRing& ring)
+// One read through the ring, in order, by both threads' analyses.
+template <class Sample>
+std::optional<ReadFailure> readThrough(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes,
+                                       std::size_t frameBytes, const ThreadWork<Sample>& first,
+                                       const ThreadWork<Sample>& second)
 {
-    return {ReadFailure::Kind::ReadError, ring.readFailure()};
+    BlockRing ring(totalBytes, frameBytes, maxReadThreads, makeLoader());
+    runRead(ring, first, second);
+    if (ring.readFailed()) {
+        return ReadFailure{ReadFailure::Kind::ReadError, ring.readFailure()};
+    }
+    return std::nullopt;
 }
 
 PlotHeading plotHeading(const std::string& inputFileName, const SampleFormat& format, double fullScale,
@@ -158,10 +167,8 @@ readForPeak(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, s
     }
     PeakAnalysis<Sample> peak;
     first.insert(first.begin(), &peak);
-    BlockRing ring(totalBytes, frameBytes, maxReadThreads, makeLoader());
-    runRead(ring, first, second);
-    if (ring.readFailed()) {
-        return readFailure(ring);
+    if (std::optional<ReadFailure> failure = readThrough(makeLoader, totalBytes, frameBytes, first, second)) {
+        return std::move(*failure);
     }
     return peak.peak();
 }
@@ -175,10 +182,8 @@ std::optional<ReadFailure> readAgain(const BlockRing::MakeLoader& makeLoader, st
 {
     PeakAnalysis<Sample> peakAgain;
     first.insert(first.begin(), &peakAgain);
-    BlockRing ring(totalBytes, frameBytes, maxReadThreads, makeLoader());
-    runRead(ring, first, second);
-    if (ring.readFailed()) {
-        return readFailure(ring);
+    if (std::optional<ReadFailure> failure = readThrough(makeLoader, totalBytes, frameBytes, first, second)) {
+        return failure;
     }
     if (!(peakAgain.peak() == peak)) {
         return ReadFailure{ReadFailure::Kind::Changed, {}};
