@@ -106,6 +106,45 @@ TEST(PlotGatherer, ColumnsHoldTheClippingWhateverTheBlocks)
     }
 }
 
+// The path the program ships: the envelope from 16-bit samples as they are,
+// and each level's clipping from the runs the count finds. Blocks of any
+// size, across columns, give what the samples and runs give at once.
+TEST(PlotGatherer, EnvelopeOfSixteenBitSamplesAndLevelsFromRuns)
+{
+    const std::vector<double> samples = burstSamples();
+    const std::vector<std::int16_t> pcm(samples.begin(), samples.end());
+    const PlotData expected = expectedPlot(samples, 4);
+    for (const std::size_t blockFrames : {std::size_t{1}, std::size_t{7}, std::size_t{2999}, totalFrames}) {
+        SCOPED_TRACE(blockFrames);
+        PlotGatherer gatherer(2, totalFrames, thresholds, 4);
+        gatherer.takeLevelsFromRuns();
+        for (std::size_t frame = 0; frame < totalFrames; frame += blockFrames) {
+            const std::size_t frames = std::min(blockFrames, totalFrames - frame);
+            gatherer.addEnvelope(std::span<const std::int16_t>(pcm).subspan(frame * 2, frames * 2));
+        }
+        // Level 2's runs, as a count tells them: each channel's maximal runs above the threshold.
+        for (std::size_t channel = 0; channel < 2; ++channel) {
+            for (std::uint64_t frame = 0; frame < totalFrames;) {
+                std::uint64_t end = frame;
+                while (end < totalFrames && std::fabs(samples[end * 2 + channel]) > thresholds[2]) {
+                    ++end;
+                }
+                if (end > frame) {
+                    gatherer.addLevelRun(2, static_cast<int>(channel), frame, end - frame);
+                }
+                frame = end + 1;
+            }
+        }
+        const PlotData data = gatherer.finish();
+        EXPECT_EQ(data.minimum, expected.minimum);
+        EXPECT_EQ(data.maximum, expected.maximum);
+        EXPECT_EQ(data.levels[2].clippedSamples, expected.levels[2].clippedSamples);
+        EXPECT_EQ(data.levels[2].eventStarts, expected.levels[2].eventStarts);
+        EXPECT_EQ(data.levels[2].firstClippedFrame, expected.levels[2].firstClippedFrame);
+        EXPECT_EQ(data.levels[2].endClippedFrame, expected.levels[2].endClippedFrame);
+    }
+}
+
 TEST(PlotGatherer, ExistingRunsCountOnceAndStayInTheFile)
 {
     PlotGatherer gatherer(2, totalFrames, thresholds);
