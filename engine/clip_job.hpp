@@ -112,7 +112,7 @@ private:
     template <class Sample>
     std::optional<ReadFailure> read(const Source<Sample>& source, const JobProgress& progress);
     template <class Sample> struct Picks;
-    template <class Sample> Picks<Sample> pickAnalyses(const Source<Sample>& source);
+    template <class Sample> void pickAnalyses(const Source<Sample>& source, Picks<Sample>& picks);
     std::optional<ReadFailure> readClassic(const FileHandle& input, const JobProgress& progress);
     std::optional<ReadFailure> readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
                                              const JobProgress& progress);

@@ -194,10 +194,9 @@ std::optional<ReadFailure> readAgain(const BlockRing::MakeLoader& makeLoader, st
 } // namespace
 
 // The one place the options pick the analyses: a new measurement is one more
-// line here.
-template <class Sample> ClipJob::Picks<Sample> ClipJob::pickAnalyses(const Source<Sample>& source)
+// line here. The picks' makers refer to picks, which stays where it is.
+template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source, Picks<Sample>& picks)
 {
-    Picks<Sample> picks;
     if (options_.keepEvents) {
         picks.keptEvents = std::make_unique<KeptEvents>(result_);
         picks.listeners.add(*picks.keptEvents);
@@ -242,14 +241,14 @@ template <class Sample> ClipJob::Picks<Sample> ClipJob::pickAnalyses(const Sourc
             return picture;
         }));
     }
-    return picks;
 }
 
 template <class Sample>
 std::optional<ReadFailure> ClipJob::read(const Source<Sample>& source, const JobProgress& progress)
 {
     nameLevels();
-    Picks<Sample> picks = pickAnalyses(source);
+    Picks<Sample> picks;
+    pickAnalyses(source, picks);
     const ReadPlan plan = planReads(costsOf(picks.analyses));
     std::vector<std::unique_ptr<Analysis<Sample>>> made(picks.analyses.size());
     const auto work = [&](const std::vector<std::size_t>& indices) {
