@@ -9,7 +9,6 @@ Picture<Sample>::Picture(PlotHeading heading, int channels, std::uint64_t frameC
                          const std::array<double, clipLevelCount>& thresholds, bool withExistingClipping)
     : heading_(std::move(heading)), gatherer_(channels, frameCount, thresholds)
 {
-    gatherer_.takeLevelsFromRuns();
     if (withExistingClipping) {
         gatherer_.showExistingClipping();
     }

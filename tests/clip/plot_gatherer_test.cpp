@@ -1,5 +1,7 @@
 #include "clip/plot_gatherer.hpp"
 
+#include "support/clip_reference.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -85,13 +87,14 @@ TEST(PlotGatherer, ColumnsHoldTheClippingWhateverTheBlocks)
 
         for (const std::vector<std::size_t>& blocks :
              {std::vector<std::size_t>{totalFrames}, {1, 7, 300, 2, 1000, 33}}) {
-            SCOPED_TRACE(testing::Message() << columns << " columns, blocks from " << blocks.size() << " sizes");
+            SCOPED_TRACE(::testing::Message() << columns << " columns, blocks from " << blocks.size() << " sizes");
             PlotGatherer gatherer(2, totalFrames, thresholds, static_cast<int>(columns));
             for (std::size_t frame = 0, block = 0; frame < totalFrames; ++block) {
                 const std::size_t frames = std::min(blocks[block % blocks.size()], totalFrames - frame);
                 gatherer.addFrames(std::span<const double>(samples).subspan(frame * 2, frames * 2));
                 frame += frames;
             }
+            testing::addLevelRunsOf(gatherer, samples, 2, thresholds);
             const PlotData data = gatherer.finish();
             EXPECT_EQ(data.minimum, expected.minimum);
             EXPECT_EQ(data.maximum, expected.maximum);
@@ -117,24 +120,11 @@ TEST(PlotGatherer, EnvelopeOfSixteenBitSamplesAndLevelsFromRuns)
     for (const std::size_t blockFrames : {std::size_t{1}, std::size_t{7}, std::size_t{2999}, totalFrames}) {
         SCOPED_TRACE(blockFrames);
         PlotGatherer gatherer(2, totalFrames, thresholds, 4);
-        gatherer.takeLevelsFromRuns();
         for (std::size_t frame = 0; frame < totalFrames; frame += blockFrames) {
             const std::size_t frames = std::min(blockFrames, totalFrames - frame);
             gatherer.addEnvelope(std::span<const std::int16_t>(pcm).subspan(frame * 2, frames * 2));
         }
-        // Level 2's runs, as a count tells them: each channel's maximal runs above the threshold.
-        for (std::size_t channel = 0; channel < 2; ++channel) {
-            for (std::uint64_t frame = 0; frame < totalFrames;) {
-                std::uint64_t end = frame;
-                while (end < totalFrames && std::fabs(samples[end * 2 + channel]) > thresholds[2]) {
-                    ++end;
-                }
-                if (end > frame) {
-                    gatherer.addLevelRun(2, static_cast<int>(channel), frame, end - frame);
-                }
-                frame = end + 1;
-            }
-        }
+        testing::addLevelRunsOf(gatherer, samples, 2, thresholds);
         const PlotData data = gatherer.finish();
         EXPECT_EQ(data.minimum, expected.minimum);
         EXPECT_EQ(data.maximum, expected.maximum);
