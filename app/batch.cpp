@@ -1,303 +1,26 @@
 #include "app/batch.hpp"
 
-#include "app/clip_job.hpp"
-#include "app/input_checks.hpp"
+#include "app/file_work.hpp"
+
 #include "app/output_names.hpp"
 #include "app/plain_text.hpp"
-#include "clip/peak_clip.hpp"
 #include "console/console.hpp"
-#include "console/text_layout.hpp"
-#include "report/json_result.hpp"
-#include "report/labels.hpp"
+#include "engine/clip_job.hpp"
+#include "engine/thread_pool.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <mutex>
-#include <new>
 #include <optional>
-#include <string_view>
-#include <system_error>
-#include <thread>
 #include <utility>
-#include <variant>
 
 namespace tarvelle {
 
 namespace {
-
-// A line for one of the standard streams.
-struct Line {
-    std::FILE* stream = stdout;
-    std::string text;
-};
-
-// One file's lines and outcome, kept until the files named before it are told.
-struct FileWork {
-    FileOutcome outcome = FileOutcome::NotDone;
-    bool accepted = false; // read and counted: its outputs are its own from now on
-    std::vector<Line> lines;
-};
-
-// A progress line on the terminal, overwritten in place and blanked again.
-class ProgressLine {
-public:
-    explicit ProgressLine(bool shown) : shown_(shown) {}
-    ProgressLine(const ProgressLine&) = delete;
-    ProgressLine& operator=(const ProgressLine&) = delete;
-    ~ProgressLine() { clear(); }
-
-    void show(const std::string& text)
-    {
-        if (!shown_) {
-            return;
-        }
-        clear();
-        std::fprintf(stderr, "\r%s", text.c_str());
-        std::fflush(stderr);
-        width_ = text.size();
-    }
-
-    void clear()
-    {
-        if (width_ == 0) {
-            return;
-        }
-        std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
-        std::fflush(stderr);
-        width_ = 0;
-    }
-
-private:
-    bool shown_;
-    std::size_t width_ = 0;
-};
-
-// "peak 32567 (-0.05 dBFS)"; a float peak with six significant digits.
-std::string peakText(double peak, const SampleFormat& format)
-{
-    const std::optional<double> decibels = levelDbfs(peak, fullScale(format));
-    if (!decibels) {
-        return "peak 0 (silent)";
-    }
-    char text[64];
-    if (isFloat(format.encoding)) {
-        std::snprintf(text, sizeof text, "peak %.6g (%.2f dBFS)", peak, *decibels);
-    } else {
-        std::snprintf(text, sizeof text, "peak %.0f (%.2f dBFS)", peak, *decibels);
-    }
-    return text;
-}
-
-std::string jsonLine(const FileResult& result)
-{
-    std::string line = fileResultJson(result);
-    line.pop_back(); // the line end comes with the printing
-    return line;
-}
-
-FileResult refusedResult(const std::string& inputFileName, std::string_view message)
-{
-    FileResult result;
-    result.inputName = inputFileName;
-    result.status = FileStatus::Refused;
-    result.refusalMessage = console::messageOnOneLine(message);
-    return result;
-}
-
-LevelRecord levelRecord(const LevelResult& level)
-{
-    LevelRecord record;
-    record.stats = level.stats;
-    record.events = level.events;
-    if (level.report.written) {
-        record.reportName = level.names.report;
-    }
-    if (level.clippedWavWanted && level.clippedWav.written) {
-        record.wavName = level.names.clippedWav;
-    }
-    record.written = level.failedOutputCount() == 0;
-    return record;
-}
-
-void addNotWritten(FileWork& work, const OutputResult& output)
-{
-    if (!output.written) {
-        work.lines.push_back({stderr, plainErrorLine(output.fileName, output.failure)});
-    }
-}
-
-// Refused before or, short of memory, during the run: one line on standard
-// error, and the refused object for a script.
-FileWork refusal(const std::string& inputFileName, std::string_view message, const BatchOptions& options)
-{
-    FileWork work;
-    work.lines.push_back({stderr, plainErrorLine(inputFileName, message)});
-    if (options.json) {
-        work.lines.push_back({stdout, jsonLine(refusedResult(inputFileName, message))});
-    }
-    return work;
-}
-
-// A name not worked on: its object for a script and, unless skipped, a line
-// on standard error.
-FileWork notProcessed(const std::string& inputFileName, bool skipped, const std::string& other,
-                      const BatchOptions& options)
-{
-    const std::string reason =
-        skipped ? "skipped, an output of " : "not processed, its outputs would replace those of ";
-    FileWork work;
-    work.outcome = skipped ? FileOutcome::Skipped : FileOutcome::NotDone;
-    // A rerun in a folder of earlier outputs skips many: they are counted in
-    // one line for the batch instead. Both names whole: they are names, not
-    // box text to be joined.
-    if (!skipped) {
-        work.lines.push_back(
-            {stderr, "tarvelle: " + terminalSafeName(inputFileName) + ": " + reason + terminalSafeName(other)});
-    }
-    if (options.json) {
-        FileResult result;
-        result.inputName = inputFileName;
-        result.status = skipped ? FileStatus::Skipped : FileStatus::Refused;
-        result.refusalMessage = reason + other;
-        result.outputOf = other;
-        work.lines.push_back({stdout, jsonLine(result)});
-    }
-    return work;
-}
-
-// clashWith: a file named before it whose label track and picture this
-// check's would replace; the check is still done, those files are not written.
-FileWork processFile(const std::string& inputFileName, const BatchOptions& askedOptions, ProgressLine& progress,
-                     const std::string* clashWith = nullptr)
-{
-    const std::string shownName = terminalSafeName(inputFileName);
-    BatchOptions options = askedOptions;
-    if (clashWith != nullptr) {
-        options.job.labels = options.job.plot = false;
-    }
-    std::variant<ClipJob, std::string> opened =
-        ClipJob::openAnyFormat(inputFileName, options.job,
-                               JobProgress{[&] { progress.show("tarvelle: " + shownName + ": finding the peak"); },
-                                           [&] {
-                                               progress.show("tarvelle: " + shownName +
-                                                             (options.job.check         ? ": checking"
-                                                              : options.job.reportsOnly ? ": counting"
-                                                                                        : ": clipping"));
-                                           }});
-    if (const std::string* message = std::get_if<std::string>(&opened)) {
-        return refusal(inputFileName, *message, options);
-    }
-    ClipJob& job = std::get<ClipJob>(opened);
-    FileWork work;
-    work.accepted = true;
-    if (!job.warning().empty()) {
-        work.lines.push_back({stderr, "tarvelle: " + shownName + ": warning: " + job.warning()});
-    }
-    FileResult result;
-    int writtenOutputCount = 0;
-    LevelListener listener;
-    listener.levelDone = [&](const LevelResult& level) {
-        result.levels.at(static_cast<std::size_t>(level.stats.clipLevel)) = levelRecord(level);
-        writtenOutputCount += level.writtenOutputCount();
-        if (level.reportWanted) {
-            addNotWritten(work, level.report);
-        }
-        if (level.labelsWanted) {
-            addNotWritten(work, level.labels);
-        }
-        if (level.clippedWavWanted) {
-            addNotWritten(work, level.clippedWav);
-        }
-    };
-    int failedOutputCount = 0;
-    if (clashWith != nullptr) {
-        failedOutputCount = (askedOptions.job.labels ? 1 : 0) + (askedOptions.job.plot ? 1 : 0);
-        const std::string left = askedOptions.job.labels && askedOptions.job.plot ? "label track and picture"
-                                 : askedOptions.job.labels                        ? "label track"
-                                                                                  : "picture";
-        work.lines.push_back(
-            {stderr, "tarvelle: " + shownName + ": " + left + " not written: " +
-                         (failedOutputCount == 1 ? "it would replace that" : "they would replace those") + " of " +
-                         terminalSafeName(*clashWith)});
-    }
-    try {
-        failedOutputCount += job.run(listener);
-    } catch (const std::bad_alloc&) {
-        if (writtenOutputCount == 0) {
-            return refusal(inputFileName, inputErrorText(InputError::NotEnoughMemory), options);
-        }
-        // Outputs already written stay, each complete: the file is one with errors.
-        work.lines.push_back({stderr, plainErrorLine(inputFileName, inputErrorText(InputError::NotEnoughMemory))});
-        failedOutputCount += job.outputCount() - writtenOutputCount;
-    }
-    work.outcome = failedOutputCount == 0 ? FileOutcome::AllWritten : FileOutcome::NotDone;
-    if (options.job.plot) {
-        addNotWritten(work, job.plot());
-    }
-    const std::optional<CheckResult>& check = job.check();
-    std::optional<TruePeakLimit> truePeakLimit;
-    if (options.truePeakLimitDbtp && job.loudness()) {
-        truePeakLimit = TruePeakLimit{*options.truePeakLimitDbtp, job.loudness()->truePeakDbtp};
-    }
-    if (check) {
-        if (check->labelsWanted) {
-            addNotWritten(work, check->labels);
-        }
-        const std::vector<std::string> lines =
-            checkLines(shownName, check->clipping, fullScale(job.sampleFormat()), job.sampleFormat().sampleRate,
-                       truePeakLimit, job.sampleFormat().channelMask);
-        const bool clipped = lines.front() != shownName + ": no clipping";
-        if (clipped && work.outcome == FileOutcome::AllWritten) {
-            work.outcome = FileOutcome::Clipped;
-        }
-        if (!options.json && !options.quiet) {
-            for (const std::string& line : lines) {
-                work.lines.push_back({stdout, line});
-            }
-            if (job.loudness()) {
-                work.lines.push_back({stdout, shownName + ": " + loudnessText(*job.loudness()).substr(2)});
-            }
-        }
-    }
-
-    if (options.json) {
-        result.inputName = inputFileName;
-        result.status = failedOutputCount == 0 ? FileStatus::Written : FileStatus::Errors;
-        result.warning = job.warning();
-        result.format = job.sampleFormat();
-        result.samplesPerChannel = job.frameCount();
-        result.durationSeconds = job.durationSeconds();
-        result.peak = job.peak();
-        if (check) {
-            result.clipping = &check->clipping;
-            result.clipRuns = check->runs;
-            result.minRunLength = options.job.minRunLength;
-        }
-        result.loudness = job.loudness() ? &*job.loudness() : nullptr;
-        result.truePeakLimitDbtp = options.truePeakLimitDbtp;
-        result.withEvents = options.job.keepEvents;
-        if (job.plot().written) {
-            result.plotName = job.plot().fileName;
-        }
-        if (check && result.status == FileStatus::Written) {
-            result.status = FileStatus::Checked;
-        }
-        work.lines.push_back({stdout, jsonLine(result)});
-    } else if (check) {
-        // The check's lines are the file's result.
-    } else if (!options.quiet || failedOutputCount > 0) {
-        // Quiet or not, a failure is told; quiet moves it off standard output.
-        work.lines.push_back({options.quiet ? stderr : stdout,
-                              summaryLine(inputFileName, job.peak(), job.sampleFormat(), options.job,
-                                          job.outputCount(), failedOutputCount, job.loudness())});
-    }
-    return work;
-}
 
 using IdentityKey = std::pair<std::uint64_t, std::uint64_t>;
 
@@ -380,26 +103,30 @@ public:
 
     int run()
     {
-        std::vector<std::thread> threads;
-        try {
-            while (options_.jobs > 1 && threads.size() < static_cast<std::size_t>(options_.jobs) &&
-                   threads.size() < names_.size()) {
-                threads.emplace_back([this] { workOnFiles(); });
-            }
-        } catch (const std::system_error&) {
-            // Fewer threads than asked for (a process limit) do the same work.
-        }
+        const std::size_t threadCount =
+            options_.jobs > 1 ? std::min(static_cast<std::size_t>(options_.jobs), names_.size()) : 0;
+        // Files done ahead of the one being told wait with their lines; a few
+        // per thread keep the threads busy without holding the whole batch.
+        const std::size_t aheadCount = 2 * threadCount;
+        ThreadPool pool(threadCount, std::max<std::size_t>(aheadCount, 1));
         std::vector<FileOutcome> outcomes;
         BatchCounts counts;
         {
             // Progress only where one file at a time is worked on.
-            ProgressLine progress(threads.empty() && console::standardErrorIsTerminal() && !options_.quiet);
+            ProgressLine progress(pool.threadCount() == 0 && console::standardErrorIsTerminal() &&
+                                  !options_.quiet);
+            std::size_t submitted = 0;
             for (std::size_t index = 0; index < names_.size(); ++index) {
-                if (threads.empty()) {
-                    store(index, guardedWork(index, progress));
+                // Files are taken in order, so a file never waits for one taken after it.
+                for (; submitted < names_.size() && submitted <= index + aheadCount; ++submitted) {
+                    pool.submit(
+                        [this, submitted, &progress] { store(submitted, guardedWork(submitted, progress)); });
                 }
                 const FileWork& work = waitFor(index);
                 progress.clear();
+                if (work.error) {
+                    std::rethrow_exception(work.error);
+                }
                 for (const Line& line : work.lines) {
                     printLine(line.stream, line.text);
                 }
@@ -407,9 +134,7 @@ public:
                 counts.add(work.outcome, work.accepted);
             }
         }
-        for (std::thread& thread : threads) {
-            thread.join();
-        }
+        pool.finish();
         if (counts.skipped > 0 && !options_.quiet) {
             printLine(stderr, skippedOutputsLine(counts.skipped));
         }
@@ -420,22 +145,17 @@ public:
     }
 
 private:
-    // Takes the next file not yet taken until none is left. Files are taken in
-    // order, so a file never waits for one taken after it.
-    void workOnFiles()
-    {
-        ProgressLine none(false);
-        for (std::size_t index = next_++; index < names_.size(); index = next_++) {
-            store(index, guardedWork(index, none));
-        }
-    }
-
     FileWork guardedWork(std::size_t index, ProgressLine& progress)
     {
         try {
             return workOnFile(index, progress);
         } catch (const std::bad_alloc&) {
             return refusal(names_[index], inputErrorText(InputError::NotEnoughMemory), options_);
+        } catch (...) {
+            // Passed on when the file's turn to be told comes.
+            FileWork work;
+            work.error = std::current_exception();
+            return work;
         }
     }
 
@@ -481,7 +201,6 @@ private:
     std::vector<const std::string*> owners_;
     std::vector<std::string> places_;
     std::vector<std::optional<FileWork>> works_;
-    std::atomic<std::size_t> next_{0};
     std::mutex mutex_;
     std::condition_variable done_;
 };
@@ -545,67 +264,6 @@ int batchExitStatus(std::span<const FileOutcome> outcomes)
         return std::find(outcomes.begin(), outcomes.end(), wanted) != outcomes.end();
     };
     return any(FileOutcome::NotDone) ? 1 : any(FileOutcome::Clipped) ? 3 : 0;
-}
-
-std::string loudnessText(const LoudnessResult& loudness)
-{
-    char text[160];
-    std::string line;
-    std::snprintf(text, sizeof text, ", true peak %+.2f dBTP", loudness.truePeakDbtpOverall);
-    line += std::isfinite(loudness.truePeakDbtpOverall) ? text : ", true peak -inf dBTP";
-    if (std::isfinite(loudness.interSamplePeakDbfs)) {
-        std::snprintf(text, sizeof text, " (reconstructed %+.2f dBFS)", loudness.interSamplePeakDbfs);
-        line += text;
-    }
-    if (!loudness.integratedLufs) {
-        return line + ", loudness " + loudness.noIntegratedReason;
-    }
-    std::snprintf(text, sizeof text, ", %.2f LUFS", *loudness.integratedLufs);
-    line += text;
-    if (loudness.loudnessRange) {
-        std::snprintf(text, sizeof text, ", LRA %.1f LU", *loudness.loudnessRange);
-        line += text;
-    } else {
-        line += ", no LRA (" + loudness.noRangeReason + ")";
-    }
-    if (loudness.peakToLoudnessRatio) {
-        std::snprintf(text, sizeof text, ", PLR %.1f LU", *loudness.peakToLoudnessRatio);
-        line += text;
-    }
-    if (loudness.maxMomentary) {
-        std::snprintf(text, sizeof text, ", momentary max %.2f LUFS at %.1f s", loudness.maxMomentary->lufs,
-                      loudness.maxMomentary->atSeconds);
-        line += text;
-    }
-    if (loudness.maxShortTerm) {
-        std::snprintf(text, sizeof text, ", short-term max %.2f LUFS at %.1f s", loudness.maxShortTerm->lufs,
-                      loudness.maxShortTerm->atSeconds);
-        line += text;
-    }
-    return line;
-}
-
-std::string summaryLine(const std::string& inputFileName, double peak, const SampleFormat& format,
-                        const JobOptions& job, int outputCount, int failedOutputCount,
-                        const std::optional<LoudnessResult>& loudness)
-{
-    std::string levels;
-    for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
-        levels += clipLevel == 0 ? '{' : ',';
-        levels += std::to_string(decibelsBelowPeak(clipLevel));
-    }
-    const std::string kinds = job.reportsOnly ? (job.labels ? "{.txt, labels.txt}" : ".txt")
-                                              : (job.labels ? "{.txt,.wav, labels.txt}" : ".{txt,wav}");
-    const std::string stem = terminalSafeName(outputStem(inputFileName, job.outputFolder));
-    const std::string pattern =
-        stem + " " + levels + "}dB clipping" + kinds + (job.plot ? ", " + stem + " clipping.svg" : "");
-    const std::string summary = terminalSafeName(inputFileName) + ": " + peakText(peak, format) +
-                                (loudness ? loudnessText(*loudness) : "") + "; ";
-    if (failedOutputCount == 0) {
-        return summary + std::to_string(outputCount) + " files written: " + pattern;
-    }
-    return summary + std::to_string(failedOutputCount) + " of " + std::to_string(outputCount) +
-           " files could not be written: " + pattern;
 }
 
 int runBatch(const std::vector<std::string>& inputFileNames, const BatchOptions& options)

@@ -2,7 +2,7 @@
 // each file's lines said in the order the files were named.
 #pragma once
 
-#include "app/clip_job.hpp"
+#include "engine/clip_job.hpp"
 
 #include <cstdint>
 #include <optional>

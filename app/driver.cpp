@@ -1,6 +1,6 @@
 #include "app/driver.hpp"
 
-#include "app/clip_job.hpp"
+#include "engine/clip_job.hpp"
 #include "app/input_checks.hpp"
 #include "app/plain_text.hpp"
 

@@ -13,9 +13,8 @@ namespace tarvelle {
 
 namespace {
 
-// Frames checked at once for clipping: small enough to stay in the first-level
-// cache for the sample-by-sample pass that follows when they hold any.
-constexpr std::uint64_t chunkFrames = 1024;
+// Running extremes at once: more of the narrow samples fit a vector register.
+template <class Sample> constexpr std::size_t lanesFor = std::is_same_v<Sample, std::int16_t> ? 16 : 8;
 
 // The lowest and highest sample of each channel in count interleaved samples
 // that begin with a whole frame. Eight running extremes, not one per channel,
@@ -44,25 +43,6 @@ void foldEnvelope(const Sample* samples, std::size_t count, std::size_t channels
     for (; index < count; ++index) {
         lows[index % channels] = std::min(lows[index % channels], samples[index]);
         highs[index % channels] = std::max(highs[index % channels], samples[index]);
-    }
-}
-
-// levels[i]: at how many of the Levels lowest thresholds (ascending) sample i
-// clips. Summed in doubles, which the compiler vectorises where it cannot for
-// integers.
-template <std::size_t Levels>
-void countLevels(const double* samples, std::size_t count, const std::array<double, clipLevelCount>& thresholds,
-                 std::uint8_t* levels)
-{
-    std::array<double, Levels> lowest{};
-    std::copy_n(thresholds.begin(), Levels, lowest.begin());
-    for (std::size_t index = 0; index < count; ++index) {
-        const double magnitude = std::fabs(samples[index]);
-        double clipped = 0;
-        for (const double threshold : lowest) {
-            clipped += magnitude > threshold ? 1.0 : 0.0;
-        }
-        levels[index] = static_cast<std::uint8_t>(static_cast<std::int32_t>(clipped));
     }
 }
 
@@ -114,62 +94,38 @@ PlotGatherer::PlotGatherer(int channels, std::uint64_t totalFrames, std::array<d
     }
     data_.existing = emptyClipping(data_.columnCount);
 
-    std::iota(levelsByThreshold_.begin(), levelsByThreshold_.end(), 0);
-    std::stable_sort(levelsByThreshold_.begin(), levelsByThreshold_.end(),
-                     [&](std::size_t a, std::size_t b) { return thresholds[a] < thresholds[b]; });
-    for (std::size_t rank = 0; rank < clipLevelCount; ++rank) {
-        sortedThresholds_[rank] = thresholds[levelsByThreshold_[rank]];
-    }
     columnEnd_ = data_.columnStartFrame[1];
-    previousClippedLevels_.assign(static_cast<std::size_t>(channels), 0);
-    chunkLows_.resize(static_cast<std::size_t>(channels));
-    chunkHighs_.resize(static_cast<std::size_t>(channels));
-    chunkClippedLevels_.resize((chunkFrames + 1) * static_cast<std::size_t>(channels));
-    columnFirstClipped_.fill(std::numeric_limits<std::uint64_t>::max());
 }
 
 void PlotGatherer::addFrames(std::span<const double> interleaved)
 {
-    if (finished_) {
-        throw std::logic_error("the plot is finished");
-    }
-    const auto channels = static_cast<std::uint64_t>(data_.channelCount);
-    if (interleaved.size() % channels != 0) {
-        throw std::invalid_argument("samples must come in whole frames");
-    }
-    const double* samples = interleaved.data();
-    std::uint64_t frames = std::min<std::uint64_t>(interleaved.size() / channels, data_.totalFrames - nextFrame_);
-    while (frames > 0) {
-        const std::uint64_t segment = std::min(frames, columnEnd_ - nextFrame_);
-        addSegment(samples, nextFrame_, segment);
-        samples += segment * channels;
-        frames -= segment;
-        nextFrame_ += segment;
-        if (nextFrame_ == columnEnd_ && column_ + 1 < data_.columnCount) {
-            beginNextColumn();
-        }
-    }
+    addEnvelopeOf(interleaved);
 }
 
 void PlotGatherer::addEnvelope(std::span<const std::int16_t> interleaved)
 {
-    if (finished_ || !levelsFromRuns_) {
-        throw std::logic_error("the plot takes no envelope alone");
+    addEnvelopeOf(interleaved);
+}
+
+template <class Sample> void PlotGatherer::addEnvelopeOf(std::span<const Sample> interleaved)
+{
+    if (finished_) {
+        throw std::logic_error("the plot is finished");
     }
     const auto channels = static_cast<std::size_t>(data_.channelCount);
     if (interleaved.size() % channels != 0) {
         throw std::invalid_argument("samples must come in whole frames");
     }
     const auto columns = static_cast<std::size_t>(data_.columnCount);
-    std::vector<std::int16_t> lows(channels);
-    std::vector<std::int16_t> highs(channels);
-    const std::int16_t* samples = interleaved.data();
+    std::vector<Sample> lows(channels);
+    std::vector<Sample> highs(channels);
+    const Sample* samples = interleaved.data();
     std::uint64_t frames = std::min<std::uint64_t>(interleaved.size() / channels, data_.totalFrames - nextFrame_);
     while (frames > 0) {
         const std::uint64_t segment = std::min(frames, columnEnd_ - nextFrame_);
-        std::fill(lows.begin(), lows.end(), std::numeric_limits<std::int16_t>::max());
-        std::fill(highs.begin(), highs.end(), std::numeric_limits<std::int16_t>::lowest());
-        foldEnvelope<std::int16_t, 16>(samples, segment * channels, channels, lows.data(), highs.data());
+        std::fill(lows.begin(), lows.end(), std::numeric_limits<Sample>::max());
+        std::fill(highs.begin(), highs.end(), std::numeric_limits<Sample>::lowest());
+        foldEnvelope<Sample, lanesFor<Sample>>(samples, segment * channels, channels, lows.data(), highs.data());
         for (std::size_t channel = 0; channel < channels; ++channel) {
             const std::size_t cell = channel * columns + static_cast<std::size_t>(column_);
             data_.minimum[cell] = std::min<double>(data_.minimum[cell], lows[channel]);
@@ -179,178 +135,8 @@ void PlotGatherer::addEnvelope(std::span<const std::int16_t> interleaved)
         frames -= segment;
         nextFrame_ += segment;
         if (nextFrame_ == columnEnd_ && column_ + 1 < data_.columnCount) {
-            beginNextColumn();
-        }
-    }
-}
-
-void PlotGatherer::beginNextColumn()
-{
-    closeColumn(nextFrame_);
-    ++column_;
-    columnEnd_ = data_.columnStartFrame[static_cast<std::size_t>(column_) + 1];
-}
-
-// Frames within the current column.
-void PlotGatherer::addSegment(const double* samples, std::uint64_t firstFrame, std::uint64_t frames)
-{
-    const auto channels = static_cast<std::size_t>(data_.channelCount);
-    const auto columns = static_cast<std::size_t>(data_.columnCount);
-    const auto column = static_cast<std::size_t>(column_);
-    const double lowestThreshold = sortedThresholds_[0];
-    for (std::uint64_t done = 0; done < frames;) {
-        const std::uint64_t count = std::min(chunkFrames, frames - done);
-        const double* chunk = samples + done * channels;
-        std::fill(chunkLows_.begin(), chunkLows_.end(), std::numeric_limits<double>::infinity());
-        std::fill(chunkHighs_.begin(), chunkHighs_.end(), -std::numeric_limits<double>::infinity());
-        foldEnvelope(chunk, count * channels, channels, chunkLows_.data(), chunkHighs_.data());
-        bool anyClipped = false;
-        for (std::size_t channel = 0; channel < channels; ++channel) {
-            double& minimum = data_.minimum[channel * columns + column];
-            double& maximum = data_.maximum[channel * columns + column];
-            minimum = std::min(minimum, chunkLows_[channel]);
-            maximum = std::max(maximum, chunkHighs_[channel]);
-            anyClipped =
-                anyClipped || chunkHighs_[channel] > lowestThreshold || -chunkLows_[channel] > lowestThreshold;
-        }
-        if (levelsFromRuns_) {
-            // The levels come run by run.
-        } else if (anyClipped) {
-            addClippingSamples(chunk, firstFrame + done, count);
-        } else {
-            // Every run still open ends at the chunk's first frame.
-            for (std::uint8_t& previous : previousClippedLevels_) {
-                changeClippedLevels(previous, 0, firstFrame + done);
-            }
-        }
-        done += count;
-    }
-}
-
-void PlotGatherer::addClippingSamples(const double* samples, std::uint64_t firstFrame, std::uint64_t frames)
-{
-    const auto channels = static_cast<std::size_t>(data_.channelCount);
-    const std::size_t count = frames * channels;
-    // levels[i] is how many levels sample i clips at, lowest threshold first (a
-    // sample over one threshold is over every lower one as well); the frame
-    // before the chunk goes first, so each sample has its predecessor
-    // `channels` bytes before it.
-    std::uint8_t* levels = chunkClippedLevels_.data();
-    std::copy(previousClippedLevels_.begin(), previousClippedLevels_.end(), levels);
-    levels += channels;
-    // Only the levels whose thresholds the chunk's extremes pass can clip in it.
-    const double largest = std::max(-*std::min_element(chunkLows_.begin(), chunkLows_.end()),
-                                    *std::max_element(chunkHighs_.begin(), chunkHighs_.end()));
-    const auto reached = static_cast<std::size_t>(
-        std::upper_bound(sortedThresholds_.begin(), sortedThresholds_.end(), largest, std::less_equal<>()) -
-        sortedThresholds_.begin());
-    switch (reached) {
-    case 1:
-        countLevels<1>(samples, count, sortedThresholds_, levels);
-        break;
-    case 2:
-        countLevels<2>(samples, count, sortedThresholds_, levels);
-        break;
-    case 3:
-        countLevels<3>(samples, count, sortedThresholds_, levels);
-        break;
-    case 4:
-        countLevels<4>(samples, count, sortedThresholds_, levels);
-        break;
-    case 5:
-        countLevels<5>(samples, count, sortedThresholds_, levels);
-        break;
-    default:
-        countLevels<clipLevelCount>(samples, count, sortedThresholds_, levels);
-        break;
-    }
-    if (channels == 2) {
-        visitChanges<2>(levels, count, firstFrame);
-    } else {
-        visitChanges<0>(levels, count, firstFrame);
-    }
-}
-
-// Runs begin and end only where a sample's count of levels differs from its
-// predecessor's: eight samples are compared at once, and only those that
-// differ are visited, in order. FixedChannels, where not 0, saves divisions in
-// the common case.
-template <std::size_t FixedChannels>
-void PlotGatherer::visitChanges(const std::uint8_t* levels, std::size_t count, std::uint64_t firstFrame)
-{
-    const std::size_t channels = FixedChannels != 0 ? FixedChannels : previousClippedLevels_.size();
-    std::size_t index = 0;
-    for (; index + 8 <= count; index += 8) {
-        std::uint64_t now = 0;
-        std::uint64_t before = 0;
-        std::memcpy(&now, levels + index, sizeof now);
-        std::memcpy(&before, levels + index - channels, sizeof before);
-        for (std::uint64_t differ = now ^ before; differ != 0;) {
-            const int bit = std::endian::native == std::endian::little ? std::countr_zero(differ)
-                                                                       : 63 - std::countl_zero(differ);
-            differ &= ~(std::uint64_t{0xFF} << (bit / 8 * 8));
-            const std::size_t offset =
-                index +
-                static_cast<std::size_t>(std::endian::native == std::endian::little ? bit / 8 : 7 - bit / 8);
-            changeClippedLevels(previousClippedLevels_[offset % channels], levels[offset],
-                                firstFrame + offset / channels);
-        }
-    }
-    for (; index < count; ++index) {
-        if (levels[index] != levels[index - channels]) {
-            changeClippedLevels(previousClippedLevels_[index % channels], levels[index],
-                                firstFrame + index / channels);
-        }
-    }
-}
-
-// A channel clips at `levels` levels (lowest threshold first) from frame on,
-// where it clipped at `previous` before. A run adds its length to its column's
-// count as its end minus its start, each taken when it comes (in unsigned
-// arithmetic, so the start may be taken away first).
-void PlotGatherer::changeClippedLevels(std::uint8_t& previous, std::size_t levels, std::uint64_t frame)
-{
-    for (std::size_t rank = previous; rank < levels; ++rank) {
-        ++columnEventStarts_[rank];
-        columnFirstClipped_[rank] = std::min(columnFirstClipped_[rank], frame);
-        columnClippedSamples_[rank] -= frame;
-    }
-    for (std::size_t rank = levels; rank < previous; ++rank) {
-        columnEndClipped_[rank] = std::max(columnEndClipped_[rank], frame);
-        columnClippedSamples_[rank] += frame;
-    }
-    previous = static_cast<std::uint8_t>(levels);
-}
-
-// The current column's clipping into data_, with the runs still open ending
-// at frame; they go on from there in the next column, if any, without
-// counting as new events.
-void PlotGatherer::closeColumn(std::uint64_t frame)
-{
-    const auto column = static_cast<std::size_t>(column_);
-    for (const std::uint8_t previous : previousClippedLevels_) {
-        for (std::size_t rank = 0; rank < previous; ++rank) {
-            columnEndClipped_[rank] = frame;
-            columnClippedSamples_[rank] += frame;
-        }
-    }
-    for (std::size_t rank = 0; rank < clipLevelCount && !levelsFromRuns_; ++rank) {
-        PlotClipping& level = data_.levels[levelsByThreshold_[rank]];
-        level.clippedSamples[column] = columnClippedSamples_[rank];
-        level.eventStarts[column] = columnEventStarts_[rank];
-        if (columnClippedSamples_[rank] != 0) {
-            level.firstClippedFrame[column] = columnFirstClipped_[rank];
-            level.endClippedFrame[column] = columnEndClipped_[rank];
-        }
-    }
-    columnClippedSamples_.fill(0);
-    columnEventStarts_.fill(0);
-    columnFirstClipped_.fill(std::numeric_limits<std::uint64_t>::max());
-    columnEndClipped_.fill(0);
-    for (const std::uint8_t previous : previousClippedLevels_) {
-        for (std::size_t rank = 0; rank < previous; ++rank) {
-            columnFirstClipped_[rank] = frame;
-            columnClippedSamples_[rank] -= frame;
+            ++column_;
+            columnEnd_ = data_.columnStartFrame[static_cast<std::size_t>(column_) + 1];
         }
     }
 }
@@ -378,11 +164,6 @@ void PlotGatherer::addExistingRun(int channel, std::uint64_t startFrame, std::ui
     markRun(data_.existing, columnHints_.back(), channel, startFrame, length);
 }
 
-void PlotGatherer::takeLevelsFromRuns()
-{
-    levelsFromRuns_ = true;
-}
-
 void PlotGatherer::showExistingClipping()
 {
     data_.hasExistingClipping = true;
@@ -390,8 +171,8 @@ void PlotGatherer::showExistingClipping()
 
 void PlotGatherer::addLevelRun(int clipLevel, int channel, std::uint64_t startFrame, std::uint64_t length)
 {
-    if (finished_ || !levelsFromRuns_) {
-        throw std::logic_error("the plot takes no runs of levels");
+    if (finished_) {
+        throw std::logic_error("the plot is finished");
     }
     if (clipLevel < 0 || clipLevel >= clipLevelCount) {
         throw std::invalid_argument("no such level");
@@ -432,7 +213,6 @@ PlotData PlotGatherer::finish()
         throw std::logic_error("the plot is finished");
     }
     finished_ = true;
-    closeColumn(nextFrame_);
     return std::move(data_);
 }
 

@@ -330,9 +330,11 @@ private:
         out_ += "</g>\n";
     }
 
+    using LevelSums = std::array<std::array<std::int64_t, eventLengthBinCount>, clipLevelCount>;
+
     void appendHistogram(const LevelHistograms& histograms, double top)
     {
-        std::array<std::array<std::int64_t, eventLengthBinCount>, clipLevelCount> sums{};
+        LevelSums sums{};
         std::int64_t largest = 0;
         for (std::size_t level = 0; level < clipLevelCount; ++level) {
             for (const EventLengthHistogram& channel : histograms[level]) {
@@ -344,7 +346,24 @@ private:
                 largest = std::max(largest, sums[level][bin]);
             }
         }
+        appendHistogramLegend(top);
+        const double bottom = top + histogramHeight;
+        // A count of 1 still shows: the axis starts at half an event.
+        const double decades =
+            std::max(1.0, std::ceil(std::log10(static_cast<double>(std::max<std::int64_t>(largest, 1)))));
+        const auto y = [&](double count) {
+            return bottom - (std::log10(count) - std::log10(0.5)) / (decades - std::log10(0.5)) * histogramHeight;
+        };
+        appendHistogramAxis(top, decades, y);
+        appendHistogramBars(sums, bottom, y);
+        if (largest == 0) {
+            appendText(out_, plotLeft + plotWidth / 2, top + histogramHeight / 2, "No clipping events",
+                       "text-anchor=\"middle\" fill=\"" + std::string(quietInkColour) + '"');
+        }
+    }
 
+    void appendHistogramLegend(double top)
+    {
         const int channels = data_.channelCount;
         const std::string summed = channels == 1   ? channelName(0, 1, heading_.channelMask)
                                    : channels == 2 ? std::string("both channels")
@@ -361,15 +380,11 @@ private:
             appendText(out_, legendX + 17, top - 46, std::to_string(decibelsBelowPeak(level)) + " dB");
             legendX += 58;
         }
+    }
 
+    template <class Y> void appendHistogramAxis(double top, double decades, const Y& y)
+    {
         const double bottom = top + histogramHeight;
-        // A count of 1 still shows: the axis starts at half an event.
-        const double decades =
-            std::max(1.0, std::ceil(std::log10(static_cast<double>(std::max<std::int64_t>(largest, 1)))));
-        const double axisLow = std::log10(0.5);
-        const auto y = [&](double count) {
-            return bottom - (std::log10(count) - axisLow) / (decades - axisLow) * histogramHeight;
-        };
         constexpr std::array<std::string_view, 10> powerNames = {"1",    "10", "100", "1k",   "10k",
                                                                  "100k", "1M", "10M", "100M", "1G"};
         for (int power = 0; power <= static_cast<int>(decades); ++power) {
@@ -388,7 +403,10 @@ private:
         out_ += "<line x1=\"" + number(plotLeft) + "\" y1=\"" + number(bottom) + "\" x2=\"" +
                 number(plotLeft + plotWidth) + "\" y2=\"" + number(bottom) + "\" stroke=\"" +
                 std::string(quietInkColour) + "\"/>\n";
+    }
 
+    template <class Y> void appendHistogramBars(const LevelSums& sums, double bottom, const Y& y)
+    {
         const double groupWidth = plotWidth / eventLengthBinCount;
         const double barWidth = std::min(14.0, (groupWidth - 18) / clipLevelCount);
         for (std::size_t bin = 0; bin < eventLengthBinCount; ++bin) {
@@ -410,10 +428,6 @@ private:
             }
             appendText(out_, groupLeft + groupWidth / 2, bottom + 18, eventLengthBinLabels[bin],
                        "text-anchor=\"middle\" font-size=\"11\"");
-        }
-        if (largest == 0) {
-            appendText(out_, plotLeft + plotWidth / 2, top + histogramHeight / 2, "No clipping events",
-                       "text-anchor=\"middle\" fill=\"" + std::string(quietInkColour) + '"');
         }
     }
 

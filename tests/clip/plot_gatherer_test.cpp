@@ -1,5 +1,7 @@
 #include "clip/plot_gatherer.hpp"
 
+#include "support/clip_reference.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -85,13 +87,14 @@ TEST(PlotGatherer, ColumnsHoldTheClippingWhateverTheBlocks)
 
         for (const std::vector<std::size_t>& blocks :
              {std::vector<std::size_t>{totalFrames}, {1, 7, 300, 2, 1000, 33}}) {
-            SCOPED_TRACE(testing::Message() << columns << " columns, blocks from " << blocks.size() << " sizes");
+            SCOPED_TRACE(::testing::Message() << columns << " columns, blocks from " << blocks.size() << " sizes");
             PlotGatherer gatherer(2, totalFrames, thresholds, static_cast<int>(columns));
             for (std::size_t frame = 0, block = 0; frame < totalFrames; ++block) {
                 const std::size_t frames = std::min(blocks[block % blocks.size()], totalFrames - frame);
                 gatherer.addFrames(std::span<const double>(samples).subspan(frame * 2, frames * 2));
                 frame += frames;
             }
+            testing::addLevelRunsOf(gatherer, samples, 2, thresholds);
             const PlotData data = gatherer.finish();
             EXPECT_EQ(data.minimum, expected.minimum);
             EXPECT_EQ(data.maximum, expected.maximum);
@@ -103,6 +106,32 @@ TEST(PlotGatherer, ColumnsHoldTheClippingWhateverTheBlocks)
                 EXPECT_EQ(data.levels[level].endClippedFrame, expected.levels[level].endClippedFrame);
             }
         }
+    }
+}
+
+// The path the program ships: the envelope from 16-bit samples as they are,
+// and each level's clipping from the runs the count finds. Blocks of any
+// size, across columns, give what the samples and runs give at once.
+TEST(PlotGatherer, EnvelopeOfSixteenBitSamplesAndLevelsFromRuns)
+{
+    const std::vector<double> samples = burstSamples();
+    const std::vector<std::int16_t> pcm(samples.begin(), samples.end());
+    const PlotData expected = expectedPlot(samples, 4);
+    for (const std::size_t blockFrames : {std::size_t{1}, std::size_t{7}, std::size_t{2999}, totalFrames}) {
+        SCOPED_TRACE(blockFrames);
+        PlotGatherer gatherer(2, totalFrames, thresholds, 4);
+        for (std::size_t frame = 0; frame < totalFrames; frame += blockFrames) {
+            const std::size_t frames = std::min(blockFrames, totalFrames - frame);
+            gatherer.addEnvelope(std::span<const std::int16_t>(pcm).subspan(frame * 2, frames * 2));
+        }
+        testing::addLevelRunsOf(gatherer, samples, 2, thresholds);
+        const PlotData data = gatherer.finish();
+        EXPECT_EQ(data.minimum, expected.minimum);
+        EXPECT_EQ(data.maximum, expected.maximum);
+        EXPECT_EQ(data.levels[2].clippedSamples, expected.levels[2].clippedSamples);
+        EXPECT_EQ(data.levels[2].eventStarts, expected.levels[2].eventStarts);
+        EXPECT_EQ(data.levels[2].firstClippedFrame, expected.levels[2].firstClippedFrame);
+        EXPECT_EQ(data.levels[2].endClippedFrame, expected.levels[2].endClippedFrame);
     }
 }
 

@@ -349,6 +349,30 @@ class BatchTest(unittest.TestCase):
                     if name != "take.wav":
                         os.remove(os.path.join(self.dir, name))
 
+    def test_without_a_second_thread_the_outputs_are_the_same(self):
+        if not hasattr(os, "geteuid") or os.geteuid() != 0 or not shutil.which("setpriv"):
+            self.skipTest("needs root to run as a user with a process limit")
+        if "libasan" in subprocess.run(["ldd", binary_path()], capture_output=True, text=True).stdout:
+            self.skipTest("LeakSanitizer needs a thread of its own to check the process")
+        write_any_wav(os.path.join(self.dir, "any.wav"), [30000 * (i % 7 - 3) for i in range(30000)], 1, "i24")
+        self.wav("take.wav", samples=[30000, -30000, 5, -5, 32767, 32767, 32767, 100] * 20000)
+        os.chmod(self.dir, 0o777)
+        arguments = ["--labels", "--loudness", "--plot", "take.wav", "any.wav"]
+        alone = {}
+        # The user's one process can start no thread: every read runs on it.
+        for command in ([], ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "prlimit", "--nproc=1"]):
+            result = subprocess.run(command + [binary_path(), *arguments], cwd=self.dir, capture_output=True,
+                                    text=True, stdin=subprocess.DEVNULL, timeout=120)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            outputs = {}
+            for name in os.listdir(self.dir):
+                if "clipping" in name:
+                    outputs[name] = pathlib.Path(self.dir, name).read_bytes()
+                    os.remove(os.path.join(self.dir, name))
+            self.assertEqual(len(outputs), 38)
+            alone.setdefault("outputs", outputs)
+            self.assertEqual(outputs, alone["outputs"])
+
     def test_help_version_and_unknown_options(self):
         help_result = run(["--help"], self.dir)
         self.assertEqual(help_result.returncode, 0)
@@ -422,7 +446,8 @@ class BatchTest(unittest.TestCase):
             self.wav(names[-1], samples=[100 * (index + 1), -100] * (5000 * (6 - index)))
         self.wav("mulaw.wav", samples=[1, 2, 3], format_tag=7, bits_per_sample=8)
         names.insert(3, "mulaw.wav")
-        one = run(["--json"] + names, self.dir)
+        # With the loudness: its meters on several threads at once.
+        one = run(["--json", "--loudness"] + names, self.dir)
         outputs = {}
         for name in os.listdir(self.dir):
             if "clipping" in name:
@@ -430,7 +455,7 @@ class BatchTest(unittest.TestCase):
                     outputs[name] = output.read()
         for jobs in ("-j3", "--jobs=2", "--jobs=64"):
             with self.subTest(jobs=jobs):
-                several = run([jobs, "--json"] + names, self.dir)
+                several = run([jobs, "--json", "--loudness"] + names, self.dir)
                 self.assertEqual((several.returncode, several.stdout, several.stderr),
                                  (one.returncode, one.stdout, one.stderr))
                 self.assertEqual(one.returncode, 1)
@@ -440,6 +465,16 @@ class BatchTest(unittest.TestCase):
                         self.assertEqual(output.read(), content, name)
         for wrong in ("-j0", "--jobs=65", "--jobs=x"):
             self.assertEqual(run([wrong, "f0.wav"], self.dir).returncode, 2, wrong)
+
+    def test_the_most_jobs_with_labels_write_every_output(self):
+        # Each file holds a dozen temporary files through its read: more at
+        # once than the program may keep unless the jobs wait their turn.
+        names = [f"m{index}.wav" for index in range(40)]
+        for index, name in enumerate(names):
+            self.wav(name, samples=[1000 + index, -30000] * 50)
+        result = run(["-j64", "--labels"] + names, self.dir)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertEqual(len([name for name in os.listdir(self.dir) if "clipping" in name]), 18 * len(names))
 
     def test_check_finds_clipping_already_there(self):
         def frames(count, channels, runs, level, quiet):
@@ -480,6 +515,11 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.dir)),
                          sorted(["s16.wav", "s24.wav", "f32.wav", "clean.wav", "s16 clipping labels.txt",
                                  "clean clipping labels.txt"]))
+        # Clipping found but its label track not written: the run failed, not merely found clipping.
+        os.remove(os.path.join(self.dir, "s16 clipping labels.txt"))
+        os.mkdir(os.path.join(self.dir, "s16 clipping labels.txt"))
+        unwritten = run(["--check", "--labels", "s16.wav"], self.dir)
+        self.assertEqual(unwritten.returncode, 1, unwritten.stderr)
 
     @unittest.skipUnless(shutil.which("ffmpeg") and shutil.which("sox"), "needs ffmpeg and sox")
     def test_check_against_what_sox_and_ffmpeg_made(self):
@@ -593,10 +633,12 @@ class BatchTest(unittest.TestCase):
         # Spelled two ways, one folder: the second would replace the first's outputs.
         self.wav("take.bwf", samples=[300, -300] * 10)
         shutil.copy(os.path.join(self.dir, "take.bwf"), os.path.join(self.dir, "take.wav"))
-        spelled = run(["take.wav", "./take.bwf"], self.dir)
-        self.assertEqual(spelled.returncode, 1)
-        self.assertEqual(spelled.stderr,
-                         "tarvelle: ./take.bwf: not processed, its outputs would replace those of take.wav\n")
+        # Worked on at once, the later file still waits to see the earlier one accepted.
+        for jobs in ([], ["-j2"]):
+            spelled = run(jobs + ["take.wav", "./take.bwf"], self.dir)
+            self.assertEqual(spelled.returncode, 1, jobs)
+            self.assertEqual(spelled.stderr,
+                             "tarvelle: ./take.bwf: not processed, its outputs would replace those of take.wav\n")
         # A check writes none of them: both are checked, and only a label
         # track that would meet the first's is left out.
         for name in ("take.wav", "take.bwf"):

@@ -1,5 +1,7 @@
 #include "report/clip_plot.hpp"
 
+#include "support/clip_reference.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,13 +18,15 @@ namespace {
 const PlotData& burstPlot()
 {
     static const PlotData data = [] {
-        PlotGatherer gatherer(2, 80000, {21213, 15000, 10607, 7500, 5303, 3750});
+        constexpr std::array<double, clipLevelCount> thresholds = {21213, 15000, 10607, 7500, 5303, 3750};
+        PlotGatherer gatherer(2, 80000, thresholds);
         std::vector<double> samples;
         for (std::uint64_t frame = 0; frame < 80000; ++frame) {
             const double loudness = frame >= 32000 && frame < 48000 ? 12000 : 2000;
             samples.insert(samples.end(), {loudness * std::sin(0.0125 * 3.141592653589793 * frame), 0});
         }
         gatherer.addFrames(samples);
+        testing::addLevelRunsOf(gatherer, samples, 2, thresholds);
         return gatherer.finish();
     }();
     return data;

@@ -66,4 +66,25 @@ std::vector<std::int16_t> interleave(std::span<const std::int16_t> leftSamples,
     return interleaved;
 }
 
+void addLevelRunsOf(PlotGatherer& gatherer, std::span<const double> interleaved, int channels,
+                    const std::array<double, clipLevelCount>& thresholds)
+{
+    const auto width = static_cast<std::size_t>(channels);
+    const std::uint64_t frames = interleaved.size() / width;
+    for (std::size_t level = 0; level < thresholds.size(); ++level) {
+        for (std::size_t channel = 0; channel < width; ++channel) {
+            for (std::uint64_t frame = 0; frame < frames;) {
+                std::uint64_t end = frame;
+                while (end < frames && std::fabs(interleaved[end * width + channel]) > thresholds[level]) {
+                    ++end;
+                }
+                if (end > frame) {
+                    gatherer.addLevelRun(static_cast<int>(level), static_cast<int>(channel), frame, end - frame);
+                }
+                frame = end + 1;
+            }
+        }
+    }
+}
+
 } // namespace tarvelle::testing

@@ -3,6 +3,10 @@
 #pragma once
 
 #include "clip/clip_stats.hpp"
+#include "clip/plot_gatherer.hpp"
+
+#include <array>
+#include <cmath>
 
 #include <cstdint>
 #include <span>
@@ -23,5 +27,10 @@ ReferencePass referencePass(std::span<const std::int16_t> leftSamples, std::span
 // Left at even indices, right at odd ones.
 std::vector<std::int16_t> interleave(std::span<const std::int16_t> leftSamples,
                                      std::span<const std::int16_t> rightSamples);
+
+// Tells the gatherer every level's runs in the samples (a sample clips at a
+// level when its magnitude exceeds the threshold), as the level counts do.
+void addLevelRunsOf(PlotGatherer& gatherer, std::span<const double> interleaved, int channels,
+                    const std::array<double, clipLevelCount>& thresholds);
 
 } // namespace tarvelle::testing

@@ -7,21 +7,21 @@
 
 namespace tarvelle::testing {
 
-long allocationsBeforeFailure = -1;
-bool allocationFailed = false;
+std::atomic<long> allocationsBeforeFailure = -1;
+std::atomic<bool> allocationFailed = false;
 
 } // namespace tarvelle::testing
 
 void* operator new(std::size_t size)
 {
     using namespace tarvelle::testing;
-    if (allocationsBeforeFailure == 0) {
-        allocationsBeforeFailure = -1;
+    // One allocation takes the count to 0 and fails, whichever thread it is on.
+    long left = allocationsBeforeFailure.load();
+    while (left >= 0 && !allocationsBeforeFailure.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left == 0) {
         allocationFailed = true;
         throw std::bad_alloc();
-    }
-    if (allocationsBeforeFailure > 0) {
-        --allocationsBeforeFailure;
     }
     if (void* block = std::malloc(size == 0 ? 1 : size)) {
         return block;

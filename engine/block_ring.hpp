@@ -1,18 +1,20 @@
-// The input read ahead on a thread of its own into a ring of block buffers,
-// each block handed in order to every reader of the pass (the counting on
-// this thread, the writing of some levels on another) and refilled once all
-// of them are done with it.
+// The source of a read: the input read ahead on a thread of its own into a
+// ring of block buffers, each block decoded once and handed in order to every
+// reader of the read (one per thread) and refilled once all of them are done
+// with it.
 #pragma once
+
+#include "engine/thread_pool.hpp"
 
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace tarvelle {
@@ -24,8 +26,11 @@ public:
     static constexpr std::size_t targetBlockBytes = std::size_t{1} << 19;
     static constexpr std::size_t bufferCount = 4;
 
-    // Fills bytes with the data from firstByte on; false when it cannot.
+    // Fills bytes with the data from firstByte on, as the readers take it
+    // (decoded, where the file's samples are not); false when it cannot.
     using Loader = std::function<bool(std::uint64_t firstByte, std::span<std::uint8_t> bytes)>;
+    // A loader for each thread that loads at once.
+    using MakeLoader = std::function<Loader()>;
 
     // The bytes of a block: whole frames, about targetBlockBytes.
     static std::size_t blockBytesFor(std::size_t frameBytes);
@@ -33,7 +38,7 @@ public:
     // totalBytes of data in blocks of frameBytes-sized frames, for readerCount
     // readers, read ahead on a thread of its own where one can be had; else
     // (readsAhead false) for one reader only, each block when it is asked for.
-    // The buffers are 16-bit aligned, so a block may be read as 16-bit samples.
+    // The buffers are aligned for doubles, so a block may be read as samples.
     BlockRing(std::uint64_t totalBytes, std::size_t frameBytes, std::size_t readerCount, Loader load);
     BlockRing(const BlockRing&) = delete;
     BlockRing& operator=(const BlockRing&) = delete;
@@ -65,7 +70,7 @@ private:
     std::size_t blockBytes_;
     Loader load_;
     std::size_t blockCount_;
-    std::vector<std::vector<std::int16_t>> buffers_;
+    std::vector<std::vector<double>> buffers_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::size_t filledCount_ = 0;
@@ -73,18 +78,20 @@ private:
     bool stopped_ = false;
     bool readFailed_ = false;
     std::string readFailure_;
-    std::thread thread_; // last: starts once the rest is ready
+    std::exception_ptr loadError_; // what the loader threw on the reading thread
+    ThreadPool reader_;            // last: starts once the rest is ready
 };
 
-// A pass that needs no order, such as the one for the peak: the first half of
+// A read that needs no order, such as the one for the peak: the first half of
 // the data on this thread and the second on another where one can be had,
-// each read block by block into a buffer of its own. use(half, firstByte,
+// each read block by block into a buffer of its own by a loader of its own
+// (makeLoader's). use(half, firstByte,
 // bytes) is called with half 0 or 1, each half's blocks in order, the halves
 // at once.
 // Returns why a read failed (the system's words, or "" for a file that ended
 // early), or nothing when every block was read.
 std::optional<std::string>
-readInHalves(std::uint64_t totalBytes, std::size_t frameBytes, const BlockRing::Loader& load,
+readInHalves(std::uint64_t totalBytes, std::size_t frameBytes, const BlockRing::MakeLoader& makeLoader,
              const std::function<void(int half, std::uint64_t firstByte, std::span<const std::uint8_t>)>& use);
 
 } // namespace tarvelle

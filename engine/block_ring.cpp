@@ -1,23 +1,23 @@
-#include "app/block_ring.hpp"
+#include "engine/block_ring.hpp"
 
 #include "platform/file_access.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <exception>
-#include <system_error>
 
 namespace tarvelle {
 
 namespace {
 
-// A buffer for blocks of blockBytes out of totalBytes, 16-bit aligned.
-std::vector<std::int16_t> blockBuffer(std::size_t blockBytes, std::uint64_t totalBytes)
+// A buffer for blocks of blockBytes out of totalBytes, aligned for any sample.
+std::vector<double> blockBuffer(std::size_t blockBytes, std::uint64_t totalBytes)
 {
-    return std::vector<std::int16_t>((std::min<std::uint64_t>(blockBytes, totalBytes) + 1) / 2);
+    return std::vector<double>((std::min<std::uint64_t>(blockBytes, totalBytes) + sizeof(double) - 1) /
+                               sizeof(double));
 }
 
-std::span<std::uint8_t> bytesOf(std::vector<std::int16_t>& buffer, std::uint64_t byteCount)
+std::span<std::uint8_t> bytesOf(std::vector<double>& buffer, std::uint64_t byteCount)
 {
     return {reinterpret_cast<std::uint8_t*>(buffer.data()), static_cast<std::size_t>(byteCount)};
 }
@@ -44,28 +44,38 @@ std::size_t BlockRing::blockBytesFor(std::size_t frameBytes)
 BlockRing::BlockRing(std::uint64_t totalBytes, std::size_t frameBytes, std::size_t readerCount, Loader load)
     : totalBytes_(totalBytes), blockBytes_(blockBytesFor(frameBytes)), load_(std::move(load)),
       blockCount_(static_cast<std::size_t>((totalBytes + blockBytes_ - 1) / blockBytes_)),
-      buffers_(std::min(bufferCount, blockCount_), blockBuffer(blockBytes_, totalBytes)), doneCounts_(readerCount)
+      buffers_(std::min(bufferCount, blockCount_), blockBuffer(blockBytes_, totalBytes)), doneCounts_(readerCount),
+      reader_(1, 1)
 {
-    try {
-        thread_ = std::thread([this] { readBlocks(); });
-    } catch (const std::system_error&) {
+    if (reader_.threadCount() == 0) {
         // No thread to be had (a process or memory limit): each block is read
         // when it is asked for, by its one reader.
         doneCounts_.assign(1, 0);
+        return;
     }
+    reader_.submit([this] {
+        try {
+            readBlocks();
+        } catch (...) {
+            // Passed on to the readers, whose waits end.
+            {
+                const std::lock_guard lock(mutex_);
+                loadError_ = std::current_exception();
+                readFailed_ = stopped_ = true;
+            }
+            changed_.notify_all();
+        }
+    });
 }
 
 BlockRing::~BlockRing()
 {
     stop();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
 }
 
 bool BlockRing::readsAhead() const
 {
-    return thread_.joinable();
+    return reader_.threadCount() != 0;
 }
 
 std::size_t BlockRing::freedCount() const
@@ -125,6 +135,9 @@ std::optional<std::span<const std::uint8_t>> BlockRing::block(std::size_t index)
     }
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return stopped_ || index < filledCount_; });
+    if (loadError_) {
+        std::rethrow_exception(loadError_);
+    }
     if (stopped_) {
         return std::nullopt;
     }
@@ -162,14 +175,15 @@ std::string BlockRing::readFailure()
 }
 
 std::optional<std::string>
-readInHalves(std::uint64_t totalBytes, std::size_t frameBytes, const BlockRing::Loader& load,
+readInHalves(std::uint64_t totalBytes, std::size_t frameBytes, const BlockRing::MakeLoader& makeLoader,
              const std::function<void(int half, std::uint64_t firstByte, std::span<const std::uint8_t>)>& use)
 {
     const std::size_t blockBytes = BlockRing::blockBytesFor(frameBytes);
     const std::uint64_t blockCount = (totalBytes + blockBytes - 1) / blockBytes;
-    const std::uint64_t middle = (blockCount + 1) / 2 * blockBytes;
+    const std::uint64_t split = std::min((blockCount + 1) / 2 * blockBytes, totalBytes);
     const auto readHalf = [&](int half, std::uint64_t first, std::uint64_t last) -> std::optional<std::string> {
-        std::vector<std::int16_t> buffer = blockBuffer(blockBytes, totalBytes);
+        const BlockRing::Loader load = makeLoader();
+        std::vector<double> buffer = blockBuffer(blockBytes, totalBytes);
         for (std::uint64_t at = first; at < last; at += blockBytes) {
             const std::span<std::uint8_t> bytes = bytesOf(buffer, std::min<std::uint64_t>(blockBytes, last - at));
             if (std::optional<std::string> failure = loadInto(load, at, bytes)) {
@@ -180,36 +194,13 @@ readInHalves(std::uint64_t totalBytes, std::size_t frameBytes, const BlockRing::
         return std::nullopt;
     };
     std::optional<std::string> secondFailure;
-    std::exception_ptr secondError;
-    std::thread second;
-    const std::uint64_t split = std::min(middle, totalBytes);
-    try {
-        second = std::thread([&] {
-            try {
-                secondFailure = readHalf(1, split, totalBytes);
-            } catch (...) {
-                secondError = std::current_exception();
-            }
-        });
-    } catch (const std::system_error&) {
-        // No second thread: this one reads both halves.
-    }
     std::optional<std::string> firstFailure;
-    try {
+    {
+        // Without a second thread, this one reads both halves.
+        ThreadPool second(1, 1);
+        second.submit([&] { secondFailure = readHalf(1, split, totalBytes); });
         firstFailure = readHalf(0, 0, split);
-    } catch (...) {
-        if (second.joinable()) {
-            second.join();
-        }
-        throw;
-    }
-    if (second.joinable()) {
-        second.join();
-    } else if (!firstFailure) {
-        secondFailure = readHalf(1, split, totalBytes);
-    }
-    if (secondError) {
-        std::rethrow_exception(secondError);
+        second.finish();
     }
     return firstFailure ? firstFailure : secondFailure;
 }

@@ -4,20 +4,14 @@
 #pragma once
 
 #include "app/input_checks.hpp"
-#include "app/output_names.hpp"
-#include "clip/clip_pass.hpp"
-#include "clip/existing_clipping.hpp"
-#include "clip/loudness.hpp"
-#include "clip/plot_gatherer.hpp"
+#include "engine/job_outputs.hpp"
+#include "engine/job_result.hpp"
 #include "platform/file_access.hpp"
-#include "platform/output_file.hpp"
 #include "wav/sample_format.hpp"
 #include "wav/wave_header.hpp"
 
-#include <array>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -45,42 +39,21 @@ struct JobProgress {
     std::function<void()> peakFound; // between the two reads
 };
 
-// One level as it was done: what it counted and what became of its two files.
-// The report, the JSON line and the batch summary all read this.
-struct LevelResult {
-    LevelStats stats;
-    OutputNames names;
-    OutputResult report;
-    OutputResult clippedWav;
-    OutputResult labels;
-    bool reportWanted = true;     // false when the run checks the file instead
-    bool clippedWavWanted = true; // false when the run writes the reports only
-    bool labelsWanted = false;
-    std::vector<ClipEvent> events; // when asked for, in the order they ended
-
-    int writtenOutputCount() const
-    {
-        return (report.written ? 1 : 0) + (clippedWav.written ? 1 : 0) + (labels.written ? 1 : 0);
-    }
-    int failedOutputCount() const
-    {
-        return (reportWanted && !report.written ? 1 : 0) + (clippedWavWanted && !clippedWav.written ? 1 : 0) +
-               (labelsWanted && !labels.written ? 1 : 0);
-    }
-};
-
-// What the check found, when asked for.
-struct CheckResult {
-    ExistingClipResult clipping;
-    std::vector<ExistingClipRun> runs; // in the order they ended
-    OutputResult labels;
-    bool labelsWanted = false;
-};
-
 // Told of each level as the job runs; either may be left empty.
 struct LevelListener {
     std::function<void(int clipLevel)> levelStarting;
     std::function<void(const LevelResult&)> levelDone;
+};
+
+// Why a read that had begun did not finish.
+struct ReadFailure {
+    enum class Kind {
+        ReadError,  // detail: the system's reason, empty when the file ended early
+        Changed,    // the file changed between the reads
+        NotANumber, // detail: the frame of the first sample that is no finite number
+    };
+    Kind kind = Kind::ReadError;
+    std::string detail;
 };
 
 // Bytes a run holds at once, whatever the length of the file.
@@ -125,28 +98,27 @@ public:
     // label track, as asked; for a check, its label track if asked.
     int outputCount() const;
 
-    const std::optional<CheckResult>& check() const { return check_; }
-    const std::optional<LoudnessResult>& loudness() const { return loudness_; }
+    const std::optional<CheckResult>& check() const { return result_.check; }
+    const std::optional<LoudnessResult>& loudness() const { return result_.loudness; }
     // The picture, once run has written it.
-    const OutputResult& plot() const { return plot_; }
+    const OutputResult& plot() const { return result_.plot; }
 
 private:
     ClipJob() = default;
 
-    // The two reads of a 16-bit stereo file and of any other.
-    std::optional<InputError> readClassic(const FileHandle& input, const JobProgress& progress);
-    std::optional<std::string> readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
+    // The one read of every format: Sample is int16_t for a 16-bit stereo
+    // file's samples as they are, double for any other.
+    template <class Sample> struct Source;
+    template <class Sample>
+    std::optional<ReadFailure> read(const Source<Sample>& source, const JobProgress& progress);
+    template <class Sample> struct Picks;
+    template <class Sample> void pickAnalyses(const Source<Sample>& source, Picks<Sample>& picks);
+    std::optional<ReadFailure> readClassic(const FileHandle& input, const JobProgress& progress);
+    std::optional<ReadFailure> readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
                                              const JobProgress& progress);
     void nameLevels();
-    void beginOutputs(std::span<const std::uint8_t> wavHeader);
-    // Where each level's events and the check's runs go as they are found.
-    ClipEventSink eventSink(std::size_t level);
-    std::unique_ptr<ExistingClipDetector> makeDetector(double fullScale, bool isFloat);
-    void startPlot();
-    void finishPlot();
-    void finishAnalyses(ExistingClipDetector* detector, const LoudnessMeter* meter);
-    void finishLabels();
-    bool namesTheInput(const std::string& outputName) const;
+    std::array<double, clipLevelCount> thresholds() const;
+    void runLevel(std::size_t index, const LevelListener& listener, int& failedOutputCount);
 
     std::string inputFileName_;
     JobOptions options_;
@@ -155,20 +127,8 @@ private:
     std::uint64_t frameCount_ = 0;
     double peak_ = 0.0;
     std::string warning_;
-    std::string readFailure_;                         // the system's reason for a read error
-    std::optional<FileIdentity> inputIdentity_;       // no output may replace the input itself
-    std::array<LevelResult, clipLevelCount> levels_;  // counted and named, files not yet in place
-    std::array<std::string, clipLevelCount> reports_; // the report texts
-    // The clipped files, complete in their temporary files until run.
-    std::array<std::optional<OutputFile>, clipLevelCount> clippedWavs_;
-    // The label tracks, levels' and the check's, and their text on its way.
-    std::array<std::optional<OutputFile>, clipLevelCount + 1> labelFiles_;
-    std::array<std::string, clipLevelCount + 1> labelText_;
-    std::optional<CheckResult> check_;
-    std::optional<LoudnessResult> loudness_;
-    std::unique_ptr<PlotGatherer> plotGatherer_; // while the file is read
-    std::string plotText_;                       // the picture, until run writes it
-    OutputResult plot_;
+    JobResult result_;
+    JobOutputs outputs_;
 };
 
 } // namespace tarvelle

@@ -1,4 +1,4 @@
-#include "app/clip_job.hpp"
+#include "engine/clip_job.hpp"
 
 #include "clip/peak_clip.hpp"
 #include "report/clip_report.hpp"

@@ -1,0 +1,365 @@
+#include "app/file_work.hpp"
+
+#include "app/output_names.hpp"
+#include "app/plain_text.hpp"
+#include "clip/peak_clip.hpp"
+#include "console/text_layout.hpp"
+#include "engine/clip_job.hpp"
+#include "report/json_result.hpp"
+#include "report/labels.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <optional>
+#include <variant>
+
+namespace tarvelle {
+
+namespace {
+
+// "peak 32567 (-0.05 dBFS)"; a float peak with six significant digits.
+std::string peakText(double peak, const SampleFormat& format)
+{
+    const std::optional<double> decibels = levelDbfs(peak, fullScale(format));
+    if (!decibels) {
+        return "peak 0 (silent)";
+    }
+    char text[64];
+    if (isFloat(format.encoding)) {
+        std::snprintf(text, sizeof text, "peak %.6g (%.2f dBFS)", peak, *decibels);
+    } else {
+        std::snprintf(text, sizeof text, "peak %.0f (%.2f dBFS)", peak, *decibels);
+    }
+    return text;
+}
+
+std::string jsonLine(const FileResult& result)
+{
+    std::string line = fileResultJson(result);
+    line.pop_back(); // the line end comes with the printing
+    return line;
+}
+
+FileResult refusedResult(const std::string& inputFileName, std::string_view message)
+{
+    FileResult result;
+    result.inputName = inputFileName;
+    result.status = FileStatus::Refused;
+    result.refusalMessage = console::messageOnOneLine(message);
+    return result;
+}
+
+LevelRecord levelRecord(const LevelResult& level)
+{
+    LevelRecord record;
+    record.stats = level.stats;
+    record.events = level.events;
+    if (level.report.written) {
+        record.reportName = level.names.report;
+    }
+    if (level.clippedWavWanted && level.clippedWav.written) {
+        record.wavName = level.names.clippedWav;
+    }
+    record.written = level.failedOutputCount() == 0;
+    return record;
+}
+
+void addNotWritten(FileWork& work, const OutputResult& output)
+{
+    if (!output.written) {
+        work.lines.push_back({stderr, plainErrorLine(output.fileName, output.failure)});
+    }
+}
+
+} // namespace
+
+void ProgressLine::show(const std::string& text)
+{
+    if (!shown_) {
+        return;
+    }
+    clear();
+    std::fprintf(stderr, "\r%s", text.c_str());
+    std::fflush(stderr);
+    width_ = text.size();
+}
+
+void ProgressLine::clear()
+{
+    if (width_ == 0) {
+        return;
+    }
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
+    std::fflush(stderr);
+    width_ = 0;
+}
+
+FileWork refusal(const std::string& inputFileName, std::string_view message, const BatchOptions& options)
+{
+    FileWork work;
+    work.lines.push_back({stderr, plainErrorLine(inputFileName, message)});
+    if (options.json) {
+        work.lines.push_back({stdout, jsonLine(refusedResult(inputFileName, message))});
+    }
+    return work;
+}
+
+FileWork notProcessed(const std::string& inputFileName, bool skipped, const std::string& other,
+                      const BatchOptions& options)
+{
+    const std::string reason =
+        skipped ? "skipped, an output of " : "not processed, its outputs would replace those of ";
+    FileWork work;
+    work.outcome = skipped ? FileOutcome::Skipped : FileOutcome::NotDone;
+    // A rerun in a folder of earlier outputs skips many: they are counted in
+    // one line for the batch instead. Both names whole: they are names, not
+    // box text to be joined.
+    if (!skipped) {
+        work.lines.push_back(
+            {stderr, "tarvelle: " + terminalSafeName(inputFileName) + ": " + reason + terminalSafeName(other)});
+    }
+    if (options.json) {
+        FileResult result;
+        result.inputName = inputFileName;
+        result.status = skipped ? FileStatus::Skipped : FileStatus::Refused;
+        result.refusalMessage = reason + other;
+        result.outputOf = other;
+        work.lines.push_back({stdout, jsonLine(result)});
+    }
+    return work;
+}
+
+namespace {
+
+JobProgress jobProgress(const std::string& shownName, const BatchOptions& options, ProgressLine& progress)
+{
+    return JobProgress{[&] { progress.show("tarvelle: " + shownName + ": finding the peak"); },
+                       [&] {
+                           progress.show("tarvelle: " + shownName +
+                                         (options.job.check         ? ": checking"
+                                          : options.job.reportsOnly ? ": counting"
+                                                                    : ": clipping"));
+                       }};
+}
+
+// The levels put in place, each told; the count of outputs not written, or
+// none when memory ran out before any was.
+std::optional<int> runJob(ClipJob& job, FileWork& work, FileResult& result)
+{
+    int writtenOutputCount = 0;
+    LevelListener listener;
+    listener.levelDone = [&](const LevelResult& level) {
+        result.levels.at(static_cast<std::size_t>(level.stats.clipLevel)) = levelRecord(level);
+        writtenOutputCount += level.writtenOutputCount();
+        if (level.reportWanted) {
+            addNotWritten(work, level.report);
+        }
+        if (level.labelsWanted) {
+            addNotWritten(work, level.labels);
+        }
+        if (level.clippedWavWanted) {
+            addNotWritten(work, level.clippedWav);
+        }
+    };
+    try {
+        return job.run(listener);
+    } catch (const std::bad_alloc&) {
+        if (writtenOutputCount == 0) {
+            return std::nullopt;
+        }
+        // Outputs already written stay, each complete: the file is one with errors.
+        work.lines.push_back(
+            {stderr, plainErrorLine(job.inputFileName(), inputErrorText(InputError::NotEnoughMemory))});
+        return job.outputCount() - writtenOutputCount;
+    }
+}
+
+// The check's lines and, where it found clipping in a file whose outputs are
+// all written, the outcome that says so.
+void addCheck(const ClipJob& job, const BatchOptions& options, const std::string& shownName, FileWork& work)
+{
+    const std::optional<CheckResult>& check = job.check();
+    if (check->labelsWanted) {
+        addNotWritten(work, check->labels);
+    }
+    std::optional<TruePeakLimit> truePeakLimit;
+    if (options.truePeakLimitDbtp && job.loudness()) {
+        truePeakLimit = TruePeakLimit{*options.truePeakLimitDbtp, job.loudness()->truePeakDbtp};
+    }
+    if (clippingFound(check->clipping, truePeakLimit) && work.outcome == FileOutcome::AllWritten) {
+        work.outcome = FileOutcome::Clipped;
+    }
+    if (options.json || options.quiet) {
+        return;
+    }
+    for (const std::string& line : checkLines(shownName, check->clipping, fullScale(job.sampleFormat()),
+                                              job.sampleFormat().sampleRate, truePeakLimit,
+                                              job.sampleFormat().channelMask)) {
+        work.lines.push_back({stdout, line});
+    }
+    if (job.loudness()) {
+        work.lines.push_back({stdout, shownName + ": " + loudnessText(*job.loudness()).substr(2)});
+    }
+}
+
+std::string resultJson(const ClipJob& job, const BatchOptions& options, int failedOutputCount, FileResult& result)
+{
+    const std::optional<CheckResult>& check = job.check();
+    result.inputName = job.inputFileName();
+    result.status = failedOutputCount == 0 ? FileStatus::Written : FileStatus::Errors;
+    result.warning = job.warning();
+    result.format = job.sampleFormat();
+    result.samplesPerChannel = job.frameCount();
+    result.durationSeconds = job.durationSeconds();
+    result.peak = job.peak();
+    if (check) {
+        result.clipping = &check->clipping;
+        result.clipRuns = check->runs;
+        result.minRunLength = options.job.minRunLength;
+    }
+    result.loudness = job.loudness() ? &*job.loudness() : nullptr;
+    result.truePeakLimitDbtp = options.truePeakLimitDbtp;
+    result.withEvents = options.job.keepEvents;
+    if (job.plot().written) {
+        result.plotName = job.plot().fileName;
+    }
+    if (check && result.status == FileStatus::Written) {
+        result.status = FileStatus::Checked;
+    }
+    return jsonLine(result);
+}
+
+// The files a check leaves out where they would replace another's: counted
+// as not written, and said.
+int clashedOutputs(const JobOptions& asked, const std::string& shownName, const std::string& clashWith,
+                   FileWork& work)
+{
+    const int count = (asked.labels ? 1 : 0) + (asked.plot ? 1 : 0);
+    const std::string left = asked.labels && asked.plot ? "label track and picture"
+                             : asked.labels             ? "label track"
+                                                        : "picture";
+    work.lines.push_back({stderr, "tarvelle: " + shownName + ": " + left + " not written: " +
+                                      (count == 1 ? "it would replace that" : "they would replace those") +
+                                      " of " + terminalSafeName(clashWith)});
+    return count;
+}
+
+} // namespace
+
+FileWork processFile(const std::string& inputFileName, const BatchOptions& askedOptions, ProgressLine& progress,
+                     const std::string* clashWith)
+{
+    const std::string shownName = terminalSafeName(inputFileName);
+    BatchOptions options = askedOptions;
+    if (clashWith != nullptr) {
+        options.job.labels = options.job.plot = false;
+    }
+    std::variant<ClipJob, std::string> opened =
+        ClipJob::openAnyFormat(inputFileName, options.job, jobProgress(shownName, options, progress));
+    if (const std::string* message = std::get_if<std::string>(&opened)) {
+        return refusal(inputFileName, *message, options);
+    }
+    ClipJob& job = std::get<ClipJob>(opened);
+    FileWork work;
+    work.accepted = true;
+    if (!job.warning().empty()) {
+        work.lines.push_back({stderr, "tarvelle: " + shownName + ": warning: " + job.warning()});
+    }
+    FileResult result;
+    const int clashed = clashWith != nullptr ? clashedOutputs(askedOptions.job, shownName, *clashWith, work) : 0;
+    std::optional<int> failedOutputCount = runJob(job, work, result);
+    if (!failedOutputCount) {
+        return refusal(inputFileName, inputErrorText(InputError::NotEnoughMemory), options);
+    }
+    *failedOutputCount += clashed;
+    work.outcome = *failedOutputCount == 0 ? FileOutcome::AllWritten : FileOutcome::NotDone;
+    if (options.job.plot) {
+        addNotWritten(work, job.plot());
+    }
+    if (job.check()) {
+        addCheck(job, options, shownName, work);
+    }
+    if (options.json) {
+        work.lines.push_back({stdout, resultJson(job, options, *failedOutputCount, result)});
+    } else if (!job.check() && (!options.quiet || *failedOutputCount > 0)) {
+        // Quiet or not, a failure is told; quiet moves it off standard output.
+        // A check's lines are its result.
+        work.lines.push_back({options.quiet ? stderr : stdout,
+                              summaryLine(inputFileName, job.peak(), job.sampleFormat(), options.job,
+                                          job.outputCount(), *failedOutputCount, job.loudness())});
+    }
+    return work;
+}
+
+bool clippingFound(const ExistingClipResult& clipping, const std::optional<TruePeakLimit>& truePeakLimit)
+{
+    if (clipping.longest) {
+        return true;
+    }
+    return truePeakLimit && std::any_of(truePeakLimit->truePeakDbtp.begin(), truePeakLimit->truePeakDbtp.end(),
+                                        [&](double peak) { return peak > truePeakLimit->limitDbtp; });
+}
+
+std::string loudnessText(const LoudnessResult& loudness)
+{
+    char text[160];
+    std::string line;
+    std::snprintf(text, sizeof text, ", true peak %+.2f dBTP", loudness.truePeakDbtpOverall);
+    line += std::isfinite(loudness.truePeakDbtpOverall) ? text : ", true peak -inf dBTP";
+    if (std::isfinite(loudness.interSamplePeakDbfs)) {
+        std::snprintf(text, sizeof text, " (reconstructed %+.2f dBFS)", loudness.interSamplePeakDbfs);
+        line += text;
+    }
+    if (!loudness.integratedLufs) {
+        return line + ", loudness " + loudness.noIntegratedReason;
+    }
+    std::snprintf(text, sizeof text, ", %.2f LUFS", *loudness.integratedLufs);
+    line += text;
+    if (loudness.loudnessRange) {
+        std::snprintf(text, sizeof text, ", LRA %.1f LU", *loudness.loudnessRange);
+        line += text;
+    } else {
+        line += ", no LRA (" + loudness.noRangeReason + ")";
+    }
+    if (loudness.peakToLoudnessRatio) {
+        std::snprintf(text, sizeof text, ", PLR %.1f LU", *loudness.peakToLoudnessRatio);
+        line += text;
+    }
+    if (loudness.maxMomentary) {
+        std::snprintf(text, sizeof text, ", momentary max %.2f LUFS at %.1f s", loudness.maxMomentary->lufs,
+                      loudness.maxMomentary->atSeconds);
+        line += text;
+    }
+    if (loudness.maxShortTerm) {
+        std::snprintf(text, sizeof text, ", short-term max %.2f LUFS at %.1f s", loudness.maxShortTerm->lufs,
+                      loudness.maxShortTerm->atSeconds);
+        line += text;
+    }
+    return line;
+}
+
+std::string summaryLine(const std::string& inputFileName, double peak, const SampleFormat& format,
+                        const JobOptions& job, int outputCount, int failedOutputCount,
+                        const std::optional<LoudnessResult>& loudness)
+{
+    std::string levels;
+    for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
+        levels += clipLevel == 0 ? '{' : ',';
+        levels += std::to_string(decibelsBelowPeak(clipLevel));
+    }
+    const std::string kinds = job.reportsOnly ? (job.labels ? "{.txt, labels.txt}" : ".txt")
+                                              : (job.labels ? "{.txt,.wav, labels.txt}" : ".{txt,wav}");
+    const std::string stem = terminalSafeName(outputStem(inputFileName, job.outputFolder));
+    const std::string pattern =
+        stem + " " + levels + "}dB clipping" + kinds + (job.plot ? ", " + stem + " clipping.svg" : "");
+    const std::string summary = terminalSafeName(inputFileName) + ": " + peakText(peak, format) +
+                                (loudness ? loudnessText(*loudness) : "") + "; ";
+    if (failedOutputCount == 0) {
+        return summary + std::to_string(outputCount) + " files written: " + pattern;
+    }
+    return summary + std::to_string(failedOutputCount) + " of " + std::to_string(outputCount) +
+           " files could not be written: " + pattern;
+}
+
+} // namespace tarvelle

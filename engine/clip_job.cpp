@@ -1,0 +1,241 @@
+#include "engine/clip_job.hpp"
+
+#include "console/text_layout.hpp"
+#include "engine/block_ring.hpp"
+#include "platform/large_memory.hpp"
+#include "wav/batch_input.hpp"
+
+#include <new>
+
+namespace tarvelle {
+
+namespace {
+
+// The read error's text with the system's reason; a file that ended before
+// its data did has none to give.
+std::string readErrorMessage(const std::string& reason)
+{
+    const std::string text = console::messageOnOneLine(inputErrorText(InputError::ReadError));
+    return text + ": " + (reason.empty() ? "it ended before its data did" : reason);
+}
+
+// How batch mode words a read that did not finish.
+std::string failureMessage(const ReadFailure& failure)
+{
+    switch (failure.kind) {
+    case ReadFailure::Kind::ReadError:
+        return readErrorMessage(failure.detail);
+    case ReadFailure::Kind::Changed:
+        return std::string(inputErrorText(InputError::Changed));
+    case ReadFailure::Kind::NotANumber:
+        break;
+    }
+    return "This Wave file holds a sample that is not a number (NaN or infinite) at frame " + failure.detail;
+}
+
+// The dialogue's file is 16-bit: its samples are always numbers.
+InputError inputError(const ReadFailure& failure)
+{
+    return failure.kind == ReadFailure::Kind::Changed ? InputError::Changed : InputError::ReadError;
+}
+
+bool enoughMemory()
+{
+    const std::optional<std::uint64_t> available = availableMemoryBytes();
+    return !available || runMemoryBytes() <= *available;
+}
+
+} // namespace
+
+std::uint64_t runMemoryBytes()
+{
+    // The ring's blocks, and on each of the two threads a block made doubles,
+    // clipped and encoded again: 8 bytes of double a byte of 8-bit samples at worst.
+    constexpr std::uint64_t block = BlockRing::targetBlockBytes;
+    return BlockRing::bufferCount * block + 2 * (2 * sizeof(double) + 1) * block;
+}
+
+double ClipJob::durationSeconds() const
+{
+    return static_cast<double>(frameCount_) / format_.sampleRate;
+}
+
+std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName, const JobOptions& options,
+                                                const JobProgress& progress)
+{
+    try {
+        InputCheck check = checkInputFile(inputFileName);
+        if (check.error) {
+            return *check.error;
+        }
+        if (progress.accepted) {
+            progress.accepted();
+        }
+        if (!enoughMemory()) {
+            return InputError::NotEnoughMemory;
+        }
+        ClipJob job;
+        job.inputFileName_ = inputFileName;
+        job.options_ = options;
+        job.header_ = check.header;
+        job.outputs_.protect(fileIdentity(*check.file));
+        if (const std::optional<ReadFailure> failure = job.readClassic(*check.file, progress)) {
+            return inputError(*failure);
+        }
+        return job;
+    } catch (const std::bad_alloc&) {
+        return InputError::NotEnoughMemory;
+    }
+}
+
+namespace {
+
+// A name that leads to something (a folder, a file the user may not read) is
+// told by the system's reason; "not found" is kept for a name that leads nowhere.
+std::string openFailureMessage(const std::string& inputFileName, InputOpenFailure failure)
+{
+    if (failure == InputOpenFailure::InUse) {
+        return std::string(inputErrorText(InputError::InUse));
+    }
+    std::string reason = lastFileErrorText();
+    return fileIdentity(inputFileName) ? reason : std::string(inputErrorText(InputError::NotFound));
+}
+
+} // namespace
+
+std::variant<ClipJob, std::string> ClipJob::openAnyFormat(const std::string& inputFileName,
+                                                          const JobOptions& options, const JobProgress& progress)
+{
+    const auto because = [](InputError error) { return std::string(inputErrorText(error)); };
+    try {
+        if (inputFileName.empty() || inputFileName.find('\0') != std::string::npos) {
+            return because(InputError::NotFound);
+        }
+        std::variant<FileHandle, InputOpenFailure> opened = tryOpenInputFile(inputFileName);
+        if (const InputOpenFailure* failure = std::get_if<InputOpenFailure>(&opened)) {
+            return openFailureMessage(inputFileName, *failure);
+        }
+        const FileHandle* file = &std::get<FileHandle>(opened);
+        const std::optional<std::uint64_t> size = fileSize(*file);
+        if (!size) {
+            return readErrorMessage(lastFileErrorText());
+        }
+        std::variant<BatchInput, BatchRefused> read = readBatchInput(FileByteSource(*file, *size));
+        if (const BatchRefused* refused = std::get_if<BatchRefused>(&read)) {
+            // The reason of a failed read is still the system's to tell.
+            return refused->reason == BatchRefusal::ReadError ? readErrorMessage(lastFileErrorText())
+                                                              : refused->message;
+        }
+        BatchInput& input = std::get<BatchInput>(read);
+        if (progress.accepted) {
+            progress.accepted();
+        }
+        if (!enoughMemory()) {
+            return because(InputError::NotEnoughMemory);
+        }
+        ClipJob job;
+        job.inputFileName_ = inputFileName;
+        job.options_ = options;
+        job.warning_ = std::move(input.warning);
+        job.outputs_.protect(fileIdentity(*file));
+        std::optional<ReadFailure> failure;
+        // A 16-bit stereo file at the dialogue's rates reads as it always has,
+        // up to the size its header can give.
+        if (isClassicFormat(input.format) && input.header.dataSize >= 0) {
+            job.header_ = acceptWaveHeader(input.header);
+            failure = job.readClassic(*file, progress);
+        } else {
+            job.format_ = input.format;
+            job.frameCount_ = input.frameCount;
+            failure = job.readAnyFormat(*file, input.dataOffset, progress);
+        }
+        if (failure) {
+            return failureMessage(*failure);
+        }
+        return job;
+    } catch (const std::bad_alloc&) {
+        return because(InputError::NotEnoughMemory);
+    }
+}
+
+void ClipJob::nameLevels()
+{
+    for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
+        LevelResult& level = result_.levels[static_cast<std::size_t>(clipLevel)];
+        level.stats.clipLevel = clipLevel;
+        level.names = outputNames(inputFileName_, clipLevel, options_.outputFolder);
+        level.reportWanted = !options_.check;
+        level.clippedWavWanted = !options_.check && !options_.reportsOnly;
+        level.labelsWanted = !options_.check && options_.labels;
+        level.clippedWav.fileName = level.names.clippedWav;
+    }
+    if (options_.check) {
+        result_.check.emplace();
+        result_.check->labelsWanted = options_.labels;
+        result_.check->labels.fileName = checkLabelsName(inputFileName_, options_.outputFolder);
+    }
+}
+
+std::array<double, clipLevelCount> ClipJob::thresholds() const
+{
+    std::array<double, clipLevelCount> thresholds{};
+    for (std::size_t index = 0; index < thresholds.size(); ++index) {
+        thresholds[index] = result_.levels[index].stats.clipThreshold;
+    }
+    return thresholds;
+}
+
+int ClipJob::outputCount() const
+{
+    const int plot = options_.plot ? 1 : 0;
+    if (options_.check) {
+        return (options_.labels ? 1 : 0) + plot;
+    }
+    return clipLevelCount * (1 + (options_.reportsOnly ? 0 : 1) + (options_.labels ? 1 : 0)) + plot;
+}
+
+void ClipJob::runLevel(std::size_t index, const LevelListener& listener, int& failedOutputCount)
+{
+    if (listener.levelStarting) {
+        listener.levelStarting(static_cast<int>(index));
+    }
+    LevelResult& level = result_.levels[index];
+    if (level.reportWanted) {
+        level.report = outputs_.writeWhole(level.names.report, result_.reports[index]);
+    }
+    if (level.labelsWanted) {
+        level.labels = outputs_.commitLabelTrack(index, level.names.labels);
+    }
+    if (level.clippedWavWanted) {
+        level.clippedWav = outputs_.commitClippedWav(index, level.names.clippedWav);
+    }
+    failedOutputCount += level.failedOutputCount();
+    if (listener.levelDone) {
+        listener.levelDone(level);
+    }
+}
+
+int ClipJob::run(const LevelListener& listener)
+{
+    int failedOutputCount = 0;
+    try {
+        for (std::size_t index = 0; index < result_.levels.size(); ++index) {
+            runLevel(index, listener, failedOutputCount);
+        }
+        if (result_.check && result_.check->labelsWanted) {
+            result_.check->labels = outputs_.commitLabelTrack(checkLabelTrack, result_.check->labels.fileName);
+            failedOutputCount += result_.check->labels.written ? 0 : 1;
+        }
+        if (options_.plot) {
+            result_.plot = outputs_.writeWhole(plotName(inputFileName_, options_.outputFolder), result_.plotText);
+            failedOutputCount += result_.plot.written ? 0 : 1;
+        }
+    } catch (...) {
+        outputs_.end();
+        throw;
+    }
+    outputs_.end();
+    return failedOutputCount;
+}
+
+} // namespace tarvelle

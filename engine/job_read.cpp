@@ -1,0 +1,379 @@
+// The two reads of a file, one path for every format: the analyses the
+// options ask for are picked in one place, spread over the threads by the
+// scheduler, and fed the blocks of the source.
+#include "analysis/clipping_check.hpp"
+#include "analysis/event_listeners.hpp"
+#include "analysis/level_counts.hpp"
+#include "analysis/loudness_analysis.hpp"
+#include "analysis/peak.hpp"
+#include "analysis/picture.hpp"
+#include "engine/block_ring.hpp"
+#include "engine/clip_job.hpp"
+#include "engine/scheduler.hpp"
+#include "report/clip_report.hpp"
+#include "wav/samples.hpp"
+#include "wav/wave_writer.hpp"
+
+#include <array>
+#include <memory>
+
+namespace tarvelle {
+
+// What one read needs of the file, besides its samples' type.
+template <class Sample> struct ClipJob::Source {
+    using Count = typename SampleKernel<Sample>::Count;
+
+    std::uint64_t sampleCount = 0;
+    int channels = 2;
+    double fullScale = 32768.0;
+    BlockRing::MakeLoader makeLoader; // blocks of Sample
+    std::vector<std::uint8_t> clippedWavHeader;
+    bool padByte = false; // the size fields count a pad byte after data of an odd length
+    // The six counts started at the peak's thresholds.
+    std::function<std::array<Count, clipLevelCount>(double peak)> startCounts;
+    std::function<std::string(int clipLevel, const std::vector<ChannelClipStats>&)> reportText;
+
+    std::uint64_t totalBytes() const { return sampleCount * sizeof(Sample); }
+    std::size_t frameBytes() const { return static_cast<std::size_t>(channels) * sizeof(Sample); }
+    std::size_t blockSamples() const { return BlockRing::blockBytesFor(frameBytes()) / sizeof(Sample); }
+};
+
+// What a read runs, made once the picks' read starts; the listeners hear the
+// events of the counts and the check.
+template <class Sample> struct ClipJob::Picks {
+    std::vector<PickedAnalysis<Sample>> analyses; // in the order they finish
+    std::array<typename SampleKernel<Sample>::Count, clipLevelCount> counts{};
+    EventListeners listeners;
+    std::unique_ptr<KeptEvents> keptEvents;
+    std::unique_ptr<LabelTracks> labelTracks;
+};
+
+namespace {
+
+template <class Sample> using ThreadWork = std::vector<Analysis<Sample>*>;
+
+template <class Sample> std::span<const Sample> samplesOf(std::span<const std::uint8_t> block)
+{
+    return {reinterpret_cast<const Sample*>(block.data()), block.size() / sizeof(Sample)};
+}
+
+// Hands every block of the ring in order to each analysis of a thread, as the
+// ring's reader number reader, until the last or until the ring stops.
+template <class Sample> void workThrough(BlockRing& ring, std::size_t reader, const ThreadWork<Sample>& analyses)
+{
+    for (std::size_t index = 0; index < ring.blockCount(); ++index) {
+        const std::optional<std::span<const std::uint8_t>> block = ring.block(index);
+        if (!block) {
+            return;
+        }
+        for (Analysis<Sample>* analysis : analyses) {
+            analysis->add(samplesOf<Sample>(*block));
+        }
+        ring.done(reader, index);
+    }
+}
+
+// Both threads' analyses over the ring's blocks; without a second thread (a
+// process limit), this one runs them all.
+template <class Sample> void runRead(BlockRing& ring, ThreadWork<Sample> first, const ThreadWork<Sample>& second)
+{
+    ThreadPool background(ring.readsAhead() && !second.empty() ? 1 : 0, 1);
+    if (background.threadCount() == 0) {
+        first.insert(first.end(), second.begin(), second.end());
+        if (ring.readsAhead()) {
+            ring.done(1, ring.blockCount());
+        }
+    } else {
+        background.submit([&] {
+            try {
+                workThrough(ring, 1, second);
+            } catch (...) {
+                ring.stop(); // the other thread must not wait for a block never freed
+                throw;
+            }
+        });
+    }
+    try {
+        workThrough(ring, 0, first);
+    } catch (...) {
+        ring.stop();
+        throw;
+    }
+    background.finish();
+}
+
+// One read through the ring, in order, by both threads' analyses.
+template <class Sample>
+std::optional<ReadFailure> readThrough(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes,
+                                       std::size_t frameBytes, const ThreadWork<Sample>& first,
+                                       const ThreadWork<Sample>& second)
+{
+    BlockRing ring(totalBytes, frameBytes, maxReadThreads, makeLoader());
+    runRead(ring, first, second);
+    if (ring.readFailed()) {
+        return ReadFailure{ReadFailure::Kind::ReadError, ring.readFailure()};
+    }
+    return std::nullopt;
+}
+
+PlotHeading plotHeading(const std::string& inputFileName, const SampleFormat& format, double fullScale,
+                        double peak)
+{
+    PlotHeading heading;
+    heading.fileName = inputFileName;
+    heading.sampleRate = format.sampleRate;
+    heading.channelMask = format.channelMask;
+    heading.formatText = std::string(sampleFormatText(format.encoding)) + ", " + std::to_string(format.channels) +
+                         (format.channels == 1 ? " channel" : " channels");
+    heading.fullScale = fullScale;
+    heading.peakDbfs = levelDbfs(peak, fullScale);
+    return heading;
+}
+
+// The peak alone: half the file on each thread, in no order.
+template <class Sample>
+std::variant<typename SampleKernel<Sample>::Peak, ReadFailure>
+peakInHalves(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, std::size_t frameBytes)
+{
+    std::array<typename SampleKernel<Sample>::Peak, 2> halves;
+    if (std::optional<std::string> failure = readInHalves(
+            totalBytes, frameBytes, makeLoader,
+            [&](int half, std::uint64_t firstByte, std::span<const std::uint8_t> block) {
+                halves[static_cast<std::size_t>(half)].take(samplesOf<Sample>(block), firstByte / sizeof(Sample));
+            })) {
+        return ReadFailure{ReadFailure::Kind::ReadError, std::move(*failure)};
+    }
+    halves[0].merge(halves[1]);
+    return halves[0];
+}
+
+template <class Sample> std::vector<AnalysisCost> costsOf(const std::vector<PickedAnalysis<Sample>>& analyses)
+{
+    std::vector<AnalysisCost> costs;
+    for (const PickedAnalysis<Sample>& picked : analyses) {
+        costs.push_back({picked.needsPeak, picked.cost});
+    }
+    return costs;
+}
+
+// The first read: the peak alone in halves, or with the analyses that do not
+// need it, thread 0's taking the peak too.
+template <class Sample>
+std::variant<typename SampleKernel<Sample>::Peak, ReadFailure>
+readForPeak(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, std::size_t frameBytes,
+            ThreadWork<Sample> first, const ThreadWork<Sample>& second)
+{
+    if (first.empty() && second.empty()) {
+        return peakInHalves<Sample>(makeLoader, totalBytes, frameBytes);
+    }
+    PeakAnalysis<Sample> peak;
+    first.insert(first.begin(), &peak);
+    if (std::optional<ReadFailure> failure = readThrough(makeLoader, totalBytes, frameBytes, first, second)) {
+        return std::move(*failure);
+    }
+    return peak.peak();
+}
+
+// The second read, thread 0 taking the peak again: a file changed between
+// the two reads would be counted against the wrong peak.
+template <class Sample>
+std::optional<ReadFailure> readAgain(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes,
+                                     std::size_t frameBytes, const typename SampleKernel<Sample>::Peak& peak,
+                                     ThreadWork<Sample> first, const ThreadWork<Sample>& second)
+{
+    PeakAnalysis<Sample> peakAgain;
+    first.insert(first.begin(), &peakAgain);
+    if (std::optional<ReadFailure> failure = readThrough(makeLoader, totalBytes, frameBytes, first, second)) {
+        return failure;
+    }
+    if (!(peakAgain.peak() == peak)) {
+        return ReadFailure{ReadFailure::Kind::Changed, {}};
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+// The one place the options pick the analyses: a new measurement is one more
+// line here. The picks' makers refer to picks, which stays where it is.
+template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source, Picks<Sample>& picks)
+{
+    if (options_.keepEvents) {
+        picks.keptEvents = std::make_unique<KeptEvents>(result_);
+        picks.listeners.add(*picks.keptEvents);
+    }
+    if (options_.labels) {
+        picks.labelTracks = std::make_unique<LabelTracks>(outputs_, format_.channels, format_.sampleRate,
+                                                          format_.channelMask);
+        picks.listeners.add(*picks.labelTracks);
+    }
+    auto& analyses = picks.analyses;
+    if (options_.loudness) {
+        analyses.push_back(pick<LoudnessAnalysis<Sample>>([&source, this] {
+            return std::make_unique<LoudnessAnalysis<Sample>>(source.channels, format_.sampleRate,
+                                                              format_.channelMask, source.fullScale,
+                                                              source.blockSamples());
+        }));
+    }
+    if (options_.check) {
+        analyses.push_back(pick<ClippingCheck<Sample>>([&source, &picks, this] {
+            return std::make_unique<ClippingCheck<Sample>>(
+                ExistingClipFormat{source.channels, source.fullScale, isFloat(format_.encoding)},
+                options_.minRunLength, picks.listeners.existingSink());
+        }));
+    }
+    // A check counts no levels, unless for the picture. Half the levels each,
+    // so that the scheduler can give each thread half.
+    if (!options_.check || options_.plot) {
+        for (const std::size_t first : {std::size_t{0}, std::size_t{clipLevelCount / 2}}) {
+            constexpr std::size_t levelCount = clipLevelCount / 2;
+            analyses.push_back({LevelCounts<Sample>::needsPeak, levelCount * LevelCounts<Sample>::costPerLevel,
+                                [&source, &picks, first, this] {
+                                    return std::make_unique<LevelCounts<Sample>>(
+                                        first, std::span(picks.counts).subspan(first, levelCount), format_,
+                                        outputs_, source.blockSamples(), source.reportText);
+                                }});
+        }
+    }
+    if (options_.plot) {
+        analyses.push_back(pick<Picture<Sample>>([&source, &picks, this] {
+            auto picture =
+                std::make_unique<Picture<Sample>>(plotHeading(inputFileName_, format_, source.fullScale, peak_),
+                                                  source.channels, frameCount_, thresholds(), options_.check);
+            picks.listeners.add(*picture);
+            return picture;
+        }));
+    }
+}
+
+template <class Sample>
+std::optional<ReadFailure> ClipJob::read(const Source<Sample>& source, const JobProgress& progress)
+{
+    nameLevels();
+    Picks<Sample> picks;
+    pickAnalyses(source, picks);
+    const ReadPlan plan = planReads(costsOf(picks.analyses));
+    std::vector<std::unique_ptr<Analysis<Sample>>> made(picks.analyses.size());
+    const auto work = [&](const std::vector<std::size_t>& indices) {
+        ThreadWork<Sample> thread;
+        for (const std::size_t index : indices) {
+            made[index] = picks.analyses[index].make();
+            thread.push_back(made[index].get());
+        }
+        return thread;
+    };
+
+    // The first read: the peak, and what does not need it.
+    using Peak = typename SampleKernel<Sample>::Peak;
+    auto found = readForPeak<Sample>(source.makeLoader, source.totalBytes(), source.frameBytes(),
+                                     work(plan.firstRead[0]), work(plan.firstRead[1]));
+    if (ReadFailure* failure = std::get_if<ReadFailure>(&found)) {
+        return std::move(*failure);
+    }
+    const Peak peak = std::get<Peak>(found);
+    if constexpr (std::is_same_v<Sample, double>) {
+        if (peak.peak.firstNonFinite >= 0) {
+            return ReadFailure{ReadFailure::Kind::NotANumber,
+                               std::to_string(peak.peak.firstNonFinite / source.channels)};
+        }
+    }
+    peak_ = peak.value();
+    if (progress.peakFound) {
+        progress.peakFound();
+    }
+
+    // The second read: what needs the peak, and the peak again.
+    picks.counts = source.startCounts(peak_);
+    for (std::size_t index = 0; index < picks.counts.size(); ++index) {
+        result_.levels[index].stats.clipThreshold = picks.counts[index].clipThreshold;
+    }
+    outputs_.begin(result_, source.clippedWavHeader);
+    if (plan.secondReadNeeded) {
+        ThreadWork<Sample> first = work(plan.secondRead[0]);
+        ThreadWork<Sample> second = work(plan.secondRead[1]);
+        for (std::size_t index = 0; index < picks.counts.size(); ++index) {
+            picks.counts[index].onEvent = picks.listeners.levelSink(index);
+        }
+        if (std::optional<ReadFailure> failure =
+                readAgain(source.makeLoader, source.totalBytes(), source.frameBytes(), peak, first, second)) {
+            return failure;
+        }
+    }
+    if (source.padByte) {
+        outputs_.appendToClippedWavs(std::array<std::uint8_t, 1>{0});
+    }
+    for (const std::unique_ptr<Analysis<Sample>>& analysis : made) {
+        analysis->finish(result_);
+    }
+    picks.listeners.eventsEnded(result_);
+    return std::nullopt;
+}
+
+std::optional<ReadFailure> ClipJob::readClassic(const FileHandle& input, const JobProgress& progress)
+{
+    format_ = SampleFormat{};
+    format_.sampleRate = header_.sampleRate;
+    frameCount_ = static_cast<std::uint64_t>(std::max(header_.samplesPerChannel, 0));
+    Source<std::int16_t> source;
+    source.sampleCount = frameCount_ * 2;
+    // Past the data chunk, zeros.
+    source.makeLoader = [&input, this] {
+        return [&input, this](std::uint64_t firstByte, std::span<std::uint8_t> bytes) {
+            const std::span<std::int16_t> samples(reinterpret_cast<std::int16_t*>(bytes.data()),
+                                                  bytes.size() / sizeof(std::int16_t));
+            return loadSamples(input, header_, static_cast<std::size_t>(firstByte / sizeof(std::int16_t)),
+                               samples) == LoadResult::Loaded;
+        };
+    };
+    const auto wavHeader = clippedWavHeader(header_);
+    source.clippedWavHeader.assign(wavHeader.begin(), wavHeader.end());
+    source.startCounts = [this](double peak) {
+        return startSixLevelCount(static_cast<std::int32_t>(peak), header_.rateFactor).levels;
+    };
+    source.reportText = [this](int clipLevel, const std::vector<ChannelClipStats>& channels) {
+        return clipReportText(inputFileName_, header_, clipLevel, channels[0], channels[1]);
+    };
+    return read(source, progress);
+}
+
+std::optional<ReadFailure> ClipJob::readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
+                                                  const JobProgress& progress)
+{
+    Source<double> source;
+    source.channels = format_.channels;
+    source.sampleCount = frameCount_ * static_cast<std::uint64_t>(format_.channels);
+    source.fullScale = fullScale(format_);
+    // Each block decoded once, on the thread that reads it.
+    source.makeLoader = [&input, dataOffset, this] {
+        return [&input, dataOffset, this, bytes = std::vector<std::uint8_t>()](
+                   std::uint64_t firstByte, std::span<std::uint8_t> block) mutable {
+            const auto sampleBytes = static_cast<std::uint64_t>(format_.containerBytes);
+            const std::span<double> samples(reinterpret_cast<double*>(block.data()),
+                                            block.size() / sizeof(double));
+            bytes.resize(samples.size() * sampleBytes);
+            const std::uint64_t at = dataOffset + firstByte / sizeof(double) * sampleBytes;
+            if (readAt(input, at, bytes.data(), bytes.size()) != bytes.size()) {
+                return false;
+            }
+            decodeSamples(format_, bytes, samples);
+            return true;
+        };
+    };
+    source.clippedWavHeader = clippedWavHeaderFor(format_, frameCount_);
+    source.padByte = frameCount_ * static_cast<std::uint64_t>(bytesPerFrame(format_)) % 2 != 0;
+    source.startCounts = [this](double peak) {
+        std::array<AnyFormatLevelCount, clipLevelCount> counts;
+        const EventLengthLimits limits = eventLengthLimits(format_.sampleRate);
+        for (std::size_t level = 0; level < counts.size(); ++level) {
+            counts[level] = startAnyFormatCount(thresholdForLevel(format_, peak, static_cast<int>(level)),
+                                                format_.channels, limits);
+        }
+        return counts;
+    };
+    source.reportText = [this](int clipLevel, const std::vector<ChannelClipStats>& channels) {
+        return clipReportText(inputFileName_, format_, frameCount_, clipLevel, channels);
+    };
+    return read(source, progress);
+}
+
+} // namespace tarvelle

@@ -1,0 +1,58 @@
+// What the work on one file comes to: the one value every view reads (the
+// report text, the JSON line, the batch line, the summary, the picture).
+#pragma once
+
+#include "app/output_names.hpp"
+#include "clip/clip_stats.hpp"
+#include "clip/existing_clipping.hpp"
+#include "clip/loudness.hpp"
+#include "platform/output_file.hpp"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvelle {
+
+// One level as it was done: what it counted and what became of its files.
+struct LevelResult {
+    LevelStats stats;
+    OutputNames names;
+    OutputResult report;
+    OutputResult clippedWav;
+    OutputResult labels;
+    bool reportWanted = true;     // false when the run checks the file instead
+    bool clippedWavWanted = true; // false when the run writes the reports only
+    bool labelsWanted = false;
+    std::vector<ClipEvent> events; // when asked for, in the order they ended
+
+    int writtenOutputCount() const
+    {
+        return (report.written ? 1 : 0) + (clippedWav.written ? 1 : 0) + (labels.written ? 1 : 0);
+    }
+    int failedOutputCount() const
+    {
+        return (reportWanted && !report.written ? 1 : 0) + (clippedWavWanted && !clippedWav.written ? 1 : 0) +
+               (labelsWanted && !labels.written ? 1 : 0);
+    }
+};
+
+// What the check found, when asked for.
+struct CheckResult {
+    ExistingClipResult clipping;
+    std::vector<ExistingClipRun> runs; // in the order they ended
+    OutputResult labels;
+    bool labelsWanted = false;
+};
+
+struct JobResult {
+    std::array<LevelResult, clipLevelCount> levels;
+    std::array<std::string, clipLevelCount> reports; // the report texts, until run writes them
+    std::optional<CheckResult> check;
+    std::optional<LoudnessResult> loudness;
+    std::string plotText; // the picture, until run writes it
+    OutputResult plot;
+};
+
+} // namespace tarvelle
