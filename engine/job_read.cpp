@@ -216,11 +216,14 @@ template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source,
         }));
     }
     if (options_.check) {
-        analyses.push_back(pick<ClippingCheck<Sample>>([&source, &picks, this] {
+        PickedAnalysis<Sample> check = pick<ClippingCheck<Sample>>([&source, &picks, this] {
             return std::make_unique<ClippingCheck<Sample>>(
                 ExistingClipFormat{source.channels, source.fullScale, isFloat(format_.encoding)},
                 options_.minRunLength, picks.listeners.existingSink());
-        }));
+        });
+        // The picture, which needs the peak, must be listening when the runs come.
+        check.needsPeak = check.needsPeak || options_.plot;
+        analyses.push_back(std::move(check));
     }
     // A check counts no levels, unless for the picture. Half the levels each,
     // so that the scheduler can give each thread half.
@@ -263,6 +266,8 @@ std::optional<ReadFailure> ClipJob::read(const Source<Sample>& source, const Job
         return thread;
     };
 
+    // Before the first read, whose analyses may already write label tracks.
+    outputs_.begin(result_, source.clippedWavHeader);
     // The first read: the peak, and what does not need it.
     using Peak = typename SampleKernel<Sample>::Peak;
     auto found = readForPeak<Sample>(source.makeLoader, source.totalBytes(), source.frameBytes(),
@@ -287,7 +292,6 @@ std::optional<ReadFailure> ClipJob::read(const Source<Sample>& source, const Job
     for (std::size_t index = 0; index < picks.counts.size(); ++index) {
         result_.levels[index].stats.clipThreshold = picks.counts[index].clipThreshold;
     }
-    outputs_.begin(result_, source.clippedWavHeader);
     if (plan.secondReadNeeded) {
         ThreadWork<Sample> first = work(plan.secondRead[0]);
         ThreadWork<Sample> second = work(plan.secondRead[1]);
