@@ -1,8 +1,8 @@
 #include "app/driver.hpp"
 
-#include "engine/clip_job.hpp"
 #include "app/input_checks.hpp"
 #include "app/plain_text.hpp"
+#include "engine/clip_job.hpp"
 
 #include <cstdio>
 #include <new>

@@ -41,6 +41,25 @@ std::string jsonLine(const FileResult& result)
     return line;
 }
 
+// Batch mode's words for a file not worked on: the text and the details it names.
+std::string batchMessage(const JobError& error)
+{
+    const std::string_view text = jobErrorText(error.kind);
+    switch (error.kind) {
+    case JobError::Kind::Unopenable:
+        return error.reason;
+    case JobError::Kind::Refused:
+        return error.refusal ? error.refusal->message : std::string();
+    case JobError::Kind::ReadError:
+        return console::messageOnOneLine(text) + ": " +
+               (error.reason.empty() ? "it ended before its data did" : error.reason);
+    case JobError::Kind::NotANumber:
+        return std::string(text) + " " + std::to_string(error.frame);
+    default:
+        return std::string(text);
+    }
+}
+
 FileResult refusedResult(const std::string& inputFileName, std::string_view message)
 {
     FileResult result;
@@ -170,22 +189,22 @@ std::optional<int> runJob(ClipJob& job, FileWork& work, FileResult& result)
         }
         // Outputs already written stay, each complete: the file is one with errors.
         work.lines.push_back(
-            {stderr, plainErrorLine(job.inputFileName(), inputErrorText(InputError::NotEnoughMemory))});
+            {stderr, plainErrorLine(job.result().inputFileName, inputErrorText(InputError::NotEnoughMemory))});
         return job.outputCount() - writtenOutputCount;
     }
 }
 
 // The check's lines and, where it found clipping in a file whose outputs are
 // all written, the outcome that says so.
-void addCheck(const ClipJob& job, const BatchOptions& options, const std::string& shownName, FileWork& work)
+void addCheck(const JobResult& found, const BatchOptions& options, const std::string& shownName, FileWork& work)
 {
-    const std::optional<CheckResult>& check = job.check();
+    const std::optional<CheckResult>& check = found.check;
     if (check->labelsWanted) {
         addNotWritten(work, check->labels);
     }
     std::optional<TruePeakLimit> truePeakLimit;
-    if (options.truePeakLimitDbtp && job.loudness()) {
-        truePeakLimit = TruePeakLimit{*options.truePeakLimitDbtp, job.loudness()->truePeakDbtp};
+    if (options.truePeakLimitDbtp && found.loudness) {
+        truePeakLimit = TruePeakLimit{*options.truePeakLimitDbtp, found.loudness->truePeakDbtp};
     }
     if (clippingFound(check->clipping, truePeakLimit) && work.outcome == FileOutcome::AllWritten) {
         work.outcome = FileOutcome::Clipped;
@@ -193,36 +212,36 @@ void addCheck(const ClipJob& job, const BatchOptions& options, const std::string
     if (options.json || options.quiet) {
         return;
     }
-    for (const std::string& line : checkLines(shownName, check->clipping, fullScale(job.sampleFormat()),
-                                              job.sampleFormat().sampleRate, truePeakLimit,
-                                              job.sampleFormat().channelMask)) {
+    for (const std::string& line : checkLines(shownName, check->clipping, fullScale(found.format),
+                                              found.format.sampleRate, truePeakLimit, found.format.channelMask)) {
         work.lines.push_back({stdout, line});
     }
-    if (job.loudness()) {
-        work.lines.push_back({stdout, shownName + ": " + loudnessText(*job.loudness()).substr(2)});
+    if (found.loudness) {
+        work.lines.push_back({stdout, shownName + ": " + loudnessText(*found.loudness).substr(2)});
     }
 }
 
-std::string resultJson(const ClipJob& job, const BatchOptions& options, int failedOutputCount, FileResult& result)
+std::string resultJson(const JobResult& found, const BatchOptions& options, int failedOutputCount,
+                       FileResult& result)
 {
-    const std::optional<CheckResult>& check = job.check();
-    result.inputName = job.inputFileName();
+    const std::optional<CheckResult>& check = found.check;
+    result.inputName = found.inputFileName;
     result.status = failedOutputCount == 0 ? FileStatus::Written : FileStatus::Errors;
-    result.warning = job.warning();
-    result.format = job.sampleFormat();
-    result.samplesPerChannel = job.frameCount();
-    result.durationSeconds = job.durationSeconds();
-    result.peak = job.peak();
+    result.warning = found.warning;
+    result.format = found.format;
+    result.samplesPerChannel = found.frameCount;
+    result.durationSeconds = found.durationSeconds();
+    result.peak = found.peak;
     if (check) {
         result.clipping = &check->clipping;
         result.clipRuns = check->runs;
         result.minRunLength = options.job.minRunLength;
     }
-    result.loudness = job.loudness() ? &*job.loudness() : nullptr;
+    result.loudness = found.loudness ? &*found.loudness : nullptr;
     result.truePeakLimitDbtp = options.truePeakLimitDbtp;
     result.withEvents = options.job.keepEvents;
-    if (job.plot().written) {
-        result.plotName = job.plot().fileName;
+    if (found.plot.written) {
+        result.plotName = found.plot.fileName;
     }
     if (check && result.status == FileStatus::Written) {
         result.status = FileStatus::Checked;
@@ -255,16 +274,17 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
     if (clashWith != nullptr) {
         options.job.labels = options.job.plot = false;
     }
-    std::variant<ClipJob, std::string> opened =
+    std::variant<ClipJob, JobError> opened =
         ClipJob::openAnyFormat(inputFileName, options.job, jobProgress(shownName, options, progress));
-    if (const std::string* message = std::get_if<std::string>(&opened)) {
-        return refusal(inputFileName, *message, options);
+    if (const JobError* error = std::get_if<JobError>(&opened)) {
+        return refusal(inputFileName, batchMessage(*error), options);
     }
     ClipJob& job = std::get<ClipJob>(opened);
+    const JobResult& found = job.result();
     FileWork work;
     work.accepted = true;
-    if (!job.warning().empty()) {
-        work.lines.push_back({stderr, "tarvelle: " + shownName + ": warning: " + job.warning()});
+    if (!found.warning.empty()) {
+        work.lines.push_back({stderr, "tarvelle: " + shownName + ": warning: " + found.warning});
     }
     FileResult result;
     const int clashed = clashWith != nullptr ? clashedOutputs(askedOptions.job, shownName, *clashWith, work) : 0;
@@ -275,19 +295,19 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
     *failedOutputCount += clashed;
     work.outcome = *failedOutputCount == 0 ? FileOutcome::AllWritten : FileOutcome::NotDone;
     if (options.job.plot) {
-        addNotWritten(work, job.plot());
+        addNotWritten(work, found.plot);
     }
-    if (job.check()) {
-        addCheck(job, options, shownName, work);
+    if (found.check) {
+        addCheck(found, options, shownName, work);
     }
     if (options.json) {
-        work.lines.push_back({stdout, resultJson(job, options, *failedOutputCount, result)});
-    } else if (!job.check() && (!options.quiet || *failedOutputCount > 0)) {
+        work.lines.push_back({stdout, resultJson(found, options, *failedOutputCount, result)});
+    } else if (!found.check && (!options.quiet || *failedOutputCount > 0)) {
         // Quiet or not, a failure is told; quiet moves it off standard output.
         // A check's lines are its result.
-        work.lines.push_back({options.quiet ? stderr : stdout,
-                              summaryLine(inputFileName, job.peak(), job.sampleFormat(), options.job,
-                                          job.outputCount(), *failedOutputCount, job.loudness())});
+        work.lines.push_back(
+            {options.quiet ? stderr : stdout, summaryLine(inputFileName, found.peak, found.format, options.job,
+                                                          job.outputCount(), *failedOutputCount, found.loudness)});
     }
     return work;
 }

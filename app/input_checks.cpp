@@ -31,6 +31,28 @@ std::string_view inputErrorText(InputError error)
     return "";
 }
 
+std::string_view jobErrorText(JobError::Kind kind)
+{
+    switch (kind) {
+    case JobError::Kind::NotFound:
+        return inputErrorText(InputError::NotFound);
+    case JobError::Kind::InUse:
+        return inputErrorText(InputError::InUse);
+    case JobError::Kind::NotEnoughMemory:
+        return inputErrorText(InputError::NotEnoughMemory);
+    case JobError::Kind::ReadError:
+        return inputErrorText(InputError::ReadError);
+    case JobError::Kind::Changed:
+        return inputErrorText(InputError::Changed);
+    case JobError::Kind::NotANumber:
+        return "This Wave file holds a sample that is not a number (NaN or infinite) at frame";
+    case JobError::Kind::Unopenable:
+    case JobError::Kind::Refused:
+        break;
+    }
+    return "";
+}
+
 namespace {
 
 // A NUL would end the name early at the file system and name another file.

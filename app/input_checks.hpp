@@ -2,6 +2,7 @@
 // the texts that tell the user why not.
 #pragma once
 
+#include "engine/job_error.hpp"
 #include "platform/file_access.hpp"
 #include "wav/wave_header.hpp"
 
@@ -13,6 +14,9 @@ namespace tarvelle {
 
 // The box text, exactly as the user sees it in the " ERROR" box.
 std::string_view inputErrorText(InputError error);
+// The text of why a job was not done, before its details: the box text where
+// the dialogue has one; empty where the details are all there is to say.
+std::string_view jobErrorText(JobError::Kind kind);
 
 struct InputCheck {
     std::optional<InputError> error;

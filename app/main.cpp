@@ -159,113 +159,182 @@ int checkStandardOutput(int exitStatus)
     return exitStatus;
 }
 
-int runProgram(int argumentCount, char** arguments)
-{
-    using namespace tarvelle;
+namespace {
 
+// What the command line asked for, as it is read.
+struct CommandLine {
     std::vector<std::string> inputFileNames;
-    BatchOptions options;
+    tarvelle::BatchOptions options;
     bool anyOption = false;
     bool events = false;
     bool minRunGiven = false;
     bool optionsEnded = false;
+};
+
+// The arguments, read one at a time; an option's value may take the next one.
+struct Arguments {
+    int count = 0;
+    char** values = nullptr;
     int index = 1;
+
     // The value of option name as "NAME VALUE", "NAME=VALUE" or, for -j,
     // "-jVALUE"; empty when missing.
-    const auto valueOf = [&](std::string_view argument, std::string_view name) {
+    std::string_view valueOf(std::string_view argument, std::string_view name)
+    {
         if (argument == name) {
-            return index + 1 < argumentCount ? std::string_view(arguments[++index]) : std::string_view();
+            return index + 1 < count ? std::string_view(values[++index]) : std::string_view();
         }
         const std::string_view rest = argument.substr(name.size());
         return rest.starts_with('=') ? rest.substr(1) : rest;
-    };
-    const auto isOption = [](std::string_view argument, std::string_view name) {
-        return argument == name || (argument.starts_with(name) && argument[name.size()] == '=');
-    };
-    for (; index < argumentCount; ++index) {
-        const std::string_view argument = arguments[index];
-        if (optionsEnded || argument.size() < 2 || argument.front() != '-') {
-            inputFileNames.emplace_back(argument);
+    }
+};
+
+bool isOption(std::string_view argument, std::string_view name)
+{
+    return argument == name || (argument.starts_with(name) && argument[name.size()] == '=');
+}
+
+// An option without a value; false when argument is none of them.
+bool readFlag(std::string_view argument, CommandLine& line)
+{
+    tarvelle::JobOptions& job = line.options.job;
+    bool* flag = nullptr;
+    if (argument == "--reports-only") {
+        flag = &job.reportsOnly;
+    } else if (argument == "--check") {
+        flag = &job.check;
+    } else if (argument == "--plot") {
+        flag = &job.plot;
+    } else if (argument == "--labels") {
+        flag = &job.labels;
+    } else if (argument == "--events") {
+        flag = &line.events;
+    } else if (argument == "--loudness") {
+        flag = &job.loudness;
+    } else if (argument == "--summary") {
+        flag = &line.options.summary;
+    } else if (argument == "--json") {
+        flag = &line.options.json;
+    } else if (argument == "-q" || argument == "--quiet") {
+        flag = &line.options.quiet;
+    }
+    if (flag == nullptr) {
+        return false;
+    }
+    *flag = line.anyOption = true;
+    return true;
+}
+
+std::optional<int> readTruePeakLimit(std::string_view argument, Arguments& arguments, CommandLine& line)
+{
+    const std::string value(arguments.valueOf(argument, "--true-peak-limit"));
+    char* end = nullptr;
+    const double limit = value.empty() ? 0.0 : std::strtod(value.c_str(), &end);
+    if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(limit) || limit < -100.0 ||
+        limit > 20.0) {
+        return usageError("option '--true-peak-limit' takes a level in dBTP from -100 to 20, as -1");
+    }
+    line.options.truePeakLimitDbtp = limit;
+    line.options.job.loudness = line.anyOption = true;
+    return std::nullopt;
+}
+
+// An option with a value, or one not known. Returns the exit status when the
+// program ends here.
+std::optional<int> readValuedOption(std::string_view argument, Arguments& arguments, CommandLine& line)
+{
+    using namespace tarvelle;
+    if (argument == "-o" || argument == "--output-dir") {
+        if (arguments.index + 1 == arguments.count ||
+            std::string_view(arguments.values[arguments.index + 1]).empty()) {
+            return usageError("option '" + terminalSafeName(argument) + "' needs a folder name");
+        }
+        line.options.job.outputFolder = arguments.values[++arguments.index];
+    } else if (argument.starts_with("--output-dir=") && argument.size() > 13) {
+        line.options.job.outputFolder = argument.substr(13);
+    } else if (argument.starts_with("-j") || isOption(argument, "--jobs")) {
+        const std::optional<int> jobs = parseWholeNumber(
+            arguments.valueOf(argument, argument.starts_with("-j") ? "-j" : "--jobs"), 1, maxJobs);
+        if (!jobs) {
+            return usageError("option '-j' takes a number of files from 1 to " + std::to_string(maxJobs));
+        }
+        line.options.jobs = *jobs;
+    } else if (isOption(argument, "--min-run")) {
+        const std::optional<int> length = parseWholeNumber(arguments.valueOf(argument, "--min-run"), 1, 1000000);
+        if (!length) {
+            return usageError("option '--min-run' takes a number of samples from 1 to 1000000");
+        }
+        line.options.job.minRunLength = *length;
+        line.minRunGiven = true;
+    } else if (isOption(argument, "--true-peak-limit")) {
+        return readTruePeakLimit(argument, arguments, line);
+    } else {
+        return usageError("unknown option '" + terminalSafeName(argument) + "'");
+    }
+    line.anyOption = true;
+    return std::nullopt;
+}
+
+// Reads every argument; returns the exit status when the program ends here
+// (help, version, a wrong option).
+std::optional<int> readCommandLine(Arguments arguments, CommandLine& line)
+{
+    for (; arguments.index < arguments.count; ++arguments.index) {
+        const std::string_view argument = arguments.values[arguments.index];
+        if (line.optionsEnded || argument.size() < 2 || argument.front() != '-') {
+            line.inputFileNames.emplace_back(argument);
         } else if (argument == "--") {
-            optionsEnded = true;
+            line.optionsEnded = true;
         } else if (argument == "--help" || argument == "-h") {
-            printText(stdout, usageText);
+            tarvelle::printText(stdout, usageText);
             return 0;
         } else if (argument == "--version") {
-            printText(stdout, "tarvelle " TARVELLE_VERSION "\n");
+            tarvelle::printText(stdout, "tarvelle " TARVELLE_VERSION "\n");
             return 0;
-        } else if (argument == "-o" || argument == "--output-dir") {
-            if (index + 1 == argumentCount || std::string_view(arguments[index + 1]).empty()) {
-                return usageError("option '" + terminalSafeName(argument) + "' needs a folder name");
+        } else if (!readFlag(argument, line)) {
+            if (const std::optional<int> exitStatus = readValuedOption(argument, arguments, line)) {
+                return exitStatus;
             }
-            options.job.outputFolder = arguments[++index];
-            anyOption = true;
-        } else if (argument.starts_with("--output-dir=") && argument.size() > 13) {
-            options.job.outputFolder = argument.substr(13);
-            anyOption = true;
-        } else if (argument == "--reports-only") {
-            options.job.reportsOnly = anyOption = true;
-        } else if (argument.starts_with("-j") || isOption(argument, "--jobs")) {
-            const std::optional<int> jobs =
-                parseWholeNumber(valueOf(argument, argument.starts_with("-j") ? "-j" : "--jobs"), 1, maxJobs);
-            if (!jobs) {
-                return usageError("option '-j' takes a number of files from 1 to " + std::to_string(maxJobs));
-            }
-            options.jobs = *jobs;
-            anyOption = true;
-        } else if (argument == "--check") {
-            options.job.check = anyOption = true;
-        } else if (argument == "--plot") {
-            options.job.plot = anyOption = true;
-        } else if (argument == "--labels") {
-            options.job.labels = anyOption = true;
-        } else if (argument == "--events") {
-            events = anyOption = true;
-        } else if (argument == "--loudness") {
-            options.job.loudness = anyOption = true;
-        } else if (isOption(argument, "--min-run")) {
-            const std::optional<int> length = parseWholeNumber(valueOf(argument, "--min-run"), 1, 1000000);
-            if (!length) {
-                return usageError("option '--min-run' takes a number of samples from 1 to 1000000");
-            }
-            options.job.minRunLength = *length;
-            minRunGiven = anyOption = true;
-        } else if (isOption(argument, "--true-peak-limit")) {
-            const std::string value(valueOf(argument, "--true-peak-limit"));
-            char* end = nullptr;
-            const double limit = value.empty() ? 0.0 : std::strtod(value.c_str(), &end);
-            if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(limit) || limit < -100.0 ||
-                limit > 20.0) {
-                return usageError("option '--true-peak-limit' takes a level in dBTP from -100 to 20, as -1");
-            }
-            options.truePeakLimitDbtp = limit;
-            options.job.loudness = anyOption = true;
-        } else if (argument == "--summary") {
-            options.summary = anyOption = true;
-        } else if (argument == "--json") {
-            options.json = anyOption = true;
-        } else if (argument == "-q" || argument == "--quiet") {
-            options.quiet = anyOption = true;
-        } else {
-            return usageError("unknown option '" + terminalSafeName(argument) + "'");
         }
     }
+    return std::nullopt;
+}
 
-    if (const std::optional<std::string> message = optionWithoutEffect(options, events, minRunGiven)) {
+// The options read together: what they miss or what they would do in vain.
+std::optional<std::string> commandLineError(const CommandLine& line)
+{
+    if (std::optional<std::string> message = optionWithoutEffect(line.options, line.events, line.minRunGiven)) {
+        return message;
+    }
+    if (line.optionsEnded && line.inputFileNames.empty()) {
+        return "no FILE after '--'";
+    }
+    if (line.anyOption && line.inputFileNames.empty()) {
+        return "the options are for FILE..., and no FILE was named";
+    }
+    const std::string& outputFolder = line.options.job.outputFolder;
+    if (!outputFolder.empty() && !tarvelle::isFolder(outputFolder)) {
+        return notAFolderMessage(outputFolder);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+int runProgram(int argumentCount, char** arguments)
+{
+    using namespace tarvelle;
+
+    CommandLine line;
+    if (const std::optional<int> exitStatus = readCommandLine(Arguments{argumentCount, arguments}, line)) {
+        return *exitStatus;
+    }
+    if (const std::optional<std::string> message = commandLineError(line)) {
         return usageError(*message);
     }
-    options.job.keepEvents = options.json && (events || options.job.check);
-    if (optionsEnded && inputFileNames.empty()) {
-        return usageError("no FILE after '--'");
-    }
-    if (anyOption && inputFileNames.empty()) {
-        return usageError("the options are for FILE..., and no FILE was named");
-    }
-    if (!options.job.outputFolder.empty() && !isFolder(options.job.outputFolder)) {
-        return usageError(notAFolderMessage(options.job.outputFolder));
-    }
-    if (!inputFileNames.empty()) {
-        return runBatch(inputFileNames, options);
+    line.options.job.keepEvents = line.options.json && (line.events || line.options.job.check);
+    if (!line.inputFileNames.empty()) {
+        return runBatch(line.inputFileNames, line.options);
     }
     DialogueOutcome outcome;
     {

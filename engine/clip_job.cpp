@@ -1,6 +1,5 @@
 #include "engine/clip_job.hpp"
 
-#include "console/text_layout.hpp"
 #include "engine/block_ring.hpp"
 #include "platform/large_memory.hpp"
 #include "wav/batch_input.hpp"
@@ -11,32 +10,10 @@ namespace tarvelle {
 
 namespace {
 
-// The read error's text with the system's reason; a file that ended before
-// its data did has none to give.
-std::string readErrorMessage(const std::string& reason)
-{
-    const std::string text = console::messageOnOneLine(inputErrorText(InputError::ReadError));
-    return text + ": " + (reason.empty() ? "it ended before its data did" : reason);
-}
-
-// How batch mode words a read that did not finish.
-std::string failureMessage(const ReadFailure& failure)
-{
-    switch (failure.kind) {
-    case ReadFailure::Kind::ReadError:
-        return readErrorMessage(failure.detail);
-    case ReadFailure::Kind::Changed:
-        return std::string(inputErrorText(InputError::Changed));
-    case ReadFailure::Kind::NotANumber:
-        break;
-    }
-    return "This Wave file holds a sample that is not a number (NaN or infinite) at frame " + failure.detail;
-}
-
 // The dialogue's file is 16-bit: its samples are always numbers.
-InputError inputError(const ReadFailure& failure)
+InputError inputError(const JobError& failure)
 {
-    return failure.kind == ReadFailure::Kind::Changed ? InputError::Changed : InputError::ReadError;
+    return failure.kind == JobError::Kind::Changed ? InputError::Changed : InputError::ReadError;
 }
 
 bool enoughMemory()
@@ -55,11 +32,6 @@ std::uint64_t runMemoryBytes()
     return BlockRing::bufferCount * block + 2 * (2 * sizeof(double) + 1) * block;
 }
 
-double ClipJob::durationSeconds() const
-{
-    return static_cast<double>(frameCount_) / format_.sampleRate;
-}
-
 std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName, const JobOptions& options,
                                                 const JobProgress& progress)
 {
@@ -75,11 +47,11 @@ std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName
             return InputError::NotEnoughMemory;
         }
         ClipJob job;
-        job.inputFileName_ = inputFileName;
+        job.result_.inputFileName = inputFileName;
         job.options_ = options;
         job.header_ = check.header;
         job.outputs_.protect(fileIdentity(*check.file));
-        if (const std::optional<ReadFailure> failure = job.readClassic(*check.file, progress)) {
+        if (const std::optional<JobError> failure = job.readClassic(*check.file, progress)) {
             return inputError(*failure);
         }
         return job;
@@ -92,69 +64,73 @@ namespace {
 
 // A name that leads to something (a folder, a file the user may not read) is
 // told by the system's reason; "not found" is kept for a name that leads nowhere.
-std::string openFailureMessage(const std::string& inputFileName, InputOpenFailure failure)
+JobError openFailure(const std::string& inputFileName, InputOpenFailure failure)
 {
     if (failure == InputOpenFailure::InUse) {
-        return std::string(inputErrorText(InputError::InUse));
+        return JobError(JobError::Kind::InUse);
     }
     std::string reason = lastFileErrorText();
-    return fileIdentity(inputFileName) ? reason : std::string(inputErrorText(InputError::NotFound));
+    if (!fileIdentity(inputFileName)) {
+        return JobError(JobError::Kind::NotFound);
+    }
+    return JobError(JobError::Kind::Unopenable, std::move(reason));
 }
 
 } // namespace
 
-std::variant<ClipJob, std::string> ClipJob::openAnyFormat(const std::string& inputFileName,
-                                                          const JobOptions& options, const JobProgress& progress)
+std::variant<ClipJob, JobError> ClipJob::openAnyFormat(const std::string& inputFileName, const JobOptions& options,
+                                                       const JobProgress& progress)
 {
-    const auto because = [](InputError error) { return std::string(inputErrorText(error)); };
     try {
         if (inputFileName.empty() || inputFileName.find('\0') != std::string::npos) {
-            return because(InputError::NotFound);
+            return JobError(JobError::Kind::NotFound);
         }
         std::variant<FileHandle, InputOpenFailure> opened = tryOpenInputFile(inputFileName);
         if (const InputOpenFailure* failure = std::get_if<InputOpenFailure>(&opened)) {
-            return openFailureMessage(inputFileName, *failure);
+            return openFailure(inputFileName, *failure);
         }
         const FileHandle* file = &std::get<FileHandle>(opened);
         const std::optional<std::uint64_t> size = fileSize(*file);
         if (!size) {
-            return readErrorMessage(lastFileErrorText());
+            return JobError(JobError::Kind::ReadError, lastFileErrorText());
         }
         std::variant<BatchInput, BatchRefused> read = readBatchInput(FileByteSource(*file, *size));
-        if (const BatchRefused* refused = std::get_if<BatchRefused>(&read)) {
+        if (BatchRefused* refused = std::get_if<BatchRefused>(&read)) {
             // The reason of a failed read is still the system's to tell.
-            return refused->reason == BatchRefusal::ReadError ? readErrorMessage(lastFileErrorText())
-                                                              : refused->message;
+            if (refused->reason == BatchRefusal::ReadError) {
+                return JobError(JobError::Kind::ReadError, lastFileErrorText());
+            }
+            return JobError::refused(std::move(*refused));
         }
         BatchInput& input = std::get<BatchInput>(read);
         if (progress.accepted) {
             progress.accepted();
         }
         if (!enoughMemory()) {
-            return because(InputError::NotEnoughMemory);
+            return JobError(JobError::Kind::NotEnoughMemory);
         }
         ClipJob job;
-        job.inputFileName_ = inputFileName;
+        job.result_.inputFileName = inputFileName;
         job.options_ = options;
-        job.warning_ = std::move(input.warning);
+        job.result_.warning = std::move(input.warning);
         job.outputs_.protect(fileIdentity(*file));
-        std::optional<ReadFailure> failure;
+        std::optional<JobError> failure;
         // A 16-bit stereo file at the dialogue's rates reads as it always has,
         // up to the size its header can give.
         if (isClassicFormat(input.format) && input.header.dataSize >= 0) {
             job.header_ = acceptWaveHeader(input.header);
             failure = job.readClassic(*file, progress);
         } else {
-            job.format_ = input.format;
-            job.frameCount_ = input.frameCount;
+            job.result_.format = input.format;
+            job.result_.frameCount = input.frameCount;
             failure = job.readAnyFormat(*file, input.dataOffset, progress);
         }
         if (failure) {
-            return failureMessage(*failure);
+            return std::move(*failure);
         }
         return job;
     } catch (const std::bad_alloc&) {
-        return because(InputError::NotEnoughMemory);
+        return JobError(JobError::Kind::NotEnoughMemory);
     }
 }
 
@@ -163,7 +139,7 @@ void ClipJob::nameLevels()
     for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
         LevelResult& level = result_.levels[static_cast<std::size_t>(clipLevel)];
         level.stats.clipLevel = clipLevel;
-        level.names = outputNames(inputFileName_, clipLevel, options_.outputFolder);
+        level.names = outputNames(result_.inputFileName, clipLevel, options_.outputFolder);
         level.reportWanted = !options_.check;
         level.clippedWavWanted = !options_.check && !options_.reportsOnly;
         level.labelsWanted = !options_.check && options_.labels;
@@ -172,7 +148,7 @@ void ClipJob::nameLevels()
     if (options_.check) {
         result_.check.emplace();
         result_.check->labelsWanted = options_.labels;
-        result_.check->labels.fileName = checkLabelsName(inputFileName_, options_.outputFolder);
+        result_.check->labels.fileName = checkLabelsName(result_.inputFileName, options_.outputFolder);
     }
 }
 
@@ -227,7 +203,8 @@ int ClipJob::run(const LevelListener& listener)
             failedOutputCount += result_.check->labels.written ? 0 : 1;
         }
         if (options_.plot) {
-            result_.plot = outputs_.writeWhole(plotName(inputFileName_, options_.outputFolder), result_.plotText);
+            result_.plot =
+                outputs_.writeWhole(plotName(result_.inputFileName, options_.outputFolder), result_.plotText);
             failedOutputCount += result_.plot.written ? 0 : 1;
         }
     } catch (...) {

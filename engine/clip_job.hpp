@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/input_checks.hpp"
+#include "engine/job_error.hpp"
 #include "engine/job_outputs.hpp"
 #include "engine/job_result.hpp"
 #include "platform/file_access.hpp"
@@ -45,17 +46,6 @@ struct LevelListener {
     std::function<void(const LevelResult&)> levelDone;
 };
 
-// Why a read that had begun did not finish.
-struct ReadFailure {
-    enum class Kind {
-        ReadError,  // detail: the system's reason, empty when the file ended early
-        Changed,    // the file changed between the reads
-        NotANumber, // detail: the frame of the first sample that is no finite number
-    };
-    Kind kind = Kind::ReadError;
-    std::string detail;
-};
-
 // Bytes a run holds at once, whatever the length of the file.
 std::uint64_t runMemoryBytes();
 
@@ -71,21 +61,18 @@ public:
                                                   const JobProgress& progress = {});
 
     // Batch mode's file: any uncompressed PCM or float WAV, the name taken
-    // as it is. On failure, the message that says why.
-    static std::variant<ClipJob, std::string> openAnyFormat(const std::string& inputFileName,
-                                                            const JobOptions& options = {},
-                                                            const JobProgress& progress = {});
+    // as it is. On failure, why.
+    static std::variant<ClipJob, JobError> openAnyFormat(const std::string& inputFileName,
+                                                         const JobOptions& options = {},
+                                                         const JobProgress& progress = {});
 
-    const std::string& inputFileName() const { return inputFileName_; }
-    const SampleFormat& sampleFormat() const { return format_; }
+    // What the job found: every view reads it.
+    const JobResult& result() const { return result_; }
+
     // A 16-bit stereo file's header as read; empty for the other formats.
     const AcceptedHeader& header() const { return header_; }
-    std::uint64_t frameCount() const { return frameCount_; }
-    double durationSeconds() const;
     // The largest magnitude, in the file's units.
-    double peak() const { return peak_; }
-    // Said of the file's header by the reader: the data it holds is not what it claims.
-    const std::string& warning() const { return warning_; }
+    double peak() const { return result_.peak; }
 
     // Levels 0 to 5 in order: the report written, then the clipped file put in
     // place, before the next level starts. Returns how many of the files
@@ -98,11 +85,6 @@ public:
     // label track, as asked; for a check, its label track if asked.
     int outputCount() const;
 
-    const std::optional<CheckResult>& check() const { return result_.check; }
-    const std::optional<LoudnessResult>& loudness() const { return result_.loudness; }
-    // The picture, once run has written it.
-    const OutputResult& plot() const { return result_.plot; }
-
 private:
     ClipJob() = default;
 
@@ -110,23 +92,18 @@ private:
     // file's samples as they are, double for any other.
     template <class Sample> struct Source;
     template <class Sample>
-    std::optional<ReadFailure> read(const Source<Sample>& source, const JobProgress& progress);
+    std::optional<JobError> read(const Source<Sample>& source, const JobProgress& progress);
     template <class Sample> struct Picks;
     template <class Sample> void pickAnalyses(const Source<Sample>& source, Picks<Sample>& picks);
-    std::optional<ReadFailure> readClassic(const FileHandle& input, const JobProgress& progress);
-    std::optional<ReadFailure> readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
-                                             const JobProgress& progress);
+    std::optional<JobError> readClassic(const FileHandle& input, const JobProgress& progress);
+    std::optional<JobError> readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
+                                          const JobProgress& progress);
     void nameLevels();
     std::array<double, clipLevelCount> thresholds() const;
     void runLevel(std::size_t index, const LevelListener& listener, int& failedOutputCount);
 
-    std::string inputFileName_;
     JobOptions options_;
     AcceptedHeader header_; // a 16-bit stereo file's, as read
-    SampleFormat format_;
-    std::uint64_t frameCount_ = 0;
-    double peak_ = 0.0;
-    std::string warning_;
     JobResult result_;
     JobOutputs outputs_;
 };

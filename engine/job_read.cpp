@@ -104,14 +104,14 @@ template <class Sample> void runRead(BlockRing& ring, ThreadWork<Sample> first, 
 
 // One read through the ring, in order, by both threads' analyses.
 template <class Sample>
-std::optional<ReadFailure> readThrough(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes,
-                                       std::size_t frameBytes, const ThreadWork<Sample>& first,
-                                       const ThreadWork<Sample>& second)
+std::optional<JobError> readThrough(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes,
+                                    std::size_t frameBytes, const ThreadWork<Sample>& first,
+                                    const ThreadWork<Sample>& second)
 {
     BlockRing ring(totalBytes, frameBytes, maxReadThreads, makeLoader());
     runRead(ring, first, second);
     if (ring.readFailed()) {
-        return ReadFailure{ReadFailure::Kind::ReadError, ring.readFailure()};
+        return JobError(JobError::Kind::ReadError, ring.readFailure());
     }
     return std::nullopt;
 }
@@ -132,7 +132,7 @@ PlotHeading plotHeading(const std::string& inputFileName, const SampleFormat& fo
 
 // The peak alone: half the file on each thread, in no order.
 template <class Sample>
-std::variant<typename SampleKernel<Sample>::Peak, ReadFailure>
+std::variant<typename SampleKernel<Sample>::Peak, JobError>
 peakInHalves(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, std::size_t frameBytes)
 {
     std::array<typename SampleKernel<Sample>::Peak, 2> halves;
@@ -141,7 +141,7 @@ peakInHalves(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, 
             [&](int half, std::uint64_t firstByte, std::span<const std::uint8_t> block) {
                 halves[static_cast<std::size_t>(half)].take(samplesOf<Sample>(block), firstByte / sizeof(Sample));
             })) {
-        return ReadFailure{ReadFailure::Kind::ReadError, std::move(*failure)};
+        return JobError(JobError::Kind::ReadError, std::move(*failure));
     }
     halves[0].merge(halves[1]);
     return halves[0];
@@ -159,7 +159,7 @@ template <class Sample> std::vector<AnalysisCost> costsOf(const std::vector<Pick
 // The first read: the peak alone in halves, or with the analyses that do not
 // need it, thread 0's taking the peak too.
 template <class Sample>
-std::variant<typename SampleKernel<Sample>::Peak, ReadFailure>
+std::variant<typename SampleKernel<Sample>::Peak, JobError>
 readForPeak(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, std::size_t frameBytes,
             ThreadWork<Sample> first, const ThreadWork<Sample>& second)
 {
@@ -168,7 +168,7 @@ readForPeak(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, s
     }
     PeakAnalysis<Sample> peak;
     first.insert(first.begin(), &peak);
-    if (std::optional<ReadFailure> failure = readThrough(makeLoader, totalBytes, frameBytes, first, second)) {
+    if (std::optional<JobError> failure = readThrough(makeLoader, totalBytes, frameBytes, first, second)) {
         return std::move(*failure);
     }
     return peak.peak();
@@ -177,17 +177,17 @@ readForPeak(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, s
 // The second read, thread 0 taking the peak again: a file changed between
 // the two reads would be counted against the wrong peak.
 template <class Sample>
-std::optional<ReadFailure> readAgain(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes,
-                                     std::size_t frameBytes, const typename SampleKernel<Sample>::Peak& peak,
-                                     ThreadWork<Sample> first, const ThreadWork<Sample>& second)
+std::optional<JobError> readAgain(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes,
+                                  std::size_t frameBytes, const typename SampleKernel<Sample>::Peak& peak,
+                                  ThreadWork<Sample> first, const ThreadWork<Sample>& second)
 {
     PeakAnalysis<Sample> peakAgain;
     first.insert(first.begin(), &peakAgain);
-    if (std::optional<ReadFailure> failure = readThrough(makeLoader, totalBytes, frameBytes, first, second)) {
+    if (std::optional<JobError> failure = readThrough(makeLoader, totalBytes, frameBytes, first, second)) {
         return failure;
     }
     if (!(peakAgain.peak() == peak)) {
-        return ReadFailure{ReadFailure::Kind::Changed, {}};
+        return JobError(JobError::Kind::Changed);
     }
     return std::nullopt;
 }
@@ -203,22 +203,22 @@ template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source,
         picks.listeners.add(*picks.keptEvents);
     }
     if (options_.labels) {
-        picks.labelTracks = std::make_unique<LabelTracks>(outputs_, format_.channels, format_.sampleRate,
-                                                          format_.channelMask);
+        picks.labelTracks = std::make_unique<LabelTracks>(outputs_, result_.format.channels,
+                                                          result_.format.sampleRate, result_.format.channelMask);
         picks.listeners.add(*picks.labelTracks);
     }
     auto& analyses = picks.analyses;
     if (options_.loudness) {
         analyses.push_back(pick<LoudnessAnalysis<Sample>>([&source, this] {
-            return std::make_unique<LoudnessAnalysis<Sample>>(source.channels, format_.sampleRate,
-                                                              format_.channelMask, source.fullScale,
+            return std::make_unique<LoudnessAnalysis<Sample>>(source.channels, result_.format.sampleRate,
+                                                              result_.format.channelMask, source.fullScale,
                                                               source.blockSamples());
         }));
     }
     if (options_.check) {
         PickedAnalysis<Sample> check = pick<ClippingCheck<Sample>>([&source, &picks, this] {
             return std::make_unique<ClippingCheck<Sample>>(
-                ExistingClipFormat{source.channels, source.fullScale, isFloat(format_.encoding)},
+                ExistingClipFormat{source.channels, source.fullScale, isFloat(result_.format.encoding)},
                 options_.minRunLength, picks.listeners.existingSink());
         });
         // The picture, which needs the peak, must be listening when the runs come.
@@ -233,16 +233,16 @@ template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source,
             analyses.push_back({LevelCounts<Sample>::needsPeak, levelCount * LevelCounts<Sample>::costPerLevel,
                                 [&source, &picks, first, this] {
                                     return std::make_unique<LevelCounts<Sample>>(
-                                        first, std::span(picks.counts).subspan(first, levelCount), format_,
+                                        first, std::span(picks.counts).subspan(first, levelCount), result_.format,
                                         outputs_, source.blockSamples(), source.reportText);
                                 }});
         }
     }
     if (options_.plot) {
         analyses.push_back(pick<Picture<Sample>>([&source, &picks, this] {
-            auto picture =
-                std::make_unique<Picture<Sample>>(plotHeading(inputFileName_, format_, source.fullScale, peak_),
-                                                  source.channels, frameCount_, thresholds(), options_.check);
+            auto picture = std::make_unique<Picture<Sample>>(
+                plotHeading(result_.inputFileName, result_.format, source.fullScale, result_.peak),
+                source.channels, result_.frameCount, thresholds(), options_.check);
             picks.listeners.add(*picture);
             return picture;
         }));
@@ -250,7 +250,7 @@ template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source,
 }
 
 template <class Sample>
-std::optional<ReadFailure> ClipJob::read(const Source<Sample>& source, const JobProgress& progress)
+std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobProgress& progress)
 {
     nameLevels();
     Picks<Sample> picks;
@@ -272,23 +272,23 @@ std::optional<ReadFailure> ClipJob::read(const Source<Sample>& source, const Job
     using Peak = typename SampleKernel<Sample>::Peak;
     auto found = readForPeak<Sample>(source.makeLoader, source.totalBytes(), source.frameBytes(),
                                      work(plan.firstRead[0]), work(plan.firstRead[1]));
-    if (ReadFailure* failure = std::get_if<ReadFailure>(&found)) {
+    if (JobError* failure = std::get_if<JobError>(&found)) {
         return std::move(*failure);
     }
     const Peak peak = std::get<Peak>(found);
     if constexpr (std::is_same_v<Sample, double>) {
         if (peak.peak.firstNonFinite >= 0) {
-            return ReadFailure{ReadFailure::Kind::NotANumber,
-                               std::to_string(peak.peak.firstNonFinite / source.channels)};
+            return JobError::notANumberAt(static_cast<std::uint64_t>(peak.peak.firstNonFinite) /
+                                          static_cast<std::uint64_t>(source.channels));
         }
     }
-    peak_ = peak.value();
+    result_.peak = peak.value();
     if (progress.peakFound) {
         progress.peakFound();
     }
 
     // The second read: what needs the peak, and the peak again.
-    picks.counts = source.startCounts(peak_);
+    picks.counts = source.startCounts(result_.peak);
     for (std::size_t index = 0; index < picks.counts.size(); ++index) {
         result_.levels[index].stats.clipThreshold = picks.counts[index].clipThreshold;
     }
@@ -298,7 +298,7 @@ std::optional<ReadFailure> ClipJob::read(const Source<Sample>& source, const Job
         for (std::size_t index = 0; index < picks.counts.size(); ++index) {
             picks.counts[index].onEvent = picks.listeners.levelSink(index);
         }
-        if (std::optional<ReadFailure> failure =
+        if (std::optional<JobError> failure =
                 readAgain(source.makeLoader, source.totalBytes(), source.frameBytes(), peak, first, second)) {
             return failure;
         }
@@ -313,13 +313,13 @@ std::optional<ReadFailure> ClipJob::read(const Source<Sample>& source, const Job
     return std::nullopt;
 }
 
-std::optional<ReadFailure> ClipJob::readClassic(const FileHandle& input, const JobProgress& progress)
+std::optional<JobError> ClipJob::readClassic(const FileHandle& input, const JobProgress& progress)
 {
-    format_ = SampleFormat{};
-    format_.sampleRate = header_.sampleRate;
-    frameCount_ = static_cast<std::uint64_t>(std::max(header_.samplesPerChannel, 0));
+    result_.format = SampleFormat{};
+    result_.format.sampleRate = header_.sampleRate;
+    result_.frameCount = static_cast<std::uint64_t>(std::max(header_.samplesPerChannel, 0));
     Source<std::int16_t> source;
-    source.sampleCount = frameCount_ * 2;
+    source.sampleCount = result_.frameCount * 2;
     // Past the data chunk, zeros.
     source.makeLoader = [&input, this] {
         return [&input, this](std::uint64_t firstByte, std::span<std::uint8_t> bytes) {
@@ -335,23 +335,23 @@ std::optional<ReadFailure> ClipJob::readClassic(const FileHandle& input, const J
         return startSixLevelCount(static_cast<std::int32_t>(peak), header_.rateFactor).levels;
     };
     source.reportText = [this](int clipLevel, const std::vector<ChannelClipStats>& channels) {
-        return clipReportText(inputFileName_, header_, clipLevel, channels[0], channels[1]);
+        return clipReportText(result_.inputFileName, header_, clipLevel, channels[0], channels[1]);
     };
     return read(source, progress);
 }
 
-std::optional<ReadFailure> ClipJob::readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
-                                                  const JobProgress& progress)
+std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
+                                               const JobProgress& progress)
 {
     Source<double> source;
-    source.channels = format_.channels;
-    source.sampleCount = frameCount_ * static_cast<std::uint64_t>(format_.channels);
-    source.fullScale = fullScale(format_);
+    source.channels = result_.format.channels;
+    source.sampleCount = result_.frameCount * static_cast<std::uint64_t>(result_.format.channels);
+    source.fullScale = fullScale(result_.format);
     // Each block decoded once, on the thread that reads it.
     source.makeLoader = [&input, dataOffset, this] {
         return [&input, dataOffset, this, bytes = std::vector<std::uint8_t>()](
                    std::uint64_t firstByte, std::span<std::uint8_t> block) mutable {
-            const auto sampleBytes = static_cast<std::uint64_t>(format_.containerBytes);
+            const auto sampleBytes = static_cast<std::uint64_t>(result_.format.containerBytes);
             const std::span<double> samples(reinterpret_cast<double*>(block.data()),
                                             block.size() / sizeof(double));
             bytes.resize(samples.size() * sampleBytes);
@@ -359,23 +359,23 @@ std::optional<ReadFailure> ClipJob::readAnyFormat(const FileHandle& input, std::
             if (readAt(input, at, bytes.data(), bytes.size()) != bytes.size()) {
                 return false;
             }
-            decodeSamples(format_, bytes, samples);
+            decodeSamples(result_.format, bytes, samples);
             return true;
         };
     };
-    source.clippedWavHeader = clippedWavHeaderFor(format_, frameCount_);
-    source.padByte = frameCount_ * static_cast<std::uint64_t>(bytesPerFrame(format_)) % 2 != 0;
+    source.clippedWavHeader = clippedWavHeaderFor(result_.format, result_.frameCount);
+    source.padByte = result_.frameCount * static_cast<std::uint64_t>(bytesPerFrame(result_.format)) % 2 != 0;
     source.startCounts = [this](double peak) {
         std::array<AnyFormatLevelCount, clipLevelCount> counts;
-        const EventLengthLimits limits = eventLengthLimits(format_.sampleRate);
+        const EventLengthLimits limits = eventLengthLimits(result_.format.sampleRate);
         for (std::size_t level = 0; level < counts.size(); ++level) {
-            counts[level] = startAnyFormatCount(thresholdForLevel(format_, peak, static_cast<int>(level)),
-                                                format_.channels, limits);
+            counts[level] = startAnyFormatCount(thresholdForLevel(result_.format, peak, static_cast<int>(level)),
+                                                result_.format.channels, limits);
         }
         return counts;
     };
     source.reportText = [this](int clipLevel, const std::vector<ChannelClipStats>& channels) {
-        return clipReportText(inputFileName_, format_, frameCount_, clipLevel, channels);
+        return clipReportText(result_.inputFileName, result_.format, result_.frameCount, clipLevel, channels);
     };
     return read(source, progress);
 }

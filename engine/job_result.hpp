@@ -7,8 +7,10 @@
 #include "clip/existing_clipping.hpp"
 #include "clip/loudness.hpp"
 #include "platform/output_file.hpp"
+#include "wav/sample_format.hpp"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,12 +49,19 @@ struct CheckResult {
 };
 
 struct JobResult {
+    std::string inputFileName;
+    SampleFormat format;
+    std::uint64_t frameCount = 0;
+    double peak = 0.0;   // the largest magnitude, in the file's units
+    std::string warning; // said of the header by the reader: the data is not what it claims
     std::array<LevelResult, clipLevelCount> levels;
     std::array<std::string, clipLevelCount> reports; // the report texts, until run writes them
     std::optional<CheckResult> check;
     std::optional<LoudnessResult> loudness;
     std::string plotText; // the picture, until run writes it
     OutputResult plot;
+
+    double durationSeconds() const { return static_cast<double>(frameCount) / format.sampleRate; }
 };
 
 } // namespace tarvelle

@@ -466,6 +466,28 @@ class BatchTest(unittest.TestCase):
         for wrong in ("-j0", "--jobs=65", "--jobs=x"):
             self.assertEqual(run([wrong, "f0.wav"], self.dir).returncode, 2, wrong)
 
+    def test_files_done_ahead_of_the_one_told_are_bounded(self):
+        # While the first file's line cannot be printed (nobody reads the pipe),
+        # only two files per job may be done ahead of it: the rest would be held
+        # in memory, however many were named.
+        names = [f"a{index:02}.wav" for index in range(20)]
+        for name in names:
+            self.wav(name, samples=[32767, 32767, 0, 0] * 10000 if name == names[0] else [3000, -3000] * 50)
+        process = subprocess.Popen([binary_path(), "-j2", "--json", "--events", "--reports-only"] + names,
+                                   cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                   stdin=subprocess.DEVNULL)
+        try:
+            def done():
+                return [name for name in names if os.path.exists(os.path.join(self.dir, f"{name[:-4]} 18dB clipping.txt"))]
+            deadline = time.monotonic() + 60
+            while len(done()) < 5 and time.monotonic() < deadline:
+                time.sleep(0.05)
+            time.sleep(1)
+            self.assertEqual(done(), names[:5])
+        finally:
+            output = process.communicate(timeout=120)[0]
+        self.assertEqual((process.returncode, len(output.splitlines())), (0, len(names)))
+
     def test_the_most_jobs_with_labels_write_every_output(self):
         # Each file holds a dozen temporary files through its read: more at
         # once than the program may keep unless the jobs wait their turn.

@@ -25,6 +25,9 @@ TEST(PlanReads, SpreadsTheAnalysesSoThatBothReadsEndSoonest)
         {"check without peak, loudness", {{false, 8}, {false, 2}}, {Indices{1}, Indices{0}}, {}},
         // Light enough to ride along with the peak rather than cost a second read.
         {"a cheap measure alone", {{false, 0.25}}, {Indices{}, Indices{0}}, {}},
+        // A tie goes to the peak read: the second read also writes the clipped
+        // files, which the costs leave out.
+        {"a tie between the reads", {{false, 0.5}, {true, 1}}, {Indices{}, Indices{0}}, {Indices{}, Indices{1}}},
         {"nothing but the peak", {}, {}, {}},
     };
     for (const auto& planCase : cases) {
