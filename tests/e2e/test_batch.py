@@ -355,12 +355,16 @@ class BatchTest(unittest.TestCase):
         if "libasan" in subprocess.run(["ldd", binary_path()], capture_output=True, text=True).stdout:
             self.skipTest("LeakSanitizer needs a thread of its own to check the process")
         write_any_wav(os.path.join(self.dir, "any.wav"), [30000 * (i % 7 - 3) for i in range(30000)], 1, "i24")
-        self.wav("take.wav", samples=[30000, -30000, 5, -5, 32767, 32767, 32767, 100] * 20000)
+        # Longer than the ring's buffers, which the reads must free whoever runs them.
+        self.wav("take.wav", samples=[30000, -30000, 5, -5, 32767, 32767, 32767, 100] * 200000)
         os.chmod(self.dir, 0o777)
         arguments = ["--labels", "--loudness", "--plot", "take.wav", "any.wav"]
         alone = {}
-        # The user's one process can start no thread: every read runs on it.
-        for command in ([], ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "prlimit", "--nproc=1"]):
+        # With a process limit of 1 the user's one process can start no thread:
+        # every read runs on it; with 2 the ring reads ahead but the second
+        # analysis thread cannot start.
+        limited = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "prlimit"]
+        for command in ([], limited + ["--nproc=1"], limited + ["--nproc=2"]):
             result = subprocess.run(command + [binary_path(), *arguments], cwd=self.dir, capture_output=True,
                                     text=True, stdin=subprocess.DEVNULL, timeout=120)
             self.assertEqual(result.returncode, 0, result.stderr)
