@@ -1,9 +1,6 @@
 #include "engine/block_ring.hpp"
 
-#include "platform/file_access.hpp"
-
 #include <algorithm>
-#include <cerrno>
 #include <exception>
 
 namespace tarvelle {
@@ -20,18 +17,6 @@ std::vector<double> blockBuffer(std::size_t blockBytes, std::uint64_t totalBytes
 std::span<std::uint8_t> bytesOf(std::vector<double>& buffer, std::uint64_t byteCount)
 {
     return {reinterpret_cast<std::uint8_t*>(buffer.data()), static_cast<std::size_t>(byteCount)};
-}
-
-// Loads bytes from firstByte on; nothing, or why it could not: the system's
-// words, or "" for a file that ended early.
-std::optional<std::string> loadInto(const BlockRing::Loader& load, std::uint64_t firstByte,
-                                    std::span<std::uint8_t> bytes)
-{
-    errno = 0;
-    if (load(firstByte, bytes)) {
-        return std::nullopt;
-    }
-    return errno == 0 ? std::string() : lastFileErrorText();
 }
 
 } // namespace
@@ -120,7 +105,7 @@ std::span<std::uint8_t> BlockRing::buffer(std::size_t index)
 
 std::optional<std::string> BlockRing::load(std::size_t index)
 {
-    return loadInto(load_, index * std::uint64_t{blockBytes_}, buffer(index));
+    return load_(index * std::uint64_t{blockBytes_}, buffer(index));
 }
 
 std::optional<std::span<const std::uint8_t>> BlockRing::block(std::size_t index)
@@ -186,7 +171,7 @@ readInHalves(std::uint64_t totalBytes, std::size_t frameBytes, const BlockRing::
         std::vector<double> buffer = blockBuffer(blockBytes, totalBytes);
         for (std::uint64_t at = first; at < last; at += blockBytes) {
             const std::span<std::uint8_t> bytes = bytesOf(buffer, std::min<std::uint64_t>(blockBytes, last - at));
-            if (std::optional<std::string> failure = loadInto(load, at, bytes)) {
+            if (std::optional<std::string> failure = load(at, bytes)) {
                 return failure;
             }
             use(half, at, bytes);

@@ -27,8 +27,10 @@ public:
     static constexpr std::size_t bufferCount = 4;
 
     // Fills bytes with the data from firstByte on, as the readers take it
-    // (decoded, where the file's samples are not); false when it cannot.
-    using Loader = std::function<bool(std::uint64_t firstByte, std::span<std::uint8_t> bytes)>;
+    // (decoded, where the file's samples are not). Nothing when it did, else
+    // why not: the system's words, or "" for a file that ended early.
+    using Loader =
+        std::function<std::optional<std::string>(std::uint64_t firstByte, std::span<std::uint8_t> bytes)>;
     // A loader for each thread that loads at once.
     using MakeLoader = std::function<Loader()>;
 

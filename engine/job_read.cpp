@@ -325,8 +325,11 @@ std::optional<JobError> ClipJob::readClassic(const FileHandle& input, const JobP
         return [&input, this](std::uint64_t firstByte, std::span<std::uint8_t> bytes) {
             const std::span<std::int16_t> samples(reinterpret_cast<std::int16_t*>(bytes.data()),
                                                   bytes.size() / sizeof(std::int16_t));
-            return loadSamples(input, header_, static_cast<std::size_t>(firstByte / sizeof(std::int16_t)),
-                               samples) == LoadResult::Loaded;
+            if (loadSamples(input, header_, static_cast<std::size_t>(firstByte / sizeof(std::int16_t)), samples) ==
+                LoadResult::Loaded) {
+                return std::optional<std::string>();
+            }
+            return std::optional<std::string>(lastFileErrorText());
         };
     };
     const auto wavHeader = clippedWavHeader(header_);
@@ -356,11 +359,15 @@ std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uin
                                             block.size() / sizeof(double));
             bytes.resize(samples.size() * sampleBytes);
             const std::uint64_t at = dataOffset + firstByte / sizeof(double) * sampleBytes;
-            if (readAt(input, at, bytes.data(), bytes.size()) != bytes.size()) {
-                return false;
+            const std::optional<std::size_t> read = readAt(input, at, bytes.data(), bytes.size());
+            if (!read) {
+                return std::optional<std::string>(lastFileErrorText());
+            }
+            if (*read != bytes.size()) {
+                return std::optional<std::string>(""); // the file ended early
             }
             decodeSamples(result_.format, bytes, samples);
-            return true;
+            return std::optional<std::string>();
         };
     };
     source.clippedWavHeader = clippedWavHeaderFor(result_.format, result_.frameCount);
