@@ -144,6 +144,10 @@ class BatchTest(unittest.TestCase):
             "wild*?.wav: peak 100 (-50.31 dBFS); 12 files written: wild*? {3,6,9,12,15,18}dB clipping.{txt,wav}"])
         written = sorted(name for name in os.listdir(self.dir) if "clipping" in name)
         self.assertEqual(written, sorted(outputs_of("good") + outputs_of("wild*?")))
+        # A read that fails is told with the system's reason.
+        unreadable = run(["/proc/self/mem"], self.dir)
+        self.assertEqual(unreadable.stderr,
+                         "tarvelle: /proc/self/mem: This Wave file could not be read: Input/output error\n")
 
     def test_an_output_that_cannot_be_written_fails_the_run(self):
         self.wav("take.wav", samples=[100, -100] * 10)
