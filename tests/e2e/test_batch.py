@@ -486,7 +486,8 @@ class BatchTest(unittest.TestCase):
                                    stdin=subprocess.DEVNULL)
         try:
             def done():
-                return [name for name in names if os.path.exists(os.path.join(self.dir, f"{name[:-4]} 18dB clipping.txt"))]
+                return [name for name in names
+                        if os.path.exists(os.path.join(self.dir, f"{name[:-4]} 18dB clipping.txt"))]
             deadline = time.monotonic() + 60
             while len(done()) < 5 and time.monotonic() < deadline:
                 time.sleep(0.05)
