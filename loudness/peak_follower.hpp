@@ -34,6 +34,8 @@ public:
     // Per channel: the larger of the largest sample and the largest
     // interpolated value (linear).
     std::vector<double> peaks() const;
+    // Peaks from here on only; the filter keeps its past input.
+    void restartPeaks();
 
 private:
     void deinterleave(std::span<const double> interleaved, std::size_t frames, std::size_t channel);
