@@ -163,7 +163,7 @@ void appendTruePeakOvers(std::string& out, const LoudnessView& view, int channel
                "\" height=\"" + number(height) + "\" fill-opacity=\"0.22\"><title>true peak " +
                number(highest, 2) + " dBTP, " + timeText(startMs) + " \u2013 " + timeText(endMs) +
                "</title></rect>\n";
-        appendRect(out, left, top, width, 5, "fill-opacity=\"0.9\"");
+        appendRect(out, left, top, width, 5, "stroke=\"none\"");
         first = end;
     }
     out += "</g>\n";

@@ -102,7 +102,7 @@ TEST(ClipPlotSvg, LoudnessLaneOnTheWaveformsTimeAxis)
         const double laneTop = number(svg.find("y=\"", lane) + 3);
         const std::size_t line = svg.find("id=\"integrated\"", lane);
         ASSERT_NE(line, std::string::npos);
-        const double lineY = number(svg.find("y1=\"", line) + 4);
+        const double lineY = number(svg.find("y1=\"", svg.rfind("<line", line)) + 4);
         EXPECT_DOUBLE_EQ(lineY - laneTop, example.integratedY);
         // The first 3 s window drawn at its middle, the level steady throughout.
         const std::size_t path = svg.find("d=\"M", svg.find("id=\"short-term\"", lane));
