@@ -50,6 +50,7 @@ struct LoudnessMeter::State {
     PeakFollower interSamplePeak;
     std::vector<double> scaled;            // reused from block to block
     std::optional<PeakFollower> blockPeak; // restarted at each block
+    double blockPeakFloor = 0.0;
     std::int64_t framesInPeakBlock = 0;
     std::vector<float> blockTruePeaks;
 
@@ -68,7 +69,7 @@ void LoudnessMeter::State::addBlockPeaks(std::span<const double> interleaved)
         framesInPeakBlock += static_cast<std::int64_t>(frames);
         if (framesInPeakBlock == framesPerBlock) {
             closePeakBlock(blockTruePeaks);
-            blockPeak->restartPeaks();
+            blockPeak->restartPeaks(blockPeakFloor);
             framesInPeakBlock = 0;
         }
     }
@@ -91,9 +92,11 @@ LoudnessMeter::LoudnessMeter(int channels, std::int32_t sampleRate, std::uint32_
 
 LoudnessMeter::~LoudnessMeter() = default;
 
-void LoudnessMeter::keepBlockTruePeaks()
+void LoudnessMeter::keepBlockTruePeaks(double floor)
 {
     state_->blockPeak.emplace(truePeakFollower(static_cast<int>(state_->channels), state_->sampleRate));
+    state_->blockPeakFloor = floor;
+    state_->blockPeak->restartPeaks(floor);
 }
 
 void LoudnessMeter::addFrames(std::span<const double> interleaved, double fullScale)
