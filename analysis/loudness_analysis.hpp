@@ -18,10 +18,15 @@ public:
     static constexpr double cost = 8.0;
 
     // blockSamples: the most a block holds, for 16-bit samples made doubles.
+    // forPicture: the true peak block by block too, for the overs above 0 dBTP
+    // it marks (PlotHeading::overLimitDbtp): lower ones need no interpolation.
     LoudnessAnalysis(int channels, std::int32_t sampleRate, std::uint32_t channelMask, double fullScale,
-                     std::size_t blockSamples)
+                     std::size_t blockSamples, bool forPicture = false)
         : meter_(channels, sampleRate, channelMask), fullScale_(fullScale)
     {
+        if (forPicture) {
+            meter_.keepBlockTruePeaks(1.0);
+        }
         if constexpr (!std::is_same_v<Sample, double>) {
             samples_.resize(blockSamples);
         }

@@ -34,7 +34,8 @@ template <class Sample> void Picture<Sample>::finish(JobResult& result)
             histograms[index].push_back(channel.eventLengthBins);
         }
     }
-    result.plotText = clipPlotSvg(gatherer_.finish(), heading_, histograms);
+    result.plotText =
+        clipPlotSvg(gatherer_.finish(), heading_, histograms, result.loudness ? &*result.loudness : nullptr);
 }
 
 template <class Sample> void Picture<Sample>::levelEvent(std::size_t level, const ClipEvent& event)

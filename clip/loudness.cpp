@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 namespace tarvelle {
@@ -47,8 +48,39 @@ struct LoudnessMeter::State {
     BlockEnergy energy;
     PeakFollower truePeak;
     PeakFollower interSamplePeak;
-    std::vector<double> scaled; // reused from block to block
+    std::vector<double> scaled;            // reused from block to block
+    std::optional<PeakFollower> blockPeak; // restarted at each block
+    double blockPeakFloor = 0.0;
+    std::int64_t framesInPeakBlock = 0;
+    std::vector<float> blockTruePeaks;
+
+    void addBlockPeaks(std::span<const double> interleaved);
+    void closePeakBlock(std::vector<float>& into) const;
 };
+
+void LoudnessMeter::State::addBlockPeaks(std::span<const double> interleaved)
+{
+    const std::int64_t framesPerBlock = energy.framesPerBlock();
+    while (!interleaved.empty()) {
+        const auto frames =
+            std::min(static_cast<std::size_t>(framesPerBlock - framesInPeakBlock), interleaved.size() / channels);
+        blockPeak->add(interleaved.first(frames * channels));
+        interleaved = interleaved.subspan(frames * channels);
+        framesInPeakBlock += static_cast<std::int64_t>(frames);
+        if (framesInPeakBlock == framesPerBlock) {
+            closePeakBlock(blockTruePeaks);
+            blockPeak->restartPeaks(blockPeakFloor);
+            framesInPeakBlock = 0;
+        }
+    }
+}
+
+void LoudnessMeter::State::closePeakBlock(std::vector<float>& into) const
+{
+    for (const double peak : blockPeak->peaks()) {
+        into.push_back(static_cast<float>(peak));
+    }
+}
 
 LoudnessMeter::LoudnessMeter(int channels, std::int32_t sampleRate, std::uint32_t channelMask)
 {
@@ -59,6 +91,13 @@ LoudnessMeter::LoudnessMeter(int channels, std::int32_t sampleRate, std::uint32_
 }
 
 LoudnessMeter::~LoudnessMeter() = default;
+
+void LoudnessMeter::keepBlockTruePeaks(double floor)
+{
+    state_->blockPeak.emplace(truePeakFollower(static_cast<int>(state_->channels), state_->sampleRate));
+    state_->blockPeakFloor = floor;
+    state_->blockPeak->restartPeaks(floor);
+}
 
 void LoudnessMeter::addFrames(std::span<const double> interleaved, double fullScale)
 {
@@ -73,6 +112,9 @@ void LoudnessMeter::addFrames(std::span<const double> interleaved, double fullSc
     state_->energy.add(scaled);
     state_->truePeak.add(scaled);
     state_->interSamplePeak.add(scaled);
+    if (state_->blockPeak) {
+        state_->addBlockPeaks(scaled);
+    }
 }
 
 LoudnessResult LoudnessMeter::finish() const
@@ -86,6 +128,12 @@ LoudnessResult LoudnessMeter::finish() const
     const std::vector<double> reconstructed = state_->interSamplePeak.peaks();
     result.interSamplePeakDbfs = decibels(*std::max_element(reconstructed.begin(), reconstructed.end()));
 
+    if (state_->blockPeak) {
+        result.blockTruePeaks = state_->blockTruePeaks;
+        if (state_->framesInPeakBlock > 0) {
+            state_->closePeakBlock(result.blockTruePeaks);
+        }
+    }
     result.blockEnergies = state_->energy.blocks();
     result.secondsPerBlock =
         static_cast<double>(state_->energy.framesPerBlock()) / static_cast<double>(state_->sampleRate);

@@ -29,6 +29,9 @@ struct LoudnessResult {
     // The weighted mean square of every 100 ms block, for loudness over time.
     std::vector<double> blockEnergies;
     double secondsPerBlock = 0.1;
+    // Where kept: the true peak (linear) of every 100 ms block, the last one
+    // partial, [block * channels + channel]; the floor asked for where lower.
+    std::vector<float> blockTruePeaks;
 };
 
 // Channels are weighted by the speaker the WAV channel mask names for each
@@ -46,6 +49,9 @@ public:
     // for integers and 1.0 for float. A partial frame or a fullScale not above
     // 0 is std::invalid_argument, running out of memory std::bad_alloc.
     void addFrames(std::span<const double> interleaved, double fullScale);
+    // Before the first frames: keep blockTruePeaks too. Only true peaks above
+    // floor (linear) are interpolated: at 0, about the cost of the true peak again.
+    void keepBlockTruePeaks(double floor);
 
     LoudnessResult finish() const;
 

@@ -212,7 +212,7 @@ template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source,
         analyses.push_back(pick<LoudnessAnalysis<Sample>>([&source, this] {
             return std::make_unique<LoudnessAnalysis<Sample>>(source.channels, result_.format.sampleRate,
                                                               result_.format.channelMask, source.fullScale,
-                                                              source.blockSamples());
+                                                              source.blockSamples(), options_.plot);
         }));
     }
     if (options_.check) {

@@ -210,4 +210,10 @@ std::vector<double> PeakFollower::peaks() const
     return peaks;
 }
 
+void PeakFollower::restartPeaks(double floor)
+{
+    std::fill(samplePeak_.begin(), samplePeak_.end(), 0.0);
+    std::fill(interpolatedPeak_.begin(), interpolatedPeak_.end(), floor);
+}
+
 } // namespace tarvelle

@@ -34,6 +34,9 @@ public:
     // Per channel: the larger of the largest sample and the largest
     // interpolated value (linear).
     std::vector<double> peaks() const;
+    // Peaks from here on only, read as floor where lower, so that stretches
+    // that cannot exceed it are not interpolated; the filter keeps its past input.
+    void restartPeaks(double floor);
 
 private:
     void deinterleave(std::span<const double> interleaved, std::size_t frames, std::size_t channel);

@@ -1,12 +1,10 @@
 #include "report/clip_plot.hpp"
 
-#include "report/byte_escape.hpp"
-
 #include "report/clip_report.hpp"
 #include "report/labels.hpp"
+#include "report/plot_parts.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string_view>
 
@@ -14,162 +12,12 @@ namespace tarvelle {
 
 namespace {
 
-constexpr double plotLeft = 78;
-constexpr double plotWidth = 1200;
-constexpr double pictureWidth = plotLeft + plotWidth + 28;
-constexpr double channelHeight = 150;
-constexpr double channelGap = 12;
-constexpr double stripHeight = 14;
-constexpr double stripGap = 5;
-constexpr double histogramHeight = 200;
-
-// Dark to light by level, so that 3 dB stands out and the order reads at a glance.
-constexpr std::array<std::string_view, clipLevelCount> levelColours = {
-    "#3b0f70", "#8c2981", "#de4968", "#f7705c", "#fd9f6c", "#f6c44f",
-};
-constexpr std::string_view existingColour = "#2f3640";
-constexpr std::string_view envelopeColour = "#8792a2";
-constexpr std::string_view gridColour = "#e4e7eb";
-constexpr std::string_view inkColour = "#222831";
-constexpr std::string_view quietInkColour = "#5c6673";
-
-std::string number(double value, int places = 1)
-{
-    char text[64];
-    const auto result = std::to_chars(std::begin(text), std::end(text), value, std::chars_format::fixed, places);
-    std::string formatted(text, result.ptr);
-    // "-0.0" would read as a value below zero.
-    if (formatted.find_first_not_of("-0.") == std::string::npos) {
-        formatted = places > 0 ? "0." + std::string(static_cast<std::size_t>(places), '0') : "0";
-    }
-    return formatted;
-}
-
-// Bytes of a well-formed UTF-8 character at the start of text that XML 1.0
-// allows; 0 where there is none.
-std::size_t xmlCharacterLength(std::string_view text)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned lead = byte(0);
-    if (lead < 0x80) {
-        return lead >= 0x20 && lead != 0x7F ? 1 : 0;
-    }
-    std::size_t length = 0;
-    unsigned low = 0x80;
-    unsigned high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
-        high = lead == 0xED ? 0x9F : 0xBF; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    }
-    if (length == 0 || text.size() < length || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) {
-            return 0;
-        }
-    }
-    // U+FFFE and U+FFFF are not XML characters either.
-    if (lead == 0xEF && byte(1) == 0xBF && byte(2) >= 0xBE) {
-        return 0;
-    }
-    return length;
-}
-
-// Markup characters as entities; a byte XML cannot hold (a control byte, or
-// one that is not part of valid UTF-8) as a backslash escape, as the program
-// prints such names elsewhere (\t, \033, \377).
-void appendXmlText(std::string& out, std::string_view text)
-{
-    while (!text.empty()) {
-        const char character = text.front();
-        const std::size_t length = xmlCharacterLength(text);
-        if (length > 1) {
-            out.append(text.substr(0, length));
-        } else if (length == 1) {
-            switch (character) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += character;
-            }
-        } else {
-            appendByteEscape(out, static_cast<unsigned char>(character));
-        }
-        text.remove_prefix(std::max<std::size_t>(length, 1));
-    }
-}
-
-// Milliseconds to frame, rounded down or up, without overflowing.
-std::uint64_t frameMilliseconds(std::uint64_t frame, std::uint64_t rate, bool roundUp)
-{
-    const std::uint64_t part = frame % rate * 1000;
-    return frame / rate * 1000 + part / rate + (roundUp && part % rate != 0 ? 1 : 0);
-}
-
-// m:ss with the given number of decimals (0 to 3).
-std::string timeText(std::uint64_t milliseconds, int decimals = 3)
-{
-    std::string text = std::to_string(milliseconds / 60000) + ':';
-    const std::uint64_t seconds = milliseconds / 1000 % 60;
-    text += static_cast<char>('0' + seconds / 10);
-    text += static_cast<char>('0' + seconds % 10);
-    if (decimals > 0) {
-        const std::string fraction = std::to_string(1000 + milliseconds % 1000);
-        text += '.';
-        text += fraction.substr(1, static_cast<std::size_t>(decimals));
-    }
-    return text;
-}
-
-std::string countText(std::uint64_t count, std::string_view unit)
-{
-    std::string text = std::to_string(count) + ' ';
-    text += unit;
-    if (count != 1) {
-        text += 's';
-    }
-    return text;
-}
-
-void appendText(std::string& out, double x, double y, std::string_view text, std::string_view attributes = {})
-{
-    out += "<text x=\"" + number(x) + "\" y=\"" + number(y) + '"';
-    if (!attributes.empty()) {
-        out += ' ';
-        out += attributes;
-    }
-    out += '>';
-    appendXmlText(out, text);
-    out += "</text>\n";
-}
-
-void appendRect(std::string& out, double x, double y, double width, double height, std::string_view attributes)
-{
-    out += "<rect x=\"" + number(x) + "\" y=\"" + number(y) + "\" width=\"" + number(width) + "\" height=\"" +
-           number(height) + "\" " + std::string(attributes) + "/>\n";
-}
+using namespace plot;
 
 class SvgPicture {
 public:
-    SvgPicture(const PlotData& data, const PlotHeading& heading) : data_(data), heading_(heading)
+    SvgPicture(const PlotData& data, const PlotHeading& heading, const LoudnessResult* loudness)
+        : data_(data), heading_(heading), loudness_(loudness)
     {
         columnWidth_ = plotWidth / data.columnCount;
         rate_ = static_cast<std::uint64_t>(std::max(heading.sampleRate, 1));
@@ -179,7 +27,8 @@ public:
     std::string render(const LevelHistograms& histograms)
     {
         const double overviewTop = 76;
-        const double stripsTop = overviewTop + data_.channelCount * (channelHeight + channelGap) + 6;
+        const double laneTop = overviewTop + data_.channelCount * (channelHeight + channelGap) + 22;
+        const double stripsTop = loudness_ ? laneTop + laneHeight + channelGap + 6 : laneTop - 16;
         const int strips = clipLevelCount + (data_.hasExistingClipping ? 1 : 0);
         const double stripsBottom = stripsTop + strips * (stripHeight + stripGap) - stripGap;
         const double histogramTop = stripsBottom + 110;
@@ -196,6 +45,9 @@ public:
         for (int channel = 0; channel < data_.channelCount; ++channel) {
             appendChannel(channel, overviewTop + channel * (channelHeight + channelGap));
         }
+        if (loudness_) {
+            plot::appendLoudnessLane(out_, loudnessView(), laneTop);
+        }
         for (int level = 0; level < clipLevelCount; ++level) {
             appendStrip(data_.levels[static_cast<std::size_t>(level)],
                         std::to_string(decibelsBelowPeak(level)) + " dB",
@@ -206,12 +58,17 @@ public:
             appendStrip(data_.existing, "in file", "clipping-in-file", existingColour,
                         stripsTop + clipLevelCount * (stripHeight + stripGap));
         }
-        appendHistogram(histograms, histogramTop);
+        plot::appendEventHistogram(out_, histograms, data_.channelCount, heading_.channelMask, histogramTop);
         out_ += "</svg>\n";
         return std::move(out_);
     }
 
 private:
+    plot::LoudnessView loudnessView() const
+    {
+        return {*loudness_, durationMs_, rate_, data_.totalFrames, heading_.overLimitDbtp};
+    }
+
     void appendHeading()
     {
         appendText(out_, plotLeft, 30, heading_.fileName, "font-size=\"18\" font-weight=\"bold\"");
@@ -242,8 +99,7 @@ private:
             const double x =
                 plotLeft +
                 (durationMs_ == 0 ? 0 : static_cast<double>(ms) / static_cast<double>(durationMs_) * plotWidth);
-            out_ += "<line x1=\"" + number(x) + "\" y1=\"" + number(top) + "\" x2=\"" + number(x) + "\" y2=\"" +
-                    number(bottom + 5) + "\" stroke=\"" + std::string(gridColour) + "\"/>\n";
+            appendLine(out_, x, top, x, bottom + 5, "stroke=\"" + std::string(gridColour) + '"');
             appendText(out_, x, bottom + 19, timeText(ms, decimals),
                        "text-anchor=\"middle\" fill=\"" + std::string(quietInkColour) + '"');
         }
@@ -290,11 +146,13 @@ private:
                 continue;
             }
             for (const double value : {threshold, -threshold}) {
-                out_ += "<line x1=\"" + number(plotLeft) + "\" y1=\"" + number(y(value)) + "\" x2=\"" +
-                        number(plotLeft + plotWidth) + "\" y2=\"" + number(y(value)) + "\" stroke=\"" +
-                        std::string(levelColours[static_cast<std::size_t>(level)]) +
-                        "\" stroke-width=\"0.8\" stroke-dasharray=\"5 3\"/>\n";
+                appendLine(out_, plotLeft, y(value), plotLeft + plotWidth, y(value),
+                           "stroke=\"" + std::string(levelColours[static_cast<std::size_t>(level)]) +
+                               "\" stroke-width=\"0.8\" stroke-dasharray=\"5 3\"");
             }
+        }
+        if (loudness_ && !loudness_->blockTruePeaks.empty()) {
+            plot::appendTruePeakOvers(out_, loudnessView(), channel, data_.channelCount, top, channelHeight);
         }
     }
 
@@ -330,109 +188,9 @@ private:
         out_ += "</g>\n";
     }
 
-    using LevelSums = std::array<std::array<std::int64_t, eventLengthBinCount>, clipLevelCount>;
-
-    void appendHistogram(const LevelHistograms& histograms, double top)
-    {
-        LevelSums sums{};
-        std::int64_t largest = 0;
-        for (std::size_t level = 0; level < clipLevelCount; ++level) {
-            for (const EventLengthHistogram& channel : histograms[level]) {
-                for (std::size_t bin = 0; bin < eventLengthBinCount; ++bin) {
-                    sums[level][bin] += channel[bin];
-                }
-            }
-            for (std::size_t bin = 0; bin < eventLengthBinCount; ++bin) {
-                largest = std::max(largest, sums[level][bin]);
-            }
-        }
-        appendHistogramLegend(top);
-        const double bottom = top + histogramHeight;
-        // A count of 1 still shows: the axis starts at half an event.
-        const double decades =
-            std::max(1.0, std::ceil(std::log10(static_cast<double>(std::max<std::int64_t>(largest, 1)))));
-        const auto y = [&](double count) {
-            return bottom - (std::log10(count) - std::log10(0.5)) / (decades - std::log10(0.5)) * histogramHeight;
-        };
-        appendHistogramAxis(top, decades, y);
-        appendHistogramBars(sums, bottom, y);
-        if (largest == 0) {
-            appendText(out_, plotLeft + plotWidth / 2, top + histogramHeight / 2, "No clipping events",
-                       "text-anchor=\"middle\" fill=\"" + std::string(quietInkColour) + '"');
-        }
-    }
-
-    void appendHistogramLegend(double top)
-    {
-        const int channels = data_.channelCount;
-        const std::string summed = channels == 1   ? channelName(0, 1, heading_.channelMask)
-                                   : channels == 2 ? std::string("both channels")
-                                                   : "all " + std::to_string(channels) + " channels";
-        appendText(out_, plotLeft, top - 46, "Clipping events by duration, " + summed,
-                   "font-size=\"14\" font-weight=\"bold\"");
-        // The legend, right-aligned on the title's line.
-        double legendX = plotLeft + plotWidth - clipLevelCount * 58 - 86;
-        appendText(out_, legendX - 8, top - 46,
-                   "below peak:", "text-anchor=\"end\" fill=\"" + std::string(quietInkColour) + '"');
-        for (int level = 0; level < clipLevelCount; ++level) {
-            appendRect(out_, legendX, top - 56, 12, 12,
-                       "fill=\"" + std::string(levelColours[static_cast<std::size_t>(level)]) + '"');
-            appendText(out_, legendX + 17, top - 46, std::to_string(decibelsBelowPeak(level)) + " dB");
-            legendX += 58;
-        }
-    }
-
-    template <class Y> void appendHistogramAxis(double top, double decades, const Y& y)
-    {
-        const double bottom = top + histogramHeight;
-        constexpr std::array<std::string_view, 10> powerNames = {"1",    "10", "100", "1k",   "10k",
-                                                                 "100k", "1M", "10M", "100M", "1G"};
-        for (int power = 0; power <= static_cast<int>(decades); ++power) {
-            const double lineY = y(std::pow(10.0, power));
-            out_ += "<line x1=\"" + number(plotLeft) + "\" y1=\"" + number(lineY) + "\" x2=\"" +
-                    number(plotLeft + plotWidth) + "\" y2=\"" + number(lineY) + "\" stroke=\"" +
-                    std::string(gridColour) + "\"/>\n";
-            const std::string name = power < static_cast<int>(powerNames.size())
-                                         ? std::string(powerNames[static_cast<std::size_t>(power)])
-                                         : "1e" + std::to_string(power);
-            appendText(out_, plotLeft - 10, lineY + 4, name,
-                       "text-anchor=\"end\" fill=\"" + std::string(quietInkColour) + '"');
-        }
-        appendText(out_, plotLeft - 10, top - 18, "events",
-                   "text-anchor=\"end\" fill=\"" + std::string(quietInkColour) + '"');
-        out_ += "<line x1=\"" + number(plotLeft) + "\" y1=\"" + number(bottom) + "\" x2=\"" +
-                number(plotLeft + plotWidth) + "\" y2=\"" + number(bottom) + "\" stroke=\"" +
-                std::string(quietInkColour) + "\"/>\n";
-    }
-
-    template <class Y> void appendHistogramBars(const LevelSums& sums, double bottom, const Y& y)
-    {
-        const double groupWidth = plotWidth / eventLengthBinCount;
-        const double barWidth = std::min(14.0, (groupWidth - 18) / clipLevelCount);
-        for (std::size_t bin = 0; bin < eventLengthBinCount; ++bin) {
-            const double groupLeft = plotLeft + static_cast<double>(bin) * groupWidth;
-            const double barsLeft = groupLeft + (groupWidth - barWidth * clipLevelCount) / 2;
-            for (std::size_t level = 0; level < clipLevelCount; ++level) {
-                const std::int64_t count = sums[level][bin];
-                if (count <= 0) {
-                    continue;
-                }
-                const double barTop = y(static_cast<double>(count));
-                out_ += "<rect x=\"" + number(barsLeft + static_cast<double>(level) * barWidth) + "\" y=\"" +
-                        number(barTop) + "\" width=\"" + number(barWidth - 1) + "\" height=\"" +
-                        number(bottom - barTop) + "\" fill=\"" + std::string(levelColours[level]) + "\"><title>";
-                appendXmlText(out_, std::to_string(decibelsBelowPeak(static_cast<int>(level))) + " dB, " +
-                                        std::string(eventLengthBinLabels[bin]) + ": " +
-                                        countText(static_cast<std::uint64_t>(count), "event"));
-                out_ += "</title></rect>\n";
-            }
-            appendText(out_, groupLeft + groupWidth / 2, bottom + 18, eventLengthBinLabels[bin],
-                       "text-anchor=\"middle\" font-size=\"11\"");
-        }
-    }
-
     const PlotData& data_;
     const PlotHeading& heading_;
+    const LoudnessResult* loudness_;
     double columnWidth_ = 1;
     std::uint64_t rate_ = 1;
     std::uint64_t durationMs_ = 0;
@@ -441,9 +199,10 @@ private:
 
 } // namespace
 
-std::string clipPlotSvg(const PlotData& data, const PlotHeading& heading, const LevelHistograms& histograms)
+std::string clipPlotSvg(const PlotData& data, const PlotHeading& heading, const LevelHistograms& histograms,
+                        const LoudnessResult* loudness)
 {
-    return SvgPicture(data, heading).render(histograms);
+    return SvgPicture(data, heading, loudness).render(histograms);
 }
 
 } // namespace tarvelle

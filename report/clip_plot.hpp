@@ -1,8 +1,10 @@
 // The picture of a run: each channel's waveform with the six thresholds, where
-// each level clips, and the event durations, as one self-contained SVG.
+// each level clips, the event durations and, where measured, the loudness
+// over time, as one self-contained SVG.
 #pragma once
 
 #include "clip/clip_stats.hpp"
+#include "clip/loudness.hpp"
 #include "clip/plot_gatherer.hpp"
 
 #include <array>
@@ -21,13 +23,16 @@ struct PlotHeading {
     std::optional<double> peakDbfs;     // none for a silent file
     std::optional<double> truePeakDbtp; // where measured
     std::uint32_t channelMask = 0;      // the speakers of the channels, as the file names them
+    double overLimitDbtp = 0.0;         // true peaks above it are marked: a converter would clip them
 };
 
 using EventLengthHistogram = std::array<std::int64_t, eventLengthBinCount>;
 // Per level, one histogram per channel; the picture shows the channels summed.
 using LevelHistograms = std::array<std::vector<EventLengthHistogram>, clipLevelCount>;
 
-// The whole file's bytes (UTF-8, no scripts, no external resources).
-std::string clipPlotSvg(const PlotData& data, const PlotHeading& heading, const LevelHistograms& histograms);
+// The whole file's bytes (UTF-8, no scripts, no external resources). With
+// loudness, a lane of it over time and the true-peak overs on the waveforms.
+std::string clipPlotSvg(const PlotData& data, const PlotHeading& heading, const LevelHistograms& histograms,
+                        const LoudnessResult* loudness = nullptr);
 
 } // namespace tarvelle

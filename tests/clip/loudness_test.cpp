@@ -161,6 +161,8 @@ TEST(LoudnessMeter, SignalsAgainstPublishedValuesAndLibebur128)
         SCOPED_TRACE(signal.name);
         const std::vector<double> samples = signal.tones[0].hertz == 0 ? music(signal) : tones(signal);
         LoudnessMeter meter(signal.channels, signal.sampleRate, signal.channelMask);
+        constexpr float floor = 0.25f; // -12 dBTP
+        meter.keepBlockTruePeaks(floor);
         for (std::size_t first = 0, step = 4410 * std::size_t(signal.channels); first < samples.size();
              first += step) {
             meter.addFrames(std::span(samples).subspan(first, std::min(step, samples.size() - first)),
@@ -188,6 +190,22 @@ TEST(LoudnessMeter, SignalsAgainstPublishedValuesAndLibebur128)
         known(signal.truePeakDbtp, result.truePeakDbtpOverall, 0.1);
         EXPECT_EQ(result.integratedLufs.has_value(), result.noIntegratedReason.empty());
         EXPECT_EQ(result.loudnessRange.has_value(), result.noRangeReason.empty());
+
+        // Every block, the partial last one too, at least its own samples and the floor; together the whole
+        // file's peak where above the floor.
+        const auto channels = std::size_t(signal.channels);
+        const std::size_t frames = samples.size() / channels, perBlock = std::size_t(signal.sampleRate / 10);
+        ASSERT_EQ(result.blockTruePeaks.size(), (frames + perBlock - 1) / perBlock * channels);
+        for (std::size_t channel = 0; channel < channels; ++channel) {
+            float largest = floor;
+            for (std::size_t index = channel; index < samples.size(); index += channels) {
+                const float peak = result.blockTruePeaks[index / channels / perBlock * channels + channel];
+                ASSERT_GE(peak, std::max(floor, float(std::fabs(samples[index] * (1.0 / signal.fullScale)))))
+                    << index / channels;
+                largest = std::max(largest, peak);
+            }
+            EXPECT_EQ(largest, std::max(floor, float(std::pow(10.0, result.truePeakDbtp[channel] / 20))));
+        }
     }
     EXPECT_THROW(LoudnessMeter(2, 0), std::invalid_argument);
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numeric>
@@ -74,6 +75,54 @@ TEST(ClipPlotSvg, StretchesLieWithinTheClippedTimes)
     }
     EXPECT_EQ(svg.find("clipping-in-file"), std::string::npos);
     EXPECT_LT(svg.size(), 300000u);
+}
+
+// The burst's ten seconds at one loudness throughout, over the limit in one block of the first channel.
+TEST(ClipPlotSvg, LoudnessLaneOnTheWaveformsTimeAxis)
+{
+    const struct {
+        double lufs;
+        std::size_t overBlock;
+        std::string overX, overTimes;
+        double integratedY; // below the lane's top, on a 48 dB scale topped at the next multiple of 6
+    } cases[] = {{-20, 50, "678.0", "0:05.000 \u2013 0:05.100", 5.0},
+                 {-33, 0, "78.0", "0:00.000 \u2013 0:00.100", 7.5},
+                 {-9, 99, "1266.0", "0:09.900 \u2013 0:10.000", 7.5}};
+    for (const auto& example : cases) {
+        SCOPED_TRACE(example.lufs);
+        LoudnessResult loudness;
+        loudness.blockEnergies.assign(100, std::pow(10.0, (example.lufs + 0.691) / 10));
+        loudness.integratedLufs = example.lufs;
+        loudness.blockTruePeaks.assign(200, 0.5f);
+        loudness.blockTruePeaks[2 * example.overBlock] = 1.1f;
+        const std::string svg = clipPlotSvg(burstPlot(), {"burst.wav", 8000, "", 32768, -4.3, 0.8}, {}, &loudness);
+        const auto number = [&](std::size_t at) { return std::stod(svg.substr(at)); };
+        const std::size_t lane = svg.find("<g id=\"loudness-lane\">");
+        ASSERT_NE(lane, std::string::npos);
+        const double laneTop = number(svg.find("y=\"", lane) + 3);
+        const std::size_t line = svg.find("id=\"integrated\"", lane);
+        ASSERT_NE(line, std::string::npos);
+        const double lineY = number(svg.find("y1=\"", svg.rfind("<line", line)) + 4);
+        EXPECT_DOUBLE_EQ(lineY - laneTop, example.integratedY);
+        // The first 3 s window drawn at its middle, the level steady throughout.
+        const std::size_t path = svg.find("d=\"M", svg.find("id=\"short-term\"", lane));
+        EXPECT_EQ(svg.substr(path + 4, 5), "258.0");
+        const std::string points = svg.substr(path, svg.find('"', path + 3) - path);
+        EXPECT_EQ(std::count(points.begin(), points.end(), 'L'), 70); // a point a block
+        for (std::size_t space = points.find(' '); space != std::string::npos;
+             space = points.find(' ', space + 1)) {
+            EXPECT_DOUBLE_EQ(std::stod(points.substr(space + 1)), lineY);
+        }
+        for (const char* channel : {"1", "2"}) {
+            const std::size_t begin = svg.find("<g id=\"true-peak-overs-" + std::string(channel) + '"');
+            ASSERT_NE(begin, std::string::npos);
+            const std::string overs = svg.substr(begin, svg.find("</g>", begin) - begin);
+            EXPECT_EQ(overs.find("<rect x=\"" + example.overX + '"') != std::string::npos, channel[0] == '1');
+            EXPECT_EQ(overs.find("true peak 0.83 dBTP, " + example.overTimes + "<") != std::string::npos,
+                      channel[0] == '1');
+        }
+    }
+    EXPECT_EQ(burstSvg("burst.wav").find("loudness-lane"), std::string::npos);
 }
 
 TEST(ClipPlotSvg, ChannelsNamedAsTheFileNamesThem)
