@@ -70,8 +70,8 @@ TEST(EventListeners, EachListenerHearsEveryEvent)
     listeners.levelSink(4)(ClipEvent{1, 10, 3});
     listeners.existingSink()(ExistingClipRun{ExistingClipKind::ceiling, 0, 5, 7});
     for (const JobResult* kept : {&result, &other}) {
-        EXPECT_EQ(kept->levels[4].events, std::vector<ClipEvent>({ClipEvent{1, 10, 3}}));
-        EXPECT_EQ(kept->check->runs,
+        EXPECT_EQ(kept->levels[4].events.toVector(), std::vector<ClipEvent>({ClipEvent{1, 10, 3}}));
+        EXPECT_EQ(kept->check->runs.toVector(),
                   std::vector<ExistingClipRun>({ExistingClipRun{ExistingClipKind::ceiling, 0, 5, 7}}));
     }
 }
