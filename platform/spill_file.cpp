@@ -59,28 +59,50 @@ SpillFile::~SpillFile()
 
 void SpillFile::append(std::span<const std::uint8_t> bytes)
 {
-    memory_.insert(memory_.end(), bytes.begin(), bytes.end());
-    if (memory_.size() >= memoryBytes && failure_.empty()) {
-        spill();
+    // Where the disk fails, the bytes stay in memory: a result is not lost.
+    if (memory_.size() + bytes.size() >= memoryBytes && failure_.empty() && toDisk(memory_)) {
+        memory_.clear();
+        if (toDisk(bytes)) {
+            return;
+        }
     }
+    memory_.insert(memory_.end(), bytes.begin(), bytes.end());
 }
 
-void SpillFile::spill()
+bool SpillFile::toDisk(std::span<const std::uint8_t> bytes)
 {
     if (!file_) {
         std::optional<TemporaryFile> created = createSpill(fileName_, failure_);
         if (!created) {
-            return;
+            return false;
         }
         file_ = std::move(created->file);
         slot_ = created->slot;
     }
-    if (!writeAll(*file_, memory_.data(), memory_.size())) {
+    if (!writeAll(*file_, bytes.data(), bytes.size())) {
         failure_ = lastFileErrorText();
-        return;
+        return false;
     }
-    fileBytes_ += memory_.size();
-    memory_.clear();
+    fileBytes_ += bytes.size();
+    return true;
+}
+
+bool SpillFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const
+{
+    if (offset + buffer.size() > size()) {
+        return false;
+    }
+    if (offset < fileBytes_) {
+        const auto fromFile = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), fileBytes_ - offset));
+        const std::optional<std::size_t> got = tarvelle::readAt(*file_, offset, buffer.data(), fromFile);
+        if (!got || *got != fromFile) {
+            return false;
+        }
+        buffer = buffer.subspan(fromFile);
+        offset += fromFile;
+    }
+    std::copy_n(memory_.begin() + static_cast<std::ptrdiff_t>(offset - fileBytes_), buffer.size(), buffer.begin());
+    return true;
 }
 
 bool SpillFile::readAll(const std::function<void(std::span<const std::uint8_t>)>& piece) const
@@ -88,7 +110,7 @@ bool SpillFile::readAll(const std::function<void(std::span<const std::uint8_t>)>
     if (fileBytes_ > 0) {
         std::vector<std::uint8_t> buffer(memoryBytes);
         for (std::uint64_t offset = 0; offset < fileBytes_;) {
-            const std::optional<std::size_t> got = readAt(*file_, offset, buffer.data(), buffer.size());
+            const std::optional<std::size_t> got = tarvelle::readAt(*file_, offset, buffer.data(), buffer.size());
             if (!got || *got == 0) {
                 return false;
             }

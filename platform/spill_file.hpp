@@ -39,11 +39,15 @@ public:
     // temporary file could not be read back (why in failure()).
     bool readAll(const std::function<void(std::span<const std::uint8_t>)>& piece) const;
 
+    std::uint64_t size() const { return fileBytes_ + memory_.size(); }
+    // Bytes from offset to fill the buffer, or false when they cannot be read.
+    bool readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const;
+
     // Why the bytes could not be kept: the first failure, or empty.
     const std::string& failure() const { return failure_; }
 
 private:
-    void spill();
+    bool toDisk(std::span<const std::uint8_t> bytes);
 
     std::vector<std::uint8_t> memory_;
     std::optional<FileHandle> file_;
