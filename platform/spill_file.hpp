@@ -62,6 +62,16 @@ template <class T> class Spilled {
     static_assert(std::is_trivially_copyable_v<T>);
 
 public:
+    Spilled() = default;
+    // A copy reads every record back: for a caller that keeps a result.
+    Spilled(const Spilled& other)
+    {
+        other.forEach([this](const T& record) { push_back(record); });
+    }
+    Spilled(Spilled&&) noexcept = default;
+    Spilled& operator=(const Spilled&) = delete;
+    Spilled& operator=(Spilled&&) = delete;
+
     void push_back(const T& record)
     {
         bytes_.append(std::span(reinterpret_cast<const std::uint8_t*>(&record), sizeof record));
