@@ -58,8 +58,7 @@ void LabelTracks::levelEvent(std::size_t level, const ClipEvent& event)
 
 void LabelTracks::existingRun(const ExistingClipRun& run)
 {
-    add(checkLabelTrack,
-        LabelEvent{run.channel, run.startFrame, run.length, run.kind == ExistingClipKind::over});
+    add(checkLabelTrack, LabelEvent{run.channel, run.startFrame, run.length, run.kind == ExistingClipKind::over});
 }
 
 void LabelTracks::eventsEnded(JobResult& /*result*/)
@@ -129,7 +128,8 @@ void StartOrderedEvents::spillChunk()
 {
     std::stable_sort(held_.begin(), held_.end(), startsBefore);
     chunkStarts_.push_back(spilled_.size() / sizeof(LabelEvent));
-    spilled_.append(std::span(reinterpret_cast<const std::uint8_t*>(held_.data()), held_.size() * sizeof(LabelEvent)));
+    spilled_.append(
+        std::span(reinterpret_cast<const std::uint8_t*>(held_.data()), held_.size() * sizeof(LabelEvent)));
     held_.clear();
 }
 

@@ -93,7 +93,8 @@ bool SpillFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) con
         return false;
     }
     if (offset < fileBytes_) {
-        const auto fromFile = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), fileBytes_ - offset));
+        const auto fromFile =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), fileBytes_ - offset));
         const std::optional<std::size_t> got = tarvelle::readAt(*file_, offset, buffer.data(), fromFile);
         if (!got || *got != fromFile) {
             return false;

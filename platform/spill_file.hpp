@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <span>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <type_traits>

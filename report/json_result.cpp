@@ -164,7 +164,6 @@ const char* statusText(FileStatus status)
     return "errors";
 }
 
-
 void addLoudness(const LoudnessResult& loudness, Json& json)
 {
     json["truePeakDbtp"] = decibelsOrNull(loudness.truePeakDbtpOverall);
@@ -184,8 +183,9 @@ void addLoudness(const LoudnessResult& loudness, Json& json)
     }
     json["plr"] = decibelsOrNull(loudness.peakToLoudnessRatio);
     const auto moment = [](const std::optional<LoudestMoment>& loudest) {
-        return loudest ? Json{{"lufs", toHundredths(loudest->lufs)}, {"atSeconds", toHundredths(loudest->atSeconds)}}
-                       : Json(nullptr);
+        return loudest
+                   ? Json{{"lufs", toHundredths(loudest->lufs)}, {"atSeconds", toHundredths(loudest->atSeconds)}}
+                   : Json(nullptr);
     };
     json["maxMomentary"] = moment(loudness.maxMomentary);
     json["maxShortTerm"] = moment(loudness.maxShortTerm);
@@ -263,7 +263,8 @@ Json markedJson(const FileResult& result)
 }
 
 // A marked array, from its marker's text (after the NUL).
-void writeArray(std::string_view marker, const FileResult& result, const std::function<void(std::string_view)>& out)
+void writeArray(std::string_view marker, const FileResult& result,
+                const std::function<void(std::string_view)>& out)
 {
     const char* separator = "";
     out("[");

@@ -36,8 +36,12 @@ TEST(LabelTracks, TracksHoldEveryLabelOnceInOrderOfStart)
     const struct {
         int eventCount;
         Told told;
-    } cases[] = {{0, Told::inOrder},           {1, Told::inOrder},        {2000, Told::inOrder},
-                 {9000, Told::perChannelBlocks}, {40000, Told::perChannelBlocks}, {40000, Told::byEnd}};
+    } cases[] = {{0, Told::inOrder},
+                 {1, Told::inOrder},
+                 {2000, Told::inOrder},
+                 {9000, Told::perChannelBlocks},
+                 {40000, Told::perChannelBlocks},
+                 {40000, Told::byEnd}};
     for (const auto& [eventCount, told] : cases) {
         testing::ScratchFolder folder;
         JobResult result;
