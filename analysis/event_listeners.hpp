@@ -7,10 +7,12 @@
 #include "clip/existing_clipping.hpp"
 #include "engine/job_outputs.hpp"
 #include "engine/job_result.hpp"
+#include "platform/spill_file.hpp"
 #include "report/labels.hpp"
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,7 +57,29 @@ private:
     JobResult& result_;
 };
 
-// Label tracks, a level's and the check's, written a few pages at a time.
+// One track's events in order of start (ties by channel), whatever order they
+// come in: a count tells them per channel a block at a time or as each ends,
+// and the check its ceiling runs last. Sorted a chunk at a time into a
+// temporary file, then merged, so memory stays within a chunk and a small
+// window per chunk at any length.
+class StartOrderedEvents {
+public:
+    static constexpr std::size_t chunkEvents = std::size_t{1} << 13;
+
+    void add(const LabelEvent& event);
+    // Every event in order; once, after the last.
+    void drain(const std::function<void(const LabelEvent&)>& each);
+
+private:
+    void spillChunk();
+
+    std::vector<LabelEvent> held_;
+    SpillFile spilled_;
+    std::vector<std::uint64_t> chunkStarts_; // in events
+};
+
+// Label tracks, a level's and the check's, in order of start, written a few
+// pages at a time.
 class LabelTracks final : public ClipEventListener {
 public:
     // Text goes out once a track holds this much.
@@ -73,6 +97,7 @@ private:
     void add(std::size_t track, const LabelEvent& event);
     void flush(std::size_t track);
 
+    std::array<StartOrderedEvents, labelTrackCount> events_;
     JobOutputs& outputs_;
     int channels_;
     std::int32_t sampleRate_;

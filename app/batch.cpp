@@ -128,7 +128,7 @@ public:
                     std::rethrow_exception(work.error);
                 }
                 for (const Line& line : work.lines) {
-                    printLine(line.stream, line.text);
+                    printWorkLine(line);
                 }
                 outcomes.push_back(work.outcome);
                 counts.add(work.outcome, work.accepted);

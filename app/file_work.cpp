@@ -12,6 +12,7 @@
 #include <cmath>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <variant>
 
 namespace tarvelle {
@@ -73,7 +74,7 @@ LevelRecord levelRecord(const LevelResult& level)
 {
     LevelRecord record;
     record.stats = level.stats;
-    record.events = level.events;
+    record.events = &level.events;
     if (level.report.written) {
         record.reportName = level.names.report;
     }
@@ -92,6 +93,21 @@ void addNotWritten(FileWork& work, const OutputResult& output)
 }
 
 } // namespace
+
+void printWorkLine(const Line& line)
+{
+    if (!line.spilled) {
+        printLine(line.stream, line.text);
+        return;
+    }
+    const bool read = line.spilled->readAll([&line](std::span<const std::uint8_t> piece) {
+        printText(line.stream, std::string_view(reinterpret_cast<const char*>(piece.data()), piece.size()));
+    });
+    if (!read) {
+        throw std::runtime_error("a temporary file could not be read back: " + lastFileErrorText());
+    }
+    printLine(line.stream, "");
+}
 
 void ProgressLine::show(const std::string& text)
 {
@@ -221,8 +237,7 @@ void addCheck(const JobResult& found, const BatchOptions& options, const std::st
     }
 }
 
-std::string resultJson(const JobResult& found, const BatchOptions& options, int failedOutputCount,
-                       FileResult& result)
+Line resultJson(const JobResult& found, const BatchOptions& options, int failedOutputCount, FileResult& result)
 {
     const std::optional<CheckResult>& check = found.check;
     result.inputName = found.inputFileName;
@@ -234,7 +249,7 @@ std::string resultJson(const JobResult& found, const BatchOptions& options, int 
     result.peak = found.peak;
     if (check) {
         result.clipping = &check->clipping;
-        result.clipRuns = check->runs;
+        result.clipRuns = &check->runs;
         result.minRunLength = options.job.minRunLength;
     }
     result.loudness = found.loudness ? &*found.loudness : nullptr;
@@ -246,7 +261,13 @@ std::string resultJson(const JobResult& found, const BatchOptions& options, int 
     if (check && result.status == FileStatus::Written) {
         result.status = FileStatus::Checked;
     }
-    return jsonLine(result);
+    auto spilled = std::make_shared<SpillFile>();
+    writeFileResultJson(result, [&spilled](std::string_view piece) {
+        if (piece != "\n") { // the line end comes with the printing
+            spilled->append(std::span(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size()));
+        }
+    });
+    return Line{stdout, std::move(spilled)};
 }
 
 // The files a check leaves out where they would replace another's: counted
@@ -301,7 +322,7 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
         addCheck(found, options, shownName, work);
     }
     if (options.json) {
-        work.lines.push_back({stdout, resultJson(found, options, *failedOutputCount, result)});
+        work.lines.push_back(resultJson(found, options, *failedOutputCount, result));
     } else if (!found.check && (!options.quiet || *failedOutputCount > 0)) {
         // Quiet or not, a failure is told; quiet moves it off standard output.
         // A check's lines are its result.

@@ -3,10 +3,12 @@
 #pragma once
 
 #include "app/batch.hpp"
+#include "platform/spill_file.hpp"
 #include "report/labels.hpp"
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,9 +17,21 @@ namespace tarvelle {
 
 // A line for one of the standard streams.
 struct Line {
+    Line() = default;
+    Line(std::FILE* lineStream, std::string lineText) : stream(lineStream), text(std::move(lineText)) {}
+    Line(std::FILE* lineStream, std::shared_ptr<const SpillFile> lineSpilled)
+        : stream(lineStream), spilled(std::move(lineSpilled))
+    {
+    }
+
     std::FILE* stream = stdout;
     std::string text;
+    // A line too long to hold, such as a JSON line with every event: kept
+    // here instead of in text until it is printed.
+    std::shared_ptr<const SpillFile> spilled;
 };
+
+void printWorkLine(const Line& line);
 
 struct FileWork {
     FileOutcome outcome = FileOutcome::NotDone;

@@ -8,6 +8,7 @@
 #include "clip/loudness.hpp"
 #include "platform/output_file.hpp"
 #include "wav/sample_format.hpp"
+#include "platform/spill_file.hpp"
 
 #include <array>
 #include <cstdint>
@@ -27,7 +28,7 @@ struct LevelResult {
     bool reportWanted = true;     // false when the run checks the file instead
     bool clippedWavWanted = true; // false when the run writes the reports only
     bool labelsWanted = false;
-    std::vector<ClipEvent> events; // when asked for, in the order they ended
+    Spilled<ClipEvent> events; // when asked for, in the order they ended
 
     int writtenOutputCount() const
     {
@@ -43,7 +44,7 @@ struct LevelResult {
 // What the check found, when asked for.
 struct CheckResult {
     ExistingClipResult clipping;
-    std::vector<ExistingClipRun> runs; // in the order they ended
+    Spilled<ExistingClipRun> runs; // in the order they ended
     OutputResult labels;
     bool labelsWanted = false;
 };

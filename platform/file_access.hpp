@@ -66,7 +66,7 @@ struct TemporaryFile {
     TemporaryFileSlot slot = {}; // when Created, for forgetTemporaryFile
 };
 
-// Creates a new file for writing, held without sharing, and registers it as a
+// Creates a new file for writing (and reading back), held without sharing, and registers it as a
 // temporary file: one the program removes if it is stopped (see
 // platform/stop_handlers.hpp) until forgetTemporaryFile. Fails when anything,
 // a symbolic link included, already stands at the name, so nothing is

@@ -185,7 +185,7 @@ TemporaryFile createTemporaryFile(const std::string& fileName)
     {
         const SignalsDeferred deferred;
         do {
-            descriptor = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            descriptor = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         } while (descriptor < 0 && errno == EINTR);
         openError = errno;
         if (descriptor >= 0) {

@@ -139,8 +139,8 @@ TemporaryFile createTemporaryFile(const std::string& fileName)
     // CREATE_NEW fails on anything already there, a link included. DELETE:
     // nobody else can open the file while we hold it, so a stop removes it
     // through this handle.
-    const HANDLE handle = ::CreateFileA(fileName.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = ::CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numeric>
 
 namespace tarvelle {
@@ -15,6 +16,18 @@ namespace {
 
 // Keys in the order written, not sorted.
 using Json = nlohmann::ordered_json;
+
+// Where the arrays go, written as they are read back. No name can hold a
+// NUL, so no name can be taken for one.
+const std::string runsMarker{"\0runs", 5};
+constexpr std::string_view dumpedMarkerStart = "\"\\u0000";
+
+std::string eventsMarker(std::size_t level, std::size_t channel)
+{
+    std::string marker(1, '\0');
+    marker.append("events ").append(std::to_string(level)).append(" ").append(std::to_string(channel));
+    return marker;
+}
 
 double toHundredths(double value)
 {
@@ -118,11 +131,7 @@ Json clippingJson(const FileResult& result)
         }
         json["truePeakOverLimit"] = {{"limitDbtp", *result.truePeakLimitDbtp}, {"channels", std::move(over)}};
     }
-    Json runs = Json::array();
-    for (const ExistingClipRun& run : result.clipRuns) {
-        runs.push_back(runJson(run, result.format.sampleRate));
-    }
-    json["runs"] = std::move(runs);
+    json["runs"] = runsMarker;
     return json;
 }
 
@@ -155,104 +164,164 @@ const char* statusText(FileStatus status)
     return "errors";
 }
 
-} // namespace
+void addLoudness(const LoudnessResult& loudness, Json& json)
+{
+    json["truePeakDbtp"] = decibelsOrNull(loudness.truePeakDbtpOverall);
+    Json perChannel = Json::array();
+    for (const double truePeak : loudness.truePeakDbtp) {
+        perChannel.push_back(decibelsOrNull(truePeak));
+    }
+    json["truePeakDbtpPerChannel"] = std::move(perChannel);
+    json["interSamplePeakDbfs"] = decibelsOrNull(loudness.interSamplePeakDbfs);
+    json["integratedLufs"] = decibelsOrNull(loudness.integratedLufs);
+    if (!loudness.integratedLufs) {
+        json["integratedLufsReason"] = loudness.noIntegratedReason;
+    }
+    json["loudnessRange"] = decibelsOrNull(loudness.loudnessRange);
+    if (!loudness.loudnessRange) {
+        json["loudnessRangeReason"] = loudness.noRangeReason;
+    }
+    json["plr"] = decibelsOrNull(loudness.peakToLoudnessRatio);
+    const auto moment = [](const std::optional<LoudestMoment>& loudest) {
+        return loudest
+                   ? Json{{"lufs", toHundredths(loudest->lufs)}, {"atSeconds", toHundredths(loudest->atSeconds)}}
+                   : Json(nullptr);
+    };
+    json["maxMomentary"] = moment(loudness.maxMomentary);
+    json["maxShortTerm"] = moment(loudness.maxShortTerm);
+}
 
-std::string fileResultJson(const FileResult& result)
+Json levelJson(std::size_t clipLevel, const FileResult& result)
+{
+    const LevelRecord& level = result.levels[clipLevel];
+    Json json;
+    json["dbBelowPeak"] = decibelsBelowPeak(clipLevel);
+    json["threshold"] = samplesValue(level.stats.clipThreshold, result.format);
+    json["thresholdDbfs"] = dbfsOrNull(level.stats.clipThreshold, result.format);
+    // Counted channels, or none counted (a level never reached): zeros.
+    std::vector<ChannelClipStats> channels = level.stats.channels;
+    channels.resize(static_cast<std::size_t>(std::max(result.format.channels, 0)));
+    Json perChannel = Json::array();
+    for (std::size_t channel = 0; channel < channels.size(); ++channel) {
+        Json channelObject = channelJson(channels[channel], result);
+        if (result.withEvents) {
+            channelObject["events"] = eventsMarker(clipLevel, channel);
+        }
+        perChannel.push_back(std::move(channelObject));
+    }
+    if (channels.size() == 2) {
+        json["left"] = perChannel[0];
+        json["right"] = perChannel[1];
+    }
+    json["perChannel"] = std::move(perChannel);
+    json["report"] = nameOrNull(level.reportName);
+    json["wav"] = nameOrNull(level.wavName);
+    json["written"] = level.written;
+    return json;
+}
+
+// Everything but the arrays of events and runs, which are marked.
+Json markedJson(const FileResult& result)
 {
     Json json;
     json["input"] = result.inputName;
     json["status"] = statusText(result.status);
     if (result.status == FileStatus::Refused) {
         json["message"] = result.refusalMessage;
-    } else if (result.status == FileStatus::Skipped) {
-        json["outputOf"] = result.outputOf;
-    } else {
-        if (!result.warning.empty()) {
-            json["warning"] = result.warning;
-        }
-        json["sampleRate"] = result.format.sampleRate;
-        json["sampleFormat"] = sampleFormatKey(result.format.encoding);
-        json["channels"] = result.format.channels;
-        json["samplesPerChannel"] = result.samplesPerChannel;
-        json["durationSeconds"] = std::isfinite(result.durationSeconds) ? result.durationSeconds : 0.0;
-        json["peak"] = samplesValue(result.peak, result.format);
-        json["peakDbfs"] = dbfsOrNull(result.peak, result.format);
-        if (result.loudness != nullptr) {
-            const LoudnessResult& loudness = *result.loudness;
-            json["truePeakDbtp"] = decibelsOrNull(loudness.truePeakDbtpOverall);
-            Json perChannel = Json::array();
-            for (const double truePeak : loudness.truePeakDbtp) {
-                perChannel.push_back(decibelsOrNull(truePeak));
-            }
-            json["truePeakDbtpPerChannel"] = std::move(perChannel);
-            json["interSamplePeakDbfs"] = decibelsOrNull(loudness.interSamplePeakDbfs);
-            json["integratedLufs"] = decibelsOrNull(loudness.integratedLufs);
-            if (!loudness.integratedLufs) {
-                json["integratedLufsReason"] = loudness.noIntegratedReason;
-            }
-            json["loudnessRange"] = decibelsOrNull(loudness.loudnessRange);
-            if (!loudness.loudnessRange) {
-                json["loudnessRangeReason"] = loudness.noRangeReason;
-            }
-            json["plr"] = decibelsOrNull(loudness.peakToLoudnessRatio);
-            const auto moment = [](const std::optional<LoudestMoment>& loudest) {
-                return loudest ? Json{{"lufs", toHundredths(loudest->lufs)},
-                                      {"atSeconds", toHundredths(loudest->atSeconds)}}
-                               : Json(nullptr);
-            };
-            json["maxMomentary"] = moment(loudness.maxMomentary);
-            json["maxShortTerm"] = moment(loudness.maxShortTerm);
-        }
-        if (result.plotName) {
-            json["plot"] = *result.plotName;
-        }
-        if (result.clipping != nullptr) {
-            json["clipping"] = clippingJson(result);
-            return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-        }
-        Json levels = Json::array();
-        for (std::size_t clipLevel = 0; clipLevel < result.levels.size(); ++clipLevel) {
-            const LevelRecord& level = result.levels[clipLevel];
-            Json levelJson;
-            levelJson["dbBelowPeak"] = decibelsBelowPeak(clipLevel);
-            levelJson["threshold"] = samplesValue(level.stats.clipThreshold, result.format);
-            levelJson["thresholdDbfs"] = dbfsOrNull(level.stats.clipThreshold, result.format);
-            // Counted channels, or none counted (a level never reached): zeros.
-            std::vector<ChannelClipStats> channels = level.stats.channels;
-            channels.resize(static_cast<std::size_t>(std::max(result.format.channels, 0)));
-            std::vector<Json> channelObjects;
-            for (std::size_t channel = 0; channel < channels.size(); ++channel) {
-                Json channelObject = channelJson(channels[channel], result);
-                if (result.withEvents) {
-                    Json events = Json::array();
-                    for (const ClipEvent& event : level.events) {
-                        if (event.channel == static_cast<int>(channel)) {
-                            events.push_back({event.startFrame, event.length});
-                        }
-                    }
-                    channelObject["events"] = std::move(events);
-                }
-                channelObjects.push_back(std::move(channelObject));
-            }
-            if (channels.size() == 2) {
-                levelJson["left"] = channelObjects[0];
-                levelJson["right"] = channelObjects[1];
-            }
-            Json perChannel = Json::array();
-            for (Json& channelObject : channelObjects) {
-                perChannel.push_back(std::move(channelObject));
-            }
-            levelJson["perChannel"] = std::move(perChannel);
-            levelJson["report"] = nameOrNull(level.reportName);
-            levelJson["wav"] = nameOrNull(level.wavName);
-            levelJson["written"] = level.written;
-            levels.push_back(std::move(levelJson));
-        }
-        json["levels"] = std::move(levels);
+        return json;
     }
+    if (result.status == FileStatus::Skipped) {
+        json["outputOf"] = result.outputOf;
+        return json;
+    }
+    if (!result.warning.empty()) {
+        json["warning"] = result.warning;
+    }
+    json["sampleRate"] = result.format.sampleRate;
+    json["sampleFormat"] = sampleFormatKey(result.format.encoding);
+    json["channels"] = result.format.channels;
+    json["samplesPerChannel"] = result.samplesPerChannel;
+    json["durationSeconds"] = std::isfinite(result.durationSeconds) ? result.durationSeconds : 0.0;
+    json["peak"] = samplesValue(result.peak, result.format);
+    json["peakDbfs"] = dbfsOrNull(result.peak, result.format);
+    if (result.loudness != nullptr) {
+        addLoudness(*result.loudness, json);
+    }
+    if (result.plotName) {
+        json["plot"] = *result.plotName;
+    }
+    if (result.clipping != nullptr) {
+        json["clipping"] = clippingJson(result);
+        return json;
+    }
+    Json levels = Json::array();
+    for (std::size_t clipLevel = 0; clipLevel < result.levels.size(); ++clipLevel) {
+        levels.push_back(levelJson(clipLevel, result));
+    }
+    json["levels"] = std::move(levels);
+    return json;
+}
+
+// A marked array, from its marker's text (after the NUL).
+void writeArray(std::string_view marker, const FileResult& result,
+                const std::function<void(std::string_view)>& out)
+{
+    const char* separator = "";
+    out("[");
+    if (marker == "runs") {
+        if (result.clipRuns != nullptr) {
+            result.clipRuns->forEach([&](const ExistingClipRun& run) {
+                out(separator);
+                out(runJson(run, result.format.sampleRate).dump());
+                separator = ",";
+            });
+        }
+    } else {
+        std::size_t level = 0;
+        int channel = 0;
+        std::sscanf(std::string(marker).c_str(), "events %zu %d", &level, &channel);
+        const Spilled<ClipEvent>* events = result.levels.at(level).events;
+        if (events != nullptr) {
+            events->forEach([&](const ClipEvent& event) {
+                if (event.channel == channel) {
+                    out(separator);
+                    char pair[48];
+                    std::snprintf(pair, sizeof pair, "[%lld,%lld]", static_cast<long long>(event.startFrame),
+                                  static_cast<long long>(event.length));
+                    out(pair);
+                    separator = ",";
+                }
+            });
+        }
+    }
+    out("]");
+}
+
+} // namespace
+
+void writeFileResultJson(const FileResult& result, const std::function<void(std::string_view)>& out)
+{
     // File names on Linux are bytes: replacing what is not UTF-8 keeps the
     // line valid JSON where throwing would lose the whole result.
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+    const std::string marked = markedJson(result).dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::string_view rest = marked;
+    for (std::size_t at = rest.find(dumpedMarkerStart); at != std::string_view::npos;
+         at = rest.find(dumpedMarkerStart)) {
+        out(rest.substr(0, at));
+        const std::size_t markerStart = at + dumpedMarkerStart.size();
+        const std::size_t markerEnd = rest.find('"', markerStart);
+        writeArray(rest.substr(markerStart, markerEnd - markerStart), result, out);
+        rest.remove_prefix(markerEnd + 1);
+    }
+    out(rest);
+    out("\n");
+}
+
+std::string fileResultJson(const FileResult& result)
+{
+    std::string line;
+    writeFileResultJson(result, [&line](std::string_view piece) { line += piece; });
+    return line;
 }
 
 } // namespace tarvelle

@@ -6,13 +6,16 @@
 #include "clip/existing_clipping.hpp"
 #include "clip/loudness.hpp"
 #include "clip/peak_clip.hpp"
+#include "platform/spill_file.hpp"
 #include "wav/sample_format.hpp"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace tarvelle {
 
@@ -20,7 +23,7 @@ enum class FileStatus { Written, Errors, Refused, Skipped, Checked };
 
 struct LevelRecord {
     LevelStats stats;
-    std::vector<ClipEvent> events; // when asked for
+    const Spilled<ClipEvent>* events = nullptr; // when asked for
     // Names of the outputs this run wrote; none when it did not write them.
     std::optional<std::string> reportName;
     std::optional<std::string> wavName;
@@ -39,7 +42,7 @@ struct FileResult {
     double peak = 0.0; // in the file's units
     // What else was asked for: the check and the loudness, where measured.
     const ExistingClipResult* clipping = nullptr;
-    std::span<const ExistingClipRun> clipRuns;
+    const Spilled<ExistingClipRun>* clipRuns = nullptr;
     std::int64_t minRunLength = 0;
     const LoudnessResult* loudness = nullptr;
     std::optional<double> truePeakLimitDbtp;
@@ -51,5 +54,9 @@ struct FileResult {
 // One JSON object on one line, ending in "\n". Bytes of a name that are not
 // UTF-8 come out as U+FFFD.
 std::string fileResultJson(const FileResult& result);
+
+// The same line a piece at a time, the events and runs as they are read
+// back: a long clipped file's are too many to hold at once.
+void writeFileResultJson(const FileResult& result, const std::function<void(std::string_view)>& out);
 
 } // namespace tarvelle

@@ -1,7 +1,9 @@
 #include "report/json_result.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <array>
 #include <cmath>
 
 #include <string>
@@ -175,6 +177,55 @@ TEST(FileResultJson, ExactLines)
     };
     for (const auto& known : cases) {
         EXPECT_EQ(fileResultJson(known.result), known.line + "\n") << known.what;
+    }
+}
+
+// Arrays too long to hold, written a piece at a time from their temporary
+// files: the line is the one the whole JSON value would dump, every event
+// and run in its channel, in the order kept.
+TEST(FileResultJson, StreamedArraysAreTheWholeValuesLine)
+{
+    Spilled<ClipEvent> events;
+    Spilled<ExistingClipRun> runs;
+    std::array<nlohmann::ordered_json, 2> channelEvents{nlohmann::ordered_json::array(),
+                                                        nlohmann::ordered_json::array()};
+    nlohmann::ordered_json runObjects = nlohmann::ordered_json::array();
+    for (std::int64_t index = 0; index < 30000; ++index) {
+        const int channel = static_cast<int>(index % 3 % 2);
+        events.push_back(ClipEvent{channel, index * 10, 1 + index % 7});
+        channelEvents[static_cast<std::size_t>(channel)].push_back({index * 10, 1 + index % 7});
+        const auto kind = index % 5 == 0 ? ExistingClipKind::ceiling : ExistingClipKind::fullScale;
+        runs.push_back(ExistingClipRun{kind, channel, index * 10, 3 + index % 4});
+        runObjects.push_back({{"kind", index % 5 == 0 ? "ceiling" : "fullScale"},
+                              {"channel", channel},
+                              {"startFrame", index * 10},
+                              {"startSeconds", static_cast<double>(index * 10) / 44100},
+                              {"length", 3 + index % 4}});
+    }
+    FileResult levels;
+    levels.inputName = "long.wav";
+    levels.format.sampleRate = 44100;
+    levels.withEvents = true;
+    levels.levels[1].events = &events;
+    FileResult check = levels;
+    const ExistingClipResult clipping{};
+    check.clipping = &clipping;
+    check.clipRuns = &runs;
+    for (const FileResult* result : {&levels, &check}) {
+        const std::string line = fileResultJson(*result);
+        ASSERT_GT(line.size(), 2 * SpillFile::memoryBytes); // the arrays went through the disk
+        ASSERT_EQ(line.back(), '\n');
+        const auto whole = nlohmann::ordered_json::parse(line);
+        EXPECT_EQ(whole.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n", line);
+        if (result == &check) {
+            EXPECT_EQ(whole["clipping"]["runs"], runObjects);
+            continue;
+        }
+        const auto& level = whole["levels"][1];
+        EXPECT_EQ(level["left"]["events"], channelEvents[0]);
+        EXPECT_EQ(level["right"]["events"], channelEvents[1]);
+        EXPECT_EQ(level["perChannel"][1]["events"], channelEvents[1]);
+        EXPECT_EQ(whole["levels"][0]["perChannel"][0]["events"], nlohmann::ordered_json::array());
     }
 }
 
