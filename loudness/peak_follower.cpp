@@ -14,8 +14,11 @@ namespace {
 // Frames per channel interpolated in one round: long enough to amortise the
 // history copied along, short enough that a quiet stretch is skipped whole.
 constexpr std::size_t roundFrames = 256;
-// Frames computed side by side, and skipped together where they cannot matter.
-constexpr std::size_t groupFrames = 8;
+// Frames computed side by side, and skipped together where they cannot matter:
+// enough of them that the sums' chains of additions overlap.
+constexpr std::size_t groupFrames = 16;
+// Phases between two grid points summed side by side.
+constexpr std::size_t betweenLanes = 8;
 
 // The float a meter that works in float would see, with its denormals flushed
 // as SSE's flush-to-zero does.
@@ -40,15 +43,17 @@ double floatAtMost(double value)
 // by side in the registers, then its magnitude as the meter sees it. Groups
 // not live are left at 0. Returns the largest magnitude.
 template <bool RoundToFloat>
-double sumPhase(const std::vector<PolyphaseFilter::Tap>& taps, const double* current, std::size_t frames,
-                const std::vector<char>& live, double* magnitudes)
+[[gnu::always_inline]] inline double sumPhaseBody(const PolyphaseFilter::Tap* taps, std::size_t tapCount,
+                                                  const double* current, std::size_t frames, const char* live,
+                                                  double* magnitudes)
 {
     std::array<double, groupFrames> best{};
     for (std::size_t first = 0; first < frames; first += groupFrames) {
         std::array<double, groupFrames> acc{};
         if (live[first / groupFrames] != 0) {
-            for (const auto& [delay, coefficient] : taps) {
-                const double* from = current + first - delay;
+            for (std::size_t tap = 0; tap < tapCount; ++tap) {
+                const double* from = current + first - taps[tap].delay;
+                const double coefficient = taps[tap].coefficient;
                 for (std::size_t lane = 0; lane < groupFrames; ++lane) {
                     acc[lane] += from[lane] * coefficient;
                 }
@@ -65,12 +70,83 @@ double sumPhase(const std::vector<PolyphaseFilter::Tap>& taps, const double* cur
     return *std::max_element(best.begin(), best.end());
 }
 
+// The phases between two grid points at one frame, betweenLanes at a time,
+// from a table of their taps by delay (0 where a phase has none: adding
+// nothing, so each sum is the one its own taps give). Returns the largest
+// magnitude.
+[[gnu::always_inline]] inline double sumBetweenBody(const double* table, std::size_t delays, const double* newest)
+{
+    std::array<double, betweenLanes> acc{};
+    for (std::size_t delay = 0; delay < delays; ++delay) {
+        const double sample = *(newest - delay);
+        for (std::size_t lane = 0; lane < betweenLanes; ++lane) {
+            acc[lane] += sample * table[delay * betweenLanes + lane];
+        }
+    }
+    double best = 0.0;
+    for (const double value : acc) {
+        best = std::max(best, std::fabs(value));
+    }
+    return best;
+}
+
+template <bool RoundToFloat>
+double sumPhase(const PolyphaseFilter::Tap* taps, std::size_t tapCount, const double* current, std::size_t frames,
+                const char* live, double* magnitudes)
+{
+    return sumPhaseBody<RoundToFloat>(taps, tapCount, current, frames, live, magnitudes);
+}
+
+double sumBetween(const double* table, std::size_t delays, const double* newest)
+{
+    return sumBetweenBody(table, delays, newest);
+}
+
+// The same code for wider registers where the processor has them: the same
+// operations in the same order, so the same results.
+#if defined(__GNUC__) && defined(__x86_64__)
+template <bool RoundToFloat>
+[[gnu::target("avx2")]] double sumPhaseWide(const PolyphaseFilter::Tap* taps, std::size_t tapCount,
+                                            const double* current, std::size_t frames, const char* live,
+                                            double* magnitudes)
+{
+    return sumPhaseBody<RoundToFloat>(taps, tapCount, current, frames, live, magnitudes);
+}
+
+[[gnu::target("avx2")]] double sumBetweenWide(const double* table, std::size_t delays, const double* newest)
+{
+    return sumBetweenBody(table, delays, newest);
+}
+
+bool hasWideRegisters()
+{
+    return __builtin_cpu_supports("avx2") != 0;
+}
+#else
+template <bool RoundToFloat>
+double sumPhaseWide(const PolyphaseFilter::Tap* taps, std::size_t tapCount, const double* current,
+                    std::size_t frames, const char* live, double* magnitudes)
+{
+    return sumPhase<RoundToFloat>(taps, tapCount, current, frames, live, magnitudes);
+}
+
+double sumBetweenWide(const double* table, std::size_t delays, const double* newest)
+{
+    return sumBetween(table, delays, newest);
+}
+
+bool hasWideRegisters()
+{
+    return false;
+}
+#endif
+
 } // namespace
 
 PeakFollower::PeakFollower(PolyphaseFilter filter, int channels, bool roundToFloat)
     : phases_(std::move(filter.phases)), gridStep_(filter.gridStep), outputDelay_(filter.outputDelay),
-      channels_(static_cast<std::size_t>(channels)), history_(0), roundToFloat_(roundToFloat), gainBound_(0.0),
-      samplePeak_(channels_, 0.0), interpolatedPeak_(channels_, 0.0)
+      channels_(static_cast<std::size_t>(channels)), history_(0), roundToFloat_(roundToFloat),
+      wide_(hasWideRegisters()), gainBound_(0.0), samplePeak_(channels_, 0.0), interpolatedPeak_(channels_, 0.0)
 {
     for (const auto& phase : phases_) {
         double absoluteSum = 0.0;
@@ -83,7 +159,21 @@ PeakFollower::PeakFollower(PolyphaseFilter filter, int channels, bool roundToFlo
     input_.assign(channels_ * (history_ + roundFrames), 0.0);
     grid_.assign((phases_.size() + gridStep_ - 1) / gridStep_ * roundFrames, 0.0);
     blockPeak_.assign((history_ + roundFrames) / groupFrames + 1, 0.0);
-    live_.assign(roundFrames / groupFrames, 0);
+    live_.assign((roundFrames + groupFrames - 1) / groupFrames, 0);
+    if (gridStep_ > 1) {
+        const std::size_t chunks = (gridStep_ - 2) / betweenLanes + 1;
+        const std::size_t gridPhases = phases_.size() / gridStep_;
+        between_.assign(gridPhases * chunks * (history_ + 1) * betweenLanes, 0.0);
+        for (std::size_t index = 0; index < gridPhases; ++index) {
+            for (std::size_t offset = 1; offset < gridStep_; ++offset) {
+                const std::size_t chunk = index * chunks + (offset - 1) / betweenLanes;
+                for (const auto& [delay, coefficient] : phases_[index * gridStep_ + offset]) {
+                    between_[(chunk * (history_ + 1) + static_cast<std::size_t>(delay)) * betweenLanes +
+                             (offset - 1) % betweenLanes] = coefficient;
+                }
+            }
+        }
+    }
 }
 
 void PeakFollower::add(std::span<const double> interleaved)
@@ -158,10 +248,12 @@ void PeakFollower::interpolate(std::size_t frames, std::size_t channel)
         return;
     }
     const double* current = input + history_;
+    const auto sum = roundToFloat_ ? (wide_ ? sumPhaseWide<true> : sumPhase<true>)
+                                   : (wide_ ? sumPhaseWide<false> : sumPhase<false>);
     for (std::size_t phase = 0; phase < phases_.size(); phase += gridStep_) {
         double* magnitudes = grid_.data() + phase / gridStep_ * roundFrames;
-        peak = std::max(peak, roundToFloat_ ? sumPhase<true>(phases_[phase], current, frames, live_, magnitudes)
-                                            : sumPhase<false>(phases_[phase], current, frames, live_, magnitudes));
+        const auto& taps = phases_[phase];
+        peak = std::max(peak, sum(taps.data(), taps.size(), current, frames, live_.data(), magnitudes));
     }
     if (gridStep_ > 1) {
         refine(current, frames, peak);
@@ -177,6 +269,9 @@ void PeakFollower::refine(const double* current, std::size_t frames, double& pea
     const double halfStep = static_cast<double>(gridStep_) / static_cast<double>(2 * phases_.size());
     const double level = (std::cos(std::numbers::pi * halfStep) - 0.005) * peak;
     const std::size_t gridPhases = phases_.size() / gridStep_;
+    const std::size_t chunks = (gridStep_ - 2) / betweenLanes + 1;
+    const std::size_t delays = history_ + 1;
+    const auto sum = wide_ ? sumBetweenWide : sumBetween;
     for (std::size_t frame = 0; frame < frames; ++frame) {
         if (live_[frame / groupFrames] == 0) {
             continue;
@@ -190,12 +285,9 @@ void PeakFollower::refine(const double* current, std::size_t frames, double& pea
             if (std::max(grid_[index * roundFrames + frame], end) < level) {
                 continue;
             }
-            for (std::size_t phase = index * gridStep_ + 1; phase < (index + 1) * gridStep_; ++phase) {
-                double sum = 0.0;
-                for (const auto& [delay, coefficient] : phases_[phase]) {
-                    sum += current[static_cast<std::ptrdiff_t>(frame) - delay] * coefficient;
-                }
-                peak = std::max(peak, std::fabs(sum));
+            for (std::size_t chunk = index * chunks; chunk < (index + 1) * chunks; ++chunk) {
+                peak =
+                    std::max(peak, sum(between_.data() + chunk * delays * betweenLanes, delays, current + frame));
             }
         }
     }

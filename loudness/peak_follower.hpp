@@ -9,7 +9,7 @@
 namespace tarvelle {
 
 // One polyphase interpolator: for each output phase, taps as (delay in input
-// frames, coefficient), applied in the order given.
+// frames, coefficient), applied in the order given: by increasing delay.
 struct PolyphaseFilter {
     struct Tap {
         int delay;
@@ -47,11 +47,13 @@ private:
     std::size_t channels_;
     std::size_t history_; // input frames before the first output that the filter reads
     bool roundToFloat_;
+    bool wide_;                     // the processor has registers of four doubles
     double gainBound_;              // largest sum of absolute taps of a phase
     std::vector<double> input_;     // per channel: history then the frames of this round
     std::vector<double> grid_;      // the grid phases' magnitudes for a round
     std::vector<double> blockPeak_; // largest magnitude per group-long stretch of input
     std::vector<char> live_;        // per group of frames: may raise the maximum
+    std::vector<double> between_;   // the phases between grid points by delay (sumBetween)
     std::vector<double> samplePeak_, interpolatedPeak_;
 };
 
