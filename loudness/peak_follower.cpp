@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <utility>
 
 namespace tarvelle {
@@ -39,6 +40,27 @@ double floatAtMost(double value)
     return below;
 }
 
+// The largest magnitude of some values, or floor if larger: four running
+// maxima, as a single one would wait on itself from value to value.
+double largestMagnitude(const double* values, std::size_t count, double floor)
+{
+    double b0 = floor, b1 = floor, b2 = floor, b3 = floor;
+    std::size_t index = 0;
+    for (; index + 4 <= count; index += 4) {
+        const double m0 = std::fabs(values[index]), m1 = std::fabs(values[index + 1]),
+                     m2 = std::fabs(values[index + 2]), m3 = std::fabs(values[index + 3]);
+        b0 = m0 > b0 ? m0 : b0;
+        b1 = m1 > b1 ? m1 : b1;
+        b2 = m2 > b2 ? m2 : b2;
+        b3 = m3 > b3 ? m3 : b3;
+    }
+    for (; index < count; ++index) {
+        const double magnitude = std::fabs(values[index]);
+        b0 = magnitude > b0 ? magnitude : b0;
+    }
+    return std::max(std::max(b0, b1), std::max(b2, b3));
+}
+
 // Each output summed tap by tap in the filter's order, a group of frames side
 // by side in the registers, then its magnitude as the meter sees it. Groups
 // not live are left at 0. Returns the largest magnitude.
@@ -70,22 +92,30 @@ template <bool RoundToFloat>
     return *std::max_element(best.begin(), best.end());
 }
 
-// The phases between two grid points at one frame, betweenLanes at a time,
-// from a table of their taps by delay (0 where a phase has none: adding
-// nothing, so each sum is the one its own taps give). Returns the largest
-// magnitude.
-[[gnu::always_inline]] inline double sumBetweenBody(const double* table, std::size_t delays, const double* newest)
+// The phases between two grid points, betweenLanes at a time, from a table
+// of their taps by delay (0 where a phase has none: adding nothing, so each
+// sum is the one its own taps give). Two such sums side by side (first and
+// second: a table and the newest sample each), as one alone would wait on its
+// additions. Returns the largest magnitude.
+struct Between {
+    const double* table;
+    const double* newest;
+};
+
+[[gnu::always_inline]] inline double sumBetweenBody(Between first, Between second, std::size_t delays)
 {
-    std::array<double, betweenLanes> acc{};
+    std::array<double, betweenLanes> a{}, b{};
     for (std::size_t delay = 0; delay < delays; ++delay) {
-        const double sample = *(newest - delay);
+        const double x = *(first.newest - delay);
+        const double y = *(second.newest - delay);
         for (std::size_t lane = 0; lane < betweenLanes; ++lane) {
-            acc[lane] += sample * table[delay * betweenLanes + lane];
+            a[lane] += x * first.table[delay * betweenLanes + lane];
+            b[lane] += y * second.table[delay * betweenLanes + lane];
         }
     }
     double best = 0.0;
-    for (const double value : acc) {
-        best = std::max(best, std::fabs(value));
+    for (std::size_t lane = 0; lane < betweenLanes; ++lane) {
+        best = std::max({best, std::fabs(a[lane]), std::fabs(b[lane])});
     }
     return best;
 }
@@ -97,9 +127,9 @@ double sumPhase(const PolyphaseFilter::Tap* taps, std::size_t tapCount, const do
     return sumPhaseBody<RoundToFloat>(taps, tapCount, current, frames, live, magnitudes);
 }
 
-double sumBetween(const double* table, std::size_t delays, const double* newest)
+double sumBetween(Between first, Between second, std::size_t delays)
 {
-    return sumBetweenBody(table, delays, newest);
+    return sumBetweenBody(first, second, delays);
 }
 
 // The same code for wider registers where the processor has them: the same
@@ -113,9 +143,9 @@ template <bool RoundToFloat>
     return sumPhaseBody<RoundToFloat>(taps, tapCount, current, frames, live, magnitudes);
 }
 
-[[gnu::target("avx2")]] double sumBetweenWide(const double* table, std::size_t delays, const double* newest)
+[[gnu::target("avx2")]] double sumBetweenWide(Between first, Between second, std::size_t delays)
 {
-    return sumBetweenBody(table, delays, newest);
+    return sumBetweenBody(first, second, delays);
 }
 
 bool hasWideRegisters()
@@ -130,9 +160,9 @@ double sumPhaseWide(const PolyphaseFilter::Tap* taps, std::size_t tapCount, cons
     return sumPhase<RoundToFloat>(taps, tapCount, current, frames, live, magnitudes);
 }
 
-double sumBetweenWide(const double* table, std::size_t delays, const double* newest)
+double sumBetweenWide(Between first, Between second, std::size_t delays)
 {
-    return sumBetween(table, delays, newest);
+    return sumBetween(first, second, delays);
 }
 
 bool hasWideRegisters()
@@ -156,9 +186,11 @@ PeakFollower::PeakFollower(PolyphaseFilter filter, int channels, bool roundToFlo
         }
         gainBound_ = std::max(gainBound_, absoluteSum);
     }
-    input_.assign(channels_ * (history_ + roundFrames), 0.0);
+    kept_ = (history_ + groupFrames - 1) / groupFrames * groupFrames;
+    input_.assign(channels_ * (kept_ + roundFrames), 0.0);
     grid_.assign((phases_.size() + gridStep_ - 1) / gridStep_ * roundFrames, 0.0);
-    blockPeak_.assign((history_ + roundFrames) / groupFrames + 1, 0.0);
+    blockPeak_.assign(channels_ * (kept_ + roundFrames) / groupFrames, 0.0);
+    blocksKept_.assign(channels_, 1);
     live_.assign((roundFrames + groupFrames - 1) / groupFrames, 0);
     if (gridStep_ > 1) {
         const std::size_t chunks = (gridStep_ - 2) / betweenLanes + 1;
@@ -185,53 +217,60 @@ void PeakFollower::add(std::span<const double> interleaved)
         for (std::size_t channel = 0; channel < channels_; ++channel) {
             deinterleave(round, count, channel);
             interpolate(count, channel);
-            double* buffer = input_.data() + channel * (history_ + roundFrames);
-            std::copy(buffer + count, buffer + count + history_, buffer);
+            double* buffer = channelInput(channel);
+            std::copy(buffer + count, buffer + count + kept_, buffer);
+            // Whole groups moved: the peaks of the kept ones stay true.
+            blocksKept_[channel] = count % groupFrames == 0 ? 1 : 0;
+            if (blocksKept_[channel] != 0) {
+                double* blocks = blockPeak_.data() + channel * (kept_ + roundFrames) / groupFrames;
+                std::copy(blocks + count / groupFrames, blocks + (count + kept_) / groupFrames, blocks);
+            }
         }
     }
 }
 
+double* PeakFollower::channelInput(std::size_t channel)
+{
+    return input_.data() + channel * (kept_ + roundFrames);
+}
+
 void PeakFollower::deinterleave(std::span<const double> interleaved, std::size_t frames, std::size_t channel)
 {
-    double* to = input_.data() + channel * (history_ + roundFrames) + history_;
-    double peak = samplePeak_[channel];
+    double* to = channelInput(channel) + kept_;
     const double* from = interleaved.data() + channel;
-    for (std::size_t frame = 0; frame < frames; ++frame) {
-        const double magnitude = std::fabs(from[frame * channels_]);
-        peak = magnitude > peak ? magnitude : peak;
-    }
-    if (roundToFloat_) {
+    if (channels_ == 2) {
         for (std::size_t frame = 0; frame < frames; ++frame) {
-            to[frame] = asFloat(from[frame * channels_]);
+            to[frame] = from[2 * frame];
         }
     } else {
         for (std::size_t frame = 0; frame < frames; ++frame) {
             to[frame] = from[frame * channels_];
         }
     }
-    samplePeak_[channel] = peak;
+    samplePeak_[channel] = largestMagnitude(to, frames, samplePeak_[channel]);
+    if (roundToFloat_) {
+        for (std::size_t frame = 0; frame < frames; ++frame) {
+            to[frame] = asFloat(to[frame]);
+        }
+    }
 }
 
 // No output can exceed the sum of absolute taps times the largest sample it
 // reads: a group of frames that cannot raise the maximum is not computed. The
-// margin covers the rounding of the sums.
-bool PeakFollower::markLive(const double* input, std::size_t frames, double reached)
+// margin covers the rounding of the sums. A partial last group takes in older
+// samples beyond the round: that only widens the bound.
+bool PeakFollower::markLive(std::size_t channel, std::size_t frames, double reached)
 {
-    const std::size_t blocks = (history_ + frames + groupFrames - 1) / groupFrames;
-    for (std::size_t block = 0; block < blocks; ++block) {
-        const std::size_t end = std::min(history_ + frames, (block + 1) * groupFrames);
-        double largest = 0.0;
-        for (std::size_t index = block * groupFrames; index < end; ++index) {
-            const double magnitude = std::fabs(input[index]);
-            largest = magnitude > largest ? magnitude : largest;
-        }
-        blockPeak_[block] = largest;
+    const double* input = channelInput(channel);
+    double* blockPeak = blockPeak_.data() + channel * (kept_ + roundFrames) / groupFrames;
+    const std::size_t blocks = (kept_ + frames + groupFrames - 1) / groupFrames;
+    for (std::size_t block = blocksKept_[channel] != 0 ? kept_ / groupFrames : 0; block < blocks; ++block) {
+        blockPeak[block] = largestMagnitude(input + block * groupFrames, groupFrames, 0.0);
     }
     bool any = false;
     for (std::size_t group = 0; group * groupFrames < frames; ++group) {
-        const std::size_t last = std::min(blocks, group + (history_ + 2 * groupFrames - 1) / groupFrames);
-        const double nearby = *std::max_element(blockPeak_.begin() + static_cast<std::ptrdiff_t>(group),
-                                                blockPeak_.begin() + static_cast<std::ptrdiff_t>(last));
+        const std::size_t last = std::min(blocks, group + kept_ / groupFrames + 1);
+        const double nearby = *std::max_element(blockPeak + group, blockPeak + last);
         live_[group] = gainBound_ * nearby * (1.0 + 1e-9) > reached ? 1 : 0;
         any = any || live_[group] != 0;
     }
@@ -240,14 +279,13 @@ bool PeakFollower::markLive(const double* input, std::size_t frames, double reac
 
 void PeakFollower::interpolate(std::size_t frames, std::size_t channel)
 {
-    const double* input = input_.data() + channel * (history_ + roundFrames);
     double& peak = interpolatedPeak_[channel];
     const double reached =
         std::max(peak, roundToFloat_ ? floatAtMost(samplePeak_[channel]) : samplePeak_[channel]);
-    if (!markLive(input, frames, reached)) {
+    if (!markLive(channel, frames, reached)) {
         return;
     }
-    const double* current = input + history_;
+    const double* current = channelInput(channel) + kept_;
     const auto sum = roundToFloat_ ? (wide_ ? sumPhaseWide<true> : sumPhase<true>)
                                    : (wide_ ? sumPhaseWide<false> : sumPhase<false>);
     for (std::size_t phase = 0; phase < phases_.size(); phase += gridStep_) {
@@ -272,6 +310,7 @@ void PeakFollower::refine(const double* current, std::size_t frames, double& pea
     const std::size_t chunks = (gridStep_ - 2) / betweenLanes + 1;
     const std::size_t delays = history_ + 1;
     const auto sum = wide_ ? sumBetweenWide : sumBetween;
+    std::optional<Between> waiting; // a sum to be done beside the next
     for (std::size_t frame = 0; frame < frames; ++frame) {
         if (live_[frame / groupFrames] == 0) {
             continue;
@@ -286,10 +325,18 @@ void PeakFollower::refine(const double* current, std::size_t frames, double& pea
                 continue;
             }
             for (std::size_t chunk = index * chunks; chunk < (index + 1) * chunks; ++chunk) {
-                peak =
-                    std::max(peak, sum(between_.data() + chunk * delays * betweenLanes, delays, current + frame));
+                const Between next{between_.data() + chunk * delays * betweenLanes, current + frame};
+                if (waiting) {
+                    peak = std::max(peak, sum(*waiting, next, delays));
+                    waiting.reset();
+                } else {
+                    waiting = next;
+                }
             }
         }
+    }
+    if (waiting) {
+        peak = std::max(peak, sum(*waiting, *waiting, delays));
     }
 }
 
