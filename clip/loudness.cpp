@@ -66,7 +66,7 @@ void LoudnessMeter::addFrames(std::span<const double> interleaved, double fullSc
         throw std::invalid_argument("loudness: a partial frame or no full scale");
     }
     // A slice at a time, so that the three measures find it in the cache.
-    const std::size_t sliceSamples = std::max<std::size_t>(8192 / state_->channels, 256) * state_->channels;
+    const std::size_t sliceSamples = std::max<std::size_t>(2048 / state_->channels, 256) * state_->channels;
     std::vector<double>& scaled = state_->scaled;
     const double scale = 1.0 / fullScale;
     for (std::size_t first = 0; first < interleaved.size(); first += sliceSamples) {

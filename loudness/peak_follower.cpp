@@ -18,6 +18,8 @@ constexpr std::size_t roundFrames = 256;
 // Frames computed side by side, and skipped together where they cannot matter:
 // enough of them that the sums' chains of additions overlap.
 constexpr std::size_t groupFrames = 16;
+// Rounds taken as live throughout between two that are looked at closely.
+constexpr std::size_t recheckRounds = 8;
 // Phases between two grid points summed side by side.
 constexpr std::size_t betweenLanes = 8;
 
@@ -42,7 +44,7 @@ double floatAtMost(double value)
 
 // The largest magnitude of some values, or floor if larger: four running
 // maxima, as a single one would wait on itself from value to value.
-double largestMagnitude(const double* values, std::size_t count, double floor)
+[[gnu::always_inline]] inline double largestMagnitude(const double* values, std::size_t count, double floor)
 {
     double b0 = floor, b1 = floor, b2 = floor, b3 = floor;
     std::size_t index = 0;
@@ -58,7 +60,26 @@ double largestMagnitude(const double* values, std::size_t count, double floor)
         const double magnitude = std::fabs(values[index]);
         b0 = magnitude > b0 ? magnitude : b0;
     }
-    return std::max(std::max(b0, b1), std::max(b2, b3));
+    b0 = b1 > b0 ? b1 : b0;
+    b2 = b3 > b2 ? b3 : b2;
+    return b2 > b0 ? b2 : b0;
+}
+
+// Every stride-th value (Stride if not 0). Apart, so that the compiler knows
+// the two do not overlap and copies several at once.
+template <std::size_t Stride>
+void copyEvery(const double* __restrict from, std::size_t stride, std::size_t count, double* __restrict to)
+{
+    for (std::size_t index = 0; index < count; ++index) {
+        to[index] = from[index * (Stride != 0 ? Stride : stride)];
+    }
+}
+
+void roundToFloats(double* __restrict values, std::size_t count)
+{
+    for (std::size_t index = 0; index < count; ++index) {
+        values[index] = asFloat(values[index]);
+    }
 }
 
 // Each output summed tap by tap in the filter's order, a group of frames side
@@ -191,6 +212,7 @@ PeakFollower::PeakFollower(PolyphaseFilter filter, int channels, bool roundToFlo
     grid_.assign((phases_.size() + gridStep_ - 1) / gridStep_ * roundFrames, 0.0);
     blockPeak_.assign(channels_ * (kept_ + roundFrames) / groupFrames, 0.0);
     blocksKept_.assign(channels_, 1);
+    liveRounds_.assign(channels_, 0);
     live_.assign((roundFrames + groupFrames - 1) / groupFrames, 0);
     if (gridStep_ > 1) {
         const std::size_t chunks = (gridStep_ - 2) / betweenLanes + 1;
@@ -216,11 +238,11 @@ void PeakFollower::add(std::span<const double> interleaved)
         const auto round = interleaved.subspan(first * channels_, count * channels_);
         for (std::size_t channel = 0; channel < channels_; ++channel) {
             deinterleave(round, count, channel);
-            interpolate(count, channel);
+            const bool looked = interpolate(count, channel);
             double* buffer = channelInput(channel);
             std::copy(buffer + count, buffer + count + kept_, buffer);
             // Whole groups moved: the peaks of the kept ones stay true.
-            blocksKept_[channel] = count % groupFrames == 0 ? 1 : 0;
+            blocksKept_[channel] = looked && count % groupFrames == 0 ? 1 : 0;
             if (blocksKept_[channel] != 0) {
                 double* blocks = blockPeak_.data() + channel * (kept_ + roundFrames) / groupFrames;
                 std::copy(blocks + count / groupFrames, blocks + (count + kept_) / groupFrames, blocks);
@@ -239,19 +261,13 @@ void PeakFollower::deinterleave(std::span<const double> interleaved, std::size_t
     double* to = channelInput(channel) + kept_;
     const double* from = interleaved.data() + channel;
     if (channels_ == 2) {
-        for (std::size_t frame = 0; frame < frames; ++frame) {
-            to[frame] = from[2 * frame];
-        }
+        copyEvery<2>(from, 2, frames, to);
     } else {
-        for (std::size_t frame = 0; frame < frames; ++frame) {
-            to[frame] = from[frame * channels_];
-        }
+        copyEvery<0>(from, channels_, frames, to);
     }
     samplePeak_[channel] = largestMagnitude(to, frames, samplePeak_[channel]);
     if (roundToFloat_) {
-        for (std::size_t frame = 0; frame < frames; ++frame) {
-            to[frame] = asFloat(to[frame]);
-        }
+        roundToFloats(to, frames);
     }
 }
 
@@ -277,13 +293,26 @@ bool PeakFollower::markLive(std::size_t channel, std::size_t frames, double reac
     return any;
 }
 
-void PeakFollower::interpolate(std::size_t frames, std::size_t channel)
+bool PeakFollower::interpolate(std::size_t frames, std::size_t channel)
 {
     double& peak = interpolatedPeak_[channel];
     const double reached =
         std::max(peak, roundToFloat_ ? floatAtMost(samplePeak_[channel]) : samplePeak_[channel]);
-    if (!markLive(channel, frames, reached)) {
-        return;
+    // After a round live throughout the next most likely is too (loud music):
+    // taken as such, so computed whole, and looked at closely now and then.
+    std::size_t& liveRounds = liveRounds_[channel];
+    const bool looked = liveRounds % recheckRounds == 0;
+    if (!looked) {
+        std::fill(live_.begin(), live_.end(), 1);
+        ++liveRounds;
+    } else if (!markLive(channel, frames, reached)) {
+        liveRounds = 0;
+        return looked;
+    } else {
+        const auto groups = static_cast<std::ptrdiff_t>((frames + groupFrames - 1) / groupFrames);
+        liveRounds = std::all_of(live_.begin(), live_.begin() + groups, [](char live) { return live != 0; })
+                         ? liveRounds + 1
+                         : 0;
     }
     const double* current = channelInput(channel) + kept_;
     const auto sum = roundToFloat_ ? (wide_ ? sumPhaseWide<true> : sumPhase<true>)
@@ -296,6 +325,7 @@ void PeakFollower::interpolate(std::size_t frames, std::size_t channel)
     if (gridStep_ > 1) {
         refine(current, frames, peak);
     }
+    return looked;
 }
 
 // A band-limited signal is within cos(pi d) of its maximum at a point d
