@@ -115,14 +115,19 @@ void BlockEnergy::add(std::span<const double> interleaved)
     while (done < frames) {
         const auto open = static_cast<std::size_t>(framesPerBlock_ - framesInBlock_);
         const std::size_t count = std::min({frames - done, open, chunkFrames});
-        for (std::size_t frame = 0; frame < count; ++frame) {
-            const double* from = interleaved.data() + (done + frame) * channels_;
-            double* to = chunk_.data() + frame * stride_;
-            for (std::size_t index = 0; index < heard_.size(); ++index) {
-                to[index] = from[heard_[index]];
+        const double* from = interleaved.data() + done * channels_;
+        // Every channel heard, none padded: the samples are filtered where they lie.
+        if (stride_ == channels_ && heard_.size() == channels_) {
+            filter(from, count);
+        } else {
+            for (std::size_t frame = 0; frame < count; ++frame) {
+                double* to = chunk_.data() + frame * stride_;
+                for (std::size_t index = 0; index < heard_.size(); ++index) {
+                    to[index] = from[frame * channels_ + heard_[index]];
+                }
             }
+            filter(chunk_.data(), count);
         }
-        filter(count);
         done += count;
         framesInBlock_ += static_cast<std::int64_t>(count);
         if (framesInBlock_ == framesPerBlock_) {
@@ -131,17 +136,17 @@ void BlockEnergy::add(std::span<const double> interleaved)
     }
 }
 
-void BlockEnergy::filter(std::size_t frames)
+void BlockEnergy::filter(const double* in, std::size_t frames)
 {
     switch (width_) {
     case 1:
-        kWeight<1>(chunk_.data(), stride_, frames, b_, a_, state_.data(), energy_.data());
+        kWeight<1>(in, stride_, frames, b_, a_, state_.data(), energy_.data());
         break;
     case 2:
-        kWeight<2>(chunk_.data(), stride_, frames, b_, a_, state_.data(), energy_.data());
+        kWeight<2>(in, stride_, frames, b_, a_, state_.data(), energy_.data());
         break;
     default:
-        kWeight<4>(chunk_.data(), stride_, frames, b_, a_, state_.data(), energy_.data());
+        kWeight<4>(in, stride_, frames, b_, a_, state_.data(), energy_.data());
         break;
     }
 }

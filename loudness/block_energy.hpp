@@ -26,7 +26,7 @@ public:
     std::int64_t framesPerBlock() const { return framesPerBlock_; }
 
 private:
-    void filter(std::size_t frames);
+    void filter(const double* in, std::size_t frames);
     void closeBlock();
 
     std::vector<std::size_t> heard_; // the channels with a weight

@@ -9,7 +9,7 @@
 namespace tarvelle {
 
 // One polyphase interpolator: for each output phase, taps as (delay in input
-// frames, coefficient), applied in the order given.
+// frames, coefficient), applied in the order given: by increasing delay.
 struct PolyphaseFilter {
     struct Tap {
         int delay;
@@ -39,9 +39,11 @@ public:
     void restartPeaks(double floor);
 
 private:
+    double* channelInput(std::size_t channel);
     void deinterleave(std::span<const double> interleaved, std::size_t frames, std::size_t channel);
-    bool markLive(const double* input, std::size_t frames, double reached);
-    void interpolate(std::size_t frames, std::size_t channel);
+    bool markLive(std::size_t channel, std::size_t frames, double reached);
+    // Returns whether it looked at which groups are live (markLive).
+    bool interpolate(std::size_t frames, std::size_t channel);
     void refine(const double* current, std::size_t frames, double& peak);
 
     std::vector<std::vector<PolyphaseFilter::Tap>> phases_;
@@ -49,12 +51,17 @@ private:
     std::size_t outputDelay_;
     std::size_t channels_;
     std::size_t history_; // input frames before the first output that the filter reads
+    std::size_t kept_;    // history_ rounded up to whole groups: frames kept from round to round
     bool roundToFloat_;
-    double gainBound_;              // largest sum of absolute taps of a phase
-    std::vector<double> input_;     // per channel: history then the frames of this round
-    std::vector<double> grid_;      // the grid phases' magnitudes for a round
-    std::vector<double> blockPeak_; // largest magnitude per group-long stretch of input
-    std::vector<char> live_;        // per group of frames: may raise the maximum
+    bool wide_;                           // the processor has registers of four doubles
+    double gainBound_;                    // largest sum of absolute taps of a phase
+    std::vector<double> input_;           // per channel: history then the frames of this round
+    std::vector<double> grid_;            // the grid phases' magnitudes for a round
+    std::vector<double> blockPeak_;       // per channel: largest magnitude per group-long stretch of input
+    std::vector<char> blocksKept_;        // per channel: blockPeak_ holds the kept frames' groups
+    std::vector<std::size_t> liveRounds_; // per channel: rounds in a row live throughout
+    std::vector<char> live_;              // per group of frames: may raise the maximum
+    std::vector<double> between_;         // the phases between grid points by delay (sumBetween)
     std::vector<double> samplePeak_, interpolatedPeak_;
 };
 
