@@ -101,6 +101,10 @@ bool SpillFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) con
         }
         buffer = buffer.subspan(fromFile);
         offset += fromFile;
+        // Read whole from the file: the offset may still lie before memory's bytes.
+        if (buffer.empty()) {
+            return true;
+        }
     }
     std::copy_n(memory_.begin() + static_cast<std::ptrdiff_t>(offset - fileBytes_), buffer.size(), buffer.begin());
     return true;
