@@ -1,5 +1,6 @@
 #include "app/batch.hpp"
 
+#include "app/batch_table.hpp"
 #include "app/file_work.hpp"
 
 #include "app/output_names.hpp"
@@ -7,6 +8,8 @@
 #include "console/console.hpp"
 #include "engine/clip_job.hpp"
 #include "engine/thread_pool.hpp"
+#include "loudness/gating.hpp"
+#include "report/json_result.hpp"
 
 #include <algorithm>
 #include <condition_variable>
@@ -110,7 +113,11 @@ public:
         const std::size_t aheadCount = 2 * threadCount;
         ThreadPool pool(threadCount, std::max<std::size_t>(aheadCount, 1));
         std::vector<FileOutcome> outcomes;
-        BatchCounts counts;
+        BatchSummary summary;
+        summary.check = options_.job.check;
+        if (options_.csv) {
+            printLine(stdout, csvHeadingLine());
+        }
         {
             // Progress only where one file at a time is worked on.
             ProgressLine progress(pool.threadCount() == 0 && console::standardErrorIsTerminal() &&
@@ -122,7 +129,7 @@ public:
                     pool.submit(
                         [this, submitted, &progress] { store(submitted, guardedWork(submitted, progress)); });
                 }
-                const FileWork& work = waitFor(index);
+                FileWork& work = waitFor(index);
                 progress.clear();
                 if (work.error) {
                     std::rethrow_exception(work.error);
@@ -131,15 +138,21 @@ public:
                     printWorkLine(line);
                 }
                 outcomes.push_back(work.outcome);
-                counts.add(work.outcome, work.accepted);
+                summary.counts.add(work.outcome, work.accepted);
+                if (work.loudness) {
+                    summary.add(std::move(*work.loudness));
+                    work.loudness.reset();
+                }
             }
         }
         pool.finish();
-        if (counts.skipped > 0 && !options_.quiet) {
-            printLine(stderr, skippedOutputsLine(counts.skipped));
+        if (summary.counts.skipped > 0 && !options_.quiet) {
+            printLine(stderr, skippedOutputsLine(summary.counts.skipped));
         }
+        // With --json the summary is the last object on standard output instead.
         if (options_.summary || (names_.size() > 1 && !options_.quiet && console::standardErrorIsTerminal())) {
-            printLine(stderr, batchSummaryLine(counts, options_.job.check));
+            printLine(options_.json ? stdout : stderr,
+                      options_.json ? batchSummaryJson(summary) : batchSummaryLine(summary));
         }
         return batchExitStatus(outcomes);
     }
@@ -168,7 +181,7 @@ private:
         done_.notify_all();
     }
 
-    const FileWork& waitFor(std::size_t index)
+    FileWork& waitFor(std::size_t index)
     {
         std::unique_lock lock(mutex_);
         done_.wait(lock, [&] { return works_[index].has_value(); });
@@ -238,24 +251,92 @@ std::string skippedOutputsLine(int count)
                        : " files that are outputs of the others named");
 }
 
-std::string batchSummaryLine(const BatchCounts& counts, bool check)
+namespace {
+
+// The counts in the order the line and the JSON give them; errors and
+// skipped files only where there are any.
+std::vector<std::pair<std::string, int>> countsInOrder(const BatchSummary& summary, bool forJson)
 {
-    const auto counted = [](int count, std::string_view what) {
-        return std::to_string(count) + " " + std::string(what);
+    const BatchCounts& counts = summary.counts;
+    std::vector<std::pair<std::string, int>> ordered{{"files", counts.files},
+                                                     {summary.check ? "checked" : "written", counts.done}};
+    if (summary.check) {
+        ordered.emplace_back("clipped", counts.clipped);
+    }
+    if (counts.withErrors > 0 || forJson) {
+        ordered.emplace_back(forJson ? "withErrors" : "with errors", counts.withErrors);
+    }
+    ordered.emplace_back("refused", counts.refused);
+    if (counts.skipped > 0 || forJson) {
+        ordered.emplace_back("skipped", counts.skipped);
+    }
+    return ordered;
+}
+
+std::string lufsText(double lufs)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f LUFS", lufs);
+    return text;
+}
+
+} // namespace
+
+void BatchSummary::add(FileLoudness loudness)
+{
+    loudnessMeasured = true;
+    gatingBlocks.insert(gatingBlocks.end(), loudness.gatingBlocks.begin(), loudness.gatingBlocks.end());
+    loudness.gatingBlocks = {};
+    if (!loudness.integratedLufs) {
+        return;
+    }
+    // The first named wins a tie.
+    if (!loudest || *loudness.integratedLufs > *loudest->integratedLufs) {
+        loudest = loudness;
+    }
+    if (!quietest || *loudness.integratedLufs < *quietest->integratedLufs) {
+        quietest = std::move(loudness);
+    }
+}
+
+std::optional<double> BatchSummary::integratedLufs() const
+{
+    return gatedLoudness(gatingBlocks);
+}
+
+std::string batchSummaryLine(const BatchSummary& summary)
+{
+    const std::vector<std::pair<std::string, int>> counts = countsInOrder(summary, false);
+    std::string line = "tarvelle: ";
+    for (const auto& [what, count] : counts) {
+        line += std::to_string(count) + " " + (what == "files" && count == 1 ? "file" : what);
+        line += &what == &counts.front().first ? ": " : ", ";
+    }
+    line.resize(line.size() - 2);
+    if (!summary.loudnessMeasured) {
+        return line;
+    }
+    if (!summary.loudest) {
+        return line + "; no file loud enough to measure";
+    }
+    return line + "; loudest " + terminalSafeName(summary.loudest->name) + " " +
+           lufsText(*summary.loudest->integratedLufs) + ", quietest " + terminalSafeName(summary.quietest->name) +
+           " " + lufsText(*summary.quietest->integratedLufs) + ", all as one " +
+           lufsText(*summary.integratedLufs());
+}
+
+std::string batchSummaryJson(const BatchSummary& summary)
+{
+    SummaryRecord record;
+    record.counts = countsInOrder(summary, true);
+    record.loudnessMeasured = summary.loudnessMeasured;
+    const auto named = [](const std::optional<FileLoudness>& file) {
+        return file ? std::optional(SummaryRecord::Named{file->name, *file->integratedLufs}) : std::nullopt;
     };
-    std::string line = "tarvelle: " + counted(counts.files, counts.files == 1 ? "file" : "files") + ": " +
-                       counted(counts.done, check ? "checked" : "written");
-    if (check) {
-        line += ", " + counted(counts.clipped, "clipped");
-    }
-    if (counts.withErrors > 0) {
-        line += ", " + counted(counts.withErrors, "with errors");
-    }
-    line += ", " + counted(counts.refused, "refused");
-    if (counts.skipped > 0) {
-        line += ", " + counted(counts.skipped, "skipped");
-    }
-    return line;
+    record.loudest = named(summary.loudest);
+    record.quietest = named(summary.quietest);
+    record.integratedLufs = summary.integratedLufs();
+    return summaryJson(record);
 }
 
 int batchExitStatus(std::span<const FileOutcome> outcomes)

@@ -19,6 +19,7 @@ struct BatchOptions {
     int jobs = 1;       // files worked on at once
     // The line of counts at the end, even for one file or off a terminal.
     bool summary = false;
+    bool csv = false; // a table row per file on standard output instead of the lines
     // With the check: a true peak above it counts as clipping too.
     std::optional<double> truePeakLimitDbtp;
 };
@@ -52,6 +53,32 @@ struct BatchCounts {
     int skipped = 0;    // outputs of others named
     void add(FileOutcome outcome, bool accepted);
 };
+
+// A file's loudness, kept for the batch's summary.
+struct FileLoudness {
+    std::string name;
+    std::optional<double> integratedLufs;
+    std::vector<double> gatingBlocks; // see gatingBlocks in loudness/gating.hpp
+};
+
+// What the summary at the end of a batch says.
+struct BatchSummary {
+    BatchCounts counts;
+    bool check = false;
+    bool loudnessMeasured = false;
+    std::optional<FileLoudness> loudest, quietest; // by integrated loudness, without the blocks
+    std::vector<double> gatingBlocks;              // every file's, for the batch as one programme
+
+    void add(FileLoudness loudness);
+    // The gated loudness of all the files as one programme.
+    std::optional<double> integratedLufs() const;
+};
+
+// "tarvelle: 12 files: 10 checked, 2 clipped, 1 refused; loudest a.wav
+// -14.20 LUFS, quietest b.wav -23.05 LUFS, all as one -16.31 LUFS"
+std::string batchSummaryLine(const BatchSummary& summary);
+// The same as a JSON object of "status":"summary", without the line end.
+std::string batchSummaryJson(const BatchSummary& summary);
 
 // "tarvelle: skipped 180 files that are outputs of the others named"
 std::string skippedOutputsLine(int count);

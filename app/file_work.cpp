@@ -1,10 +1,12 @@
 #include "app/file_work.hpp"
 
+#include "app/batch_table.hpp"
 #include "app/output_names.hpp"
 #include "app/plain_text.hpp"
 #include "clip/peak_clip.hpp"
 #include "console/text_layout.hpp"
 #include "engine/clip_job.hpp"
+#include "loudness/gating.hpp"
 #include "report/json_result.hpp"
 #include "report/labels.hpp"
 
@@ -118,8 +120,12 @@ FileWork refusal(const std::string& inputFileName, std::string_view message, con
 {
     FileWork work;
     work.lines.push_back({stderr, plainErrorLine(inputFileName, message)});
+    const FileResult result = refusedResult(inputFileName, message);
     if (options.json) {
-        work.lines.push_back({stdout, jsonLine(refusedResult(inputFileName, message))});
+        work.lines.push_back({stdout, jsonLine(result)});
+    }
+    if (options.csv) {
+        work.lines.push_back({stdout, csvRowLine({inputFileName, "refused", result.refusalMessage})});
     }
     return work;
 }
@@ -145,6 +151,10 @@ FileWork notProcessed(const std::string& inputFileName, bool skipped, const std:
         result.refusalMessage = reason + other;
         result.outputOf = other;
         work.lines.push_back({stdout, jsonLine(result)});
+    }
+    if (options.csv) {
+        work.lines.push_back(
+            {stdout, csvRowLine({inputFileName, skipped ? "skipped" : "refused", reason + other})});
     }
     return work;
 }
@@ -209,7 +219,7 @@ void addCheck(const JobResult& found, const BatchOptions& options, const std::st
     if (clippingFound(check->clipping, truePeakLimit) && work.outcome == FileOutcome::AllWritten) {
         work.outcome = FileOutcome::Clipped;
     }
-    if (options.json || options.quiet) {
+    if (options.json || options.csv || options.quiet) {
         return;
     }
     for (const std::string& line : checkLines(shownName, check->clipping, fullScale(found.format),
@@ -305,8 +315,15 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
     if (found.check) {
         addCheck(found, options, shownName, work);
     }
+    if (found.loudness) {
+        work.loudness = FileLoudness{inputFileName, found.loudness->integratedLufs,
+                                     gatingBlocks(found.loudness->blockEnergies)};
+    }
     if (options.json) {
         work.lines.push_back(resultJson(found, options, *failedOutputCount, result));
+    } else if (options.csv) {
+        const std::string_view status = *failedOutputCount > 0 ? "errors" : found.check ? "checked" : "written";
+        work.lines.push_back({stdout, csvRowLine({inputFileName, status, {}, &found})});
     } else if (!found.check && (!options.quiet || *failedOutputCount > 0)) {
         // Quiet or not, a failure is told; quiet moves it off standard output.
         // A check's lines are its result.

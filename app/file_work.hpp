@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,7 +38,8 @@ struct FileWork {
     FileOutcome outcome = FileOutcome::NotDone;
     bool accepted = false; // read and counted: its outputs are its own from now on
     std::vector<Line> lines;
-    std::exception_ptr error; // what ended its work unforeseen
+    std::exception_ptr error;             // what ended its work unforeseen
+    std::optional<FileLoudness> loudness; // where measured, for the summary
 };
 
 // A progress line on the terminal, overwritten in place and blanked again.

@@ -51,6 +51,9 @@ constexpr std::string_view usageText =
     "  --reports-only        write the six reports only, no WAV files\n"
     "  --json                a JSON object per file on standard output, a line each\n"
     "  -q, --quiet           no line per file on standard output (JSON lines stay)\n"
+    "  --csv                 a table on standard output instead of the lines: a\n"
+    "                        heading row, then a row per file; checks each file\n"
+    "                        and measures its loudness, as --check --loudness\n"
     "  --check               find the clipping already in each file: a line per\n"
     "                        file, and exit status 3 if any is clipped; the six\n"
     "                        levels are not written\n"
@@ -109,6 +112,12 @@ std::optional<std::string> optionWithoutEffect(const tarvelle::BatchOptions& opt
                                                bool minRunGiven)
 {
     const tarvelle::JobOptions& job = options.job;
+    if (options.csv && options.json) {
+        return "option '--csv' does not go with --json: both are written on standard output";
+    }
+    if (options.csv && job.reportsOnly) {
+        return "option '--reports-only' does not go with --csv, which writes no reports";
+    }
     if (events && !options.json) {
         return "option '--events' goes with --json";
     }
@@ -217,6 +226,10 @@ bool readFlag(std::string_view argument, CommandLine& line)
         flag = &line.options.json;
     } else if (argument == "-q" || argument == "--quiet") {
         flag = &line.options.quiet;
+    } else if (argument == "--csv") {
+        // The table's columns are the check's and the loudness's.
+        flag = &line.options.csv;
+        job.check = job.loudness = true;
     }
     if (flag == nullptr) {
         return false;

@@ -45,31 +45,6 @@ std::optional<LoudestMoment> loudest(const std::vector<double>& energies, double
     return LoudestMoment{loudness(*top), static_cast<double>(top - energies.begin()) * secondsPerBlock};
 }
 
-std::optional<double> integrated(const std::vector<double>& momentary)
-{
-    double sum = 0.0;
-    std::size_t count = 0;
-    for (const double energy : momentary) {
-        if (energy >= absoluteGate()) {
-            sum += energy;
-            ++count;
-        }
-    }
-    if (count == 0) {
-        return std::nullopt;
-    }
-    const double relativeGate = sum / static_cast<double>(count) * std::pow(10.0, -10.0 / 10.0);
-    sum = 0.0;
-    count = 0;
-    for (const double energy : momentary) {
-        if (energy >= absoluteGate() && energy >= relativeGate) {
-            sum += energy;
-            ++count;
-        }
-    }
-    return loudness(sum / static_cast<double>(count));
-}
-
 std::optional<double> range(std::vector<double> shortTerm)
 {
     std::erase_if(shortTerm, [](double energy) { return energy < absoluteGate(); });
@@ -97,13 +72,41 @@ GatedLoudness gateBlocks(std::span<const double> blocks, double secondsPerBlock)
     GatedLoudness result;
     const std::vector<double> momentary = windows(blocks, momentaryBlocks);
     result.maxMomentary = loudest(momentary, secondsPerBlock);
-    result.integratedLufs = integrated(momentary);
+    result.integratedLufs = gatedLoudness(gatingBlocks(blocks));
     const std::vector<double> shortTerm = windows(blocks, shortTermBlocks);
     result.maxShortTerm = loudest(shortTerm, secondsPerBlock);
     if (result.integratedLufs) {
         result.loudnessRange = range(shortTerm);
     }
     return result;
+}
+
+std::vector<double> gatingBlocks(std::span<const double> blocks)
+{
+    std::vector<double> gated = windows(blocks, momentaryBlocks);
+    std::erase_if(gated, [](double energy) { return energy < absoluteGate(); });
+    return gated;
+}
+
+std::optional<double> gatedLoudness(std::span<const double> gatingBlocks)
+{
+    if (gatingBlocks.empty()) {
+        return std::nullopt;
+    }
+    double sum = 0.0;
+    for (const double energy : gatingBlocks) {
+        sum += energy;
+    }
+    const double relativeGate = sum / static_cast<double>(gatingBlocks.size()) * std::pow(10.0, -10.0 / 10.0);
+    sum = 0.0;
+    std::size_t count = 0;
+    for (const double energy : gatingBlocks) {
+        if (energy >= relativeGate) {
+            sum += energy;
+            ++count;
+        }
+    }
+    return loudness(sum / static_cast<double>(count));
 }
 
 } // namespace tarvelle

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace tarvelle {
 
@@ -22,5 +23,12 @@ struct GatedLoudness {
 
 // blocks: the weighted mean square per 100 ms block; secondsPerBlock its length.
 GatedLoudness gateBlocks(std::span<const double> blocks, double secondsPerBlock);
+
+// The energies of the 400 ms gating blocks, one per 100 ms block, that pass
+// the absolute gate: all the relative gate needs. Several files' together,
+// gated by gatedLoudness, are their loudness as one programme (an album's).
+std::vector<double> gatingBlocks(std::span<const double> blocks);
+// None when no block passed the absolute gate.
+std::optional<double> gatedLoudness(std::span<const double> gatingBlocks);
 
 } // namespace tarvelle

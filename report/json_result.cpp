@@ -324,4 +324,23 @@ std::string fileResultJson(const FileResult& result)
     return line;
 }
 
+std::string summaryJson(const SummaryRecord& summary)
+{
+    Json json;
+    json["status"] = "summary";
+    for (const auto& [key, count] : summary.counts) {
+        json[key] = count;
+    }
+    if (summary.loudnessMeasured) {
+        const auto named = [](const std::optional<SummaryRecord::Named>& file) {
+            return file ? Json{{"input", file->input}, {"integratedLufs", toHundredths(file->integratedLufs)}}
+                        : Json(nullptr);
+        };
+        json["loudest"] = named(summary.loudest);
+        json["quietest"] = named(summary.quietest);
+        json["integratedLufs"] = decibelsOrNull(summary.integratedLufs);
+    }
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 } // namespace tarvelle

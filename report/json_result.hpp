@@ -16,6 +16,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tarvelle {
 
@@ -58,5 +60,20 @@ std::string fileResultJson(const FileResult& result);
 // The same line a piece at a time, the events and runs as they are read
 // back: a long clipped file's are too many to hold at once.
 void writeFileResultJson(const FileResult& result, const std::function<void(std::string_view)>& out);
+
+// The last line of a batch: its counts, in the order given, and its loudness.
+struct SummaryRecord {
+    std::vector<std::pair<std::string, int>> counts;
+    struct Named {
+        std::string input;
+        double integratedLufs = 0.0;
+    };
+    bool loudnessMeasured = false; // without it, no loudness keys
+    std::optional<Named> loudest, quietest;
+    std::optional<double> integratedLufs; // of all the files as one programme
+};
+
+// One JSON object of "status":"summary", without the line end.
+std::string summaryJson(const SummaryRecord& summary);
 
 } // namespace tarvelle
