@@ -119,9 +119,7 @@ public:
             printLine(stdout, csvHeadingLine());
         }
         {
-            // Progress only where one file at a time is worked on.
-            ProgressLine progress(pool.threadCount() == 0 && console::standardErrorIsTerminal() &&
-                                  !options_.quiet);
+            ProgressLines progress(!options_.quiet && console::standardErrorIsTerminal());
             std::size_t submitted = 0;
             for (std::size_t index = 0; index < names_.size(); ++index) {
                 // Files are taken in order, so a file never waits for one taken after it.
@@ -130,13 +128,14 @@ public:
                         [this, submitted, &progress] { store(submitted, guardedWork(submitted, progress)); });
                 }
                 FileWork& work = waitFor(index);
-                progress.clear();
                 if (work.error) {
                     std::rethrow_exception(work.error);
                 }
-                for (const Line& line : work.lines) {
-                    printWorkLine(line);
-                }
+                progress.printAbove([&work] {
+                    for (const Line& line : work.lines) {
+                        printWorkLine(line);
+                    }
+                });
                 outcomes.push_back(work.outcome);
                 summary.counts.add(work.outcome, work.accepted);
                 if (work.loudness) {
@@ -158,7 +157,7 @@ public:
     }
 
 private:
-    FileWork guardedWork(std::size_t index, ProgressLine& progress)
+    FileWork guardedWork(std::size_t index, ProgressLines& progress)
     {
         try {
             return workOnFile(index, progress);
@@ -188,7 +187,7 @@ private:
         return *works_[index];
     }
 
-    FileWork workOnFile(std::size_t index, ProgressLine& progress)
+    FileWork workOnFile(std::size_t index, ProgressLines& progress)
     {
         const std::string& inputFileName = names_[index];
         if (owners_[index] != nullptr) {

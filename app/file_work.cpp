@@ -95,27 +95,6 @@ void printWorkLine(const Line& line)
     printLine(line.stream, "");
 }
 
-void ProgressLine::show(const std::string& text)
-{
-    if (!shown_) {
-        return;
-    }
-    clear();
-    std::fprintf(stderr, "\r%s", text.c_str());
-    std::fflush(stderr);
-    width_ = text.size();
-}
-
-void ProgressLine::clear()
-{
-    if (width_ == 0) {
-        return;
-    }
-    std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
-    std::fflush(stderr);
-    width_ = 0;
-}
-
 FileWork refusal(const std::string& inputFileName, std::string_view message, const BatchOptions& options)
 {
     FileWork work;
@@ -161,15 +140,12 @@ FileWork notProcessed(const std::string& inputFileName, bool skipped, const std:
 
 namespace {
 
-JobProgress jobProgress(const std::string& shownName, const BatchOptions& options, ProgressLine& progress)
+JobProgress jobProgress(ProgressLine& line)
 {
-    return JobProgress{[&] { progress.show("tarvelle: " + shownName + ": finding the peak"); },
-                       [&] {
-                           progress.show("tarvelle: " + shownName +
-                                         (options.job.check         ? ": checking"
-                                          : options.job.reportsOnly ? ": counting"
-                                                                    : ": clipping"));
-                       }};
+    JobProgress progress;
+    progress.accepted = [&line] { line.start(); };
+    progress.reading = [&line](std::uint64_t done, std::uint64_t total) { line.reading(done, total); };
+    return progress;
 }
 
 // The levels put in place, each told; the count of outputs not written, or
@@ -281,7 +257,7 @@ int clashedOutputs(const JobOptions& asked, const std::string& shownName, const 
 
 } // namespace
 
-FileWork processFile(const std::string& inputFileName, const BatchOptions& askedOptions, ProgressLine& progress,
+FileWork processFile(const std::string& inputFileName, const BatchOptions& askedOptions, ProgressLines& progress,
                      const std::string* clashWith)
 {
     const std::string shownName = terminalSafeName(inputFileName);
@@ -289,8 +265,9 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
     if (clashWith != nullptr) {
         options.job.labels = options.job.plot = false;
     }
+    ProgressLine progressLine(progress, shownName);
     std::variant<ClipJob, JobError> opened =
-        ClipJob::openAnyFormat(inputFileName, options.job, jobProgress(shownName, options, progress));
+        ClipJob::openAnyFormat(inputFileName, options.job, jobProgress(progressLine));
     if (const JobError* error = std::get_if<JobError>(&opened)) {
         return refusal(inputFileName, batchMessage(*error), options);
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/batch.hpp"
+#include "app/progress_lines.hpp"
 #include "platform/spill_file.hpp"
 #include "report/labels.hpp"
 
@@ -42,26 +43,10 @@ struct FileWork {
     std::optional<FileLoudness> loudness; // where measured, for the summary
 };
 
-// A progress line on the terminal, overwritten in place and blanked again.
-class ProgressLine {
-public:
-    explicit ProgressLine(bool shown) : shown_(shown) {}
-    ProgressLine(const ProgressLine&) = delete;
-    ProgressLine& operator=(const ProgressLine&) = delete;
-    ~ProgressLine() { clear(); }
-
-    void show(const std::string& text);
-    void clear();
-
-private:
-    bool shown_;
-    std::size_t width_ = 0;
-};
-
 // The file read, measured and written, and told. clashWith: a file named
 // before it whose label track and picture this check's would replace; the
 // check is still done, those files are not written.
-FileWork processFile(const std::string& inputFileName, const BatchOptions& askedOptions, ProgressLine& progress,
+FileWork processFile(const std::string& inputFileName, const BatchOptions& askedOptions, ProgressLines& progress,
                      const std::string* clashWith = nullptr);
 
 // Refused before or, short of memory, during the run: one line on standard

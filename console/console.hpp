@@ -23,6 +23,15 @@ bool openConsole();
 bool isInteractive();
 // Whether standard error is a terminal, so a progress line can be drawn there.
 bool standardErrorIsTerminal();
+// Lines of progress at the foot of standard error, drawn there with VT
+// sequences: whether it is a terminal that takes them (on Windows, where
+// they are turned on for it). From then on a stop clears the lines marked
+// shown, from the cursor down; endStatusLines hands the terminal back.
+bool startStatusLines();
+void setStatusLinesShown(bool shown);
+void endStatusLines();
+// Standard error's width in columns; 80 where it has none.
+int standardErrorColumns();
 // Hands the console back as it was found; safe to call more than once.
 void closeConsole();
 

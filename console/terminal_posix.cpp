@@ -21,6 +21,7 @@
 #include <vector>
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -48,6 +49,10 @@ struct SavedTerminal {
 };
 SavedTerminal savedTerminal;
 
+// Progress lines are on the screen below the cursor.
+volatile std::sig_atomic_t statusLinesShown = 0;
+constexpr std::string_view clearStatusSequence = "\r\x1b[J";
+
 // Bytes read from the terminal that have not yet made a whole key.
 std::vector<std::uint8_t> pendingInput;
 
@@ -70,6 +75,12 @@ void restoreTerminal(int when)
 // to drain, since the terminal may be gone.
 void restoreTerminalOnStop()
 {
+    if (statusLinesShown != 0) {
+        statusLinesShown = 0;
+        // Async-signal-safe: write only.
+        [[maybe_unused]] const ssize_t written =
+            write(STDERR_FILENO, clearStatusSequence.data(), clearStatusSequence.size());
+    }
     restoreTerminal(TCSANOW);
 }
 
@@ -172,6 +183,31 @@ bool isInteractive()
 bool standardErrorIsTerminal()
 {
     return isatty(STDERR_FILENO) == 1;
+}
+
+bool startStatusLines()
+{
+    if (!standardErrorIsTerminal()) {
+        return false;
+    }
+    setStopAction(StopStep::RestoreTerminal, restoreTerminalOnStop);
+    return true;
+}
+
+void setStatusLinesShown(bool shown)
+{
+    statusLinesShown = shown ? 1 : 0;
+}
+
+void endStatusLines()
+{
+    statusLinesShown = 0;
+}
+
+int standardErrorColumns()
+{
+    winsize size{};
+    return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
 
 bool openConsole()

@@ -67,6 +67,27 @@ void restoreConsole()
     heldConsole = HeldConsole{};
 }
 
+// Progress lines on standard error: the mode found, to hand back, and
+// whether lines are on the screen below the cursor.
+std::atomic<bool> statusLinesShown{false};
+std::atomic<bool> statusModeChanged{false};
+DWORD statusModeFound = 0;
+
+void clearStatusLines()
+{
+    if (statusLinesShown.exchange(false)) {
+        constexpr char clear[] = "\r\x1b[J";
+        DWORD written = 0;
+        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), clear, sizeof clear - 1, &written, nullptr);
+    }
+}
+
+void restoreOnStop()
+{
+    clearStatusLines();
+    restoreConsole();
+}
+
 void restoreConsoleAtExit()
 {
     restoreConsole();
@@ -80,7 +101,7 @@ void registerRestoreOnce()
     }
     registered = true;
     std::atexit(restoreConsoleAtExit);
-    setStopAction(StopStep::RestoreTerminal, restoreConsole);
+    setStopAction(StopStep::RestoreTerminal, restoreOnStop);
 }
 
 // A buffer for the dialogue alone; INVALID_HANDLE_VALUE when it cannot be
@@ -197,6 +218,48 @@ bool isInteractive()
 bool standardErrorIsTerminal()
 {
     return isConsoleHandle(::GetStdHandle(STD_ERROR_HANDLE));
+}
+
+bool startStatusLines()
+{
+    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (!isConsoleHandle(error) || ::GetConsoleMode(error, &mode) == 0) {
+        return false;
+    }
+    // ENABLE_VIRTUAL_TERMINAL_PROCESSING: consoles before Windows 10 refuse it.
+    constexpr DWORD virtualTerminal = 0x0004;
+    if ((mode & virtualTerminal) == 0) {
+        if (::SetConsoleMode(error, mode | virtualTerminal) == 0) {
+            return false;
+        }
+        statusModeFound = mode;
+        statusModeChanged = true;
+    }
+    setStopAction(StopStep::RestoreTerminal, restoreOnStop);
+    return true;
+}
+
+void setStatusLinesShown(bool shown)
+{
+    statusLinesShown = shown;
+}
+
+void endStatusLines()
+{
+    statusLinesShown = false;
+    if (statusModeChanged.exchange(false)) {
+        ::SetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), statusModeFound);
+    }
+}
+
+int standardErrorColumns()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info) == 0) {
+        return 80;
+    }
+    return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
 bool openConsole()

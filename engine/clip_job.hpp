@@ -38,6 +38,9 @@ struct JobOptions {
 struct JobProgress {
     std::function<void()> accepted;  // the header passed, the reading starts
     std::function<void()> peakFound; // between the two reads
+    // Bytes loaded so far of all the job's reads together, as the reading
+    // threads load them: called often, from more than one thread at once.
+    std::function<void(std::uint64_t done, std::uint64_t total)> reading = {};
 };
 
 // Told of each level as the job runs; either may be left empty.

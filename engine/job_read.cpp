@@ -15,6 +15,7 @@
 #include "wav/wave_writer.hpp"
 
 #include <array>
+#include <atomic>
 #include <memory>
 
 namespace tarvelle {
@@ -266,12 +267,29 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
         return thread;
     };
 
+    // The bytes every read loads, told as they come.
+    std::atomic<std::uint64_t> loaded{0};
+    const std::uint64_t totalLoads = source.totalBytes() * (plan.secondReadNeeded ? 2 : 1);
+    const BlockRing::MakeLoader makeLoader = [&] {
+        BlockRing::Loader load = source.makeLoader();
+        if (!progress.reading) {
+            return load;
+        }
+        return BlockRing::Loader([&, load](std::uint64_t firstByte, std::span<std::uint8_t> bytes) {
+            std::optional<std::string> failure = load(firstByte, bytes);
+            if (!failure) {
+                progress.reading(loaded += bytes.size(), totalLoads);
+            }
+            return failure;
+        });
+    };
+
     // Before the first read, whose analyses may already write label tracks.
     outputs_.begin(result_, source.clippedWavHeader);
     // The first read: the peak, and what does not need it.
     using Peak = typename SampleKernel<Sample>::Peak;
-    auto found = readForPeak<Sample>(source.makeLoader, source.totalBytes(), source.frameBytes(),
-                                     work(plan.firstRead[0]), work(plan.firstRead[1]));
+    auto found = readForPeak<Sample>(makeLoader, source.totalBytes(), source.frameBytes(), work(plan.firstRead[0]),
+                                     work(plan.firstRead[1]));
     if (JobError* failure = std::get_if<JobError>(&found)) {
         return std::move(*failure);
     }
@@ -299,7 +317,7 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
             picks.counts[index].onEvent = picks.listeners.levelSink(index);
         }
         if (std::optional<JobError> failure =
-                readAgain(source.makeLoader, source.totalBytes(), source.frameBytes(), peak, first, second)) {
+                readAgain(makeLoader, source.totalBytes(), source.frameBytes(), peak, first, second)) {
             return failure;
         }
     }
