@@ -17,7 +17,7 @@ constexpr std::chrono::milliseconds redrawEvery{250};
 // "0:42", "12:05", "1:02:03"
 std::string durationText(double seconds)
 {
-    const auto whole = static_cast<long long>(std::ceil(seconds));
+    const auto whole = std::llround(seconds);
     char text[32];
     if (whole >= 3600) {
         std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace tarvelle {
 namespace {
 
@@ -53,6 +55,27 @@ TEST(SummaryLine, NamesThePeakTheCountAndThePatternEscaped)
                               lineCase.failedOutputCount),
                   lineCase.line);
     }
+}
+
+TEST(BatchSummaryLine, CountsThenTheLoudestTheQuietestAndAllAsOne)
+{
+    const auto loudness = [](std::string name, std::optional<double> lufs) {
+        return FileLoudness{std::move(name), lufs, {}};
+    };
+    BatchSummary summary;
+    summary.check = true;
+    summary.counts = {4, 3, 1, 0, 1, 0};
+    EXPECT_EQ(batchSummaryLine(summary), "tarvelle: 4 files: 3 checked, 1 clipped, 1 refused");
+    summary.add(loudness("silent.wav", std::nullopt));
+    EXPECT_EQ(batchSummaryLine(summary),
+              "tarvelle: 4 files: 3 checked, 1 clipped, 1 refused; no file loud enough to measure");
+    // The first of equals stays; a name is made safe for the terminal.
+    for (const auto& [name, lufs] : {std::pair{"a.wav", -20.0}, {"b\x1b.wav", -14.5}, {"c.wav", -14.5}}) {
+        summary.add(loudness(name, lufs));
+    }
+    summary.gatingBlocks = {std::pow(10.0, (-20 + 0.691) / 10)};
+    EXPECT_EQ(batchSummaryLine(summary), "tarvelle: 4 files: 3 checked, 1 clipped, 1 refused; loudest b\\033.wav "
+                                         "-14.50 LUFS, quietest a.wav -20.00 LUFS, all as one -20.00 LUFS");
 }
 
 } // namespace

@@ -82,11 +82,11 @@ struct Reference {
 
 // libebur128 without its histogram, given the same weights and the same scaled
 // samples, 100 ms at a time so that every momentary and short-term value is seen.
-Reference libebur128(const Signal& signal, const std::vector<double>& samples)
+// A libebur128 meter with our channel weights.
+ebur128_state* referenceMeter(const Signal& signal, int mode)
 {
     const auto channels = unsigned(signal.channels);
-    ebur128_state* state = ebur128_init(channels, unsigned(signal.sampleRate),
-                                        EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
+    ebur128_state* state = ebur128_init(channels, unsigned(signal.sampleRate), mode);
     const std::vector<double> weights = channelWeights(signal.channels, signal.channelMask);
     for (unsigned channel = 0; channel < channels; ++channel) {
         ebur128_set_channel(state, channel,
@@ -94,10 +94,23 @@ Reference libebur128(const Signal& signal, const std::vector<double>& samples)
                             : weights[channel] > 1 ? EBUR128_Mp110
                                                    : EBUR128_LEFT);
     }
+    return state;
+}
+
+std::vector<double> scaledSamples(const Signal& signal, const std::vector<double>& samples)
+{
     std::vector<double> scaled;
     for (const double sample : samples) {
         scaled.push_back(sample * (1.0 / signal.fullScale));
     }
+    return scaled;
+}
+
+Reference libebur128(const Signal& signal, const std::vector<double>& samples)
+{
+    const auto channels = unsigned(signal.channels);
+    ebur128_state* state = referenceMeter(signal, EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
+    const std::vector<double> scaled = scaledSamples(signal, samples);
     Reference reference;
     const auto loudest = [&](double& loudest, int (*measure)(ebur128_state*, double*)) {
         double value = -HUGE_VAL;
@@ -208,6 +221,39 @@ TEST(LoudnessMeter, SignalsAgainstPublishedValuesAndLibebur128)
         }
     }
     EXPECT_THROW(LoudnessMeter(2, 0), std::invalid_argument);
+}
+
+// Files as one programme, as album loudness is measured: every file's gating
+// blocks gated together, whatever its rate and layout.
+TEST(GatedLoudness, FilesAsOneProgrammeAgainstLibebur128)
+{
+    const Signal files[] = {
+        // clang-format off
+        {"loud tone", 2, 0, 48000, 1.0, {0, 1}, {{6, -14, 1000, 0}}, none, none, none},
+        {"quiet tone after silence", 1, 0, 44100, 1.0, {0}, {{3, -80, 1000, 0}, {5, -26, 500, 0}}, none, none, none},
+        {"music in 5.1", 6, 0x60f, 88200, 32768, {}, {{4, -6, 0, 0}}, none, none, none},
+        {"under the relative gate", 2, 0, 48000, 1.0, {0, 1}, {{5, -45, 1000, 0}}, none, none, none},
+        // clang-format on
+    };
+    std::vector<double> blocks;
+    std::vector<ebur128_state*> references;
+    for (const Signal& file : files) {
+        const std::vector<double> samples = file.tones[0].hertz == 0 ? music(file) : tones(file);
+        LoudnessMeter meter(file.channels, file.sampleRate, file.channelMask);
+        meter.addFrames(samples, file.fullScale);
+        const std::vector<double> fileBlocks = gatingBlocks(meter.finish().blockEnergies);
+        blocks.insert(blocks.end(), fileBlocks.begin(), fileBlocks.end());
+        references.push_back(referenceMeter(file, EBUR128_MODE_I));
+        const std::vector<double> scaled = scaledSamples(file, samples);
+        ebur128_add_frames_double(references.back(), scaled.data(), scaled.size() / std::size_t(file.channels));
+    }
+    double reference = 0;
+    ASSERT_EQ(ebur128_loudness_global_multiple(references.data(), references.size(), &reference), 0);
+    EXPECT_NEAR(gatedLoudness(blocks).value_or(none), reference, 0.01);
+    for (ebur128_state*& state : references) {
+        ebur128_destroy(&state);
+    }
+    EXPECT_EQ(gatedLoudness({}), std::nullopt);
 }
 
 } // namespace
