@@ -22,11 +22,5 @@ TEST(CsvField, QuotedOnlyWhereRfc4180AsksItsQuotesDoubled)
     }
 }
 
-TEST(CsvRow, ARefusedFileHasItsNameStatusAndMessageAndNoValues)
-{
-    const std::string row = csvRowLine({"a,b.wav", "refused", "File not found"});
-    EXPECT_EQ(row, "\"a,b.wav\",refused,File not found" + std::string(tableColumns().size() - 3, ','));
-}
-
 } // namespace
 } // namespace tarvelle
