@@ -137,7 +137,8 @@ std::optional<std::string> optionWithoutEffect(const tarvelle::BatchOptions& opt
         return "option '--events' does not go with --check, whose runs are in the JSON already";
     }
     if (job.check && !job.outputFolder.empty() && !job.labels && !job.plot) {
-        return "option '-o' places the files written, and --check writes none without --labels or --plot";
+        return std::string("option '-o' places the files written, and ") + (options.csv ? "--csv" : "--check") +
+               " writes none without --labels or --plot";
     }
     return std::nullopt;
 }
