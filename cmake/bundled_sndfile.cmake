@@ -19,8 +19,6 @@ get_filename_component(_tarvelle_archives ${CMAKE_CURRENT_LIST_DIR}/../third_par
 set(_tarvelle_prefix ${CMAKE_BINARY_DIR}/bundled_sndfile)
 set(_tarvelle_lib ${_tarvelle_prefix}/lib)
 set(_tarvelle_include ${_tarvelle_prefix}/include)
-# The imported headers' folder must exist before the libraries are built.
-file(MAKE_DIRECTORY ${_tarvelle_include})
 
 function(_tarvelle_static_library variable name)
   set(${variable} ${_tarvelle_lib}/${CMAKE_STATIC_LIBRARY_PREFIX}${name}${CMAKE_STATIC_LIBRARY_SUFFIX}
