@@ -46,6 +46,8 @@ missing=()
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64)
 find_wine >/dev/null || missing+=(wine64)
 [[ -f /usr/src/googletest/CMakeLists.txt ]] || missing+=(googletest)
+# Applies Debian's security fixes to the packed libsndfile.
+command -v patch >/dev/null || missing+=(patch)
 if [[ ${#missing[@]} -gt 0 ]]; then
     step "installing ${missing[*]}"
     sudo=()
@@ -61,8 +63,9 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 # --- Build ---------------------------------------------------------------
 
 step "cross-building into $build"
+# No system libsndfile for the target: it and its codecs are built from third_party/.
 cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
-    -DTARVELLE_BUILD_BENCH=OFF
+    -DTARVELLE_BUILD_BENCH=OFF -DTARVELLE_BUNDLED_SNDFILE=ON
 cmake --build "$build" -j2 --target tarvelle make_test_wav tarvelle_tests
 
 step "zip package"
