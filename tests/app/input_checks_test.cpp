@@ -12,23 +12,23 @@ namespace {
 
 using testing::WaveFields;
 
-TEST(InputErrorText, TheBoxTexts)
+TEST(JobErrorText, TheBoxTexts)
 {
-    const std::string_view notFound = inputErrorText(InputError::NotFound);
+    const std::string_view notFound = jobErrorText(JobError::Kind::NotFound);
     EXPECT_EQ(notFound.size(), 61u);
     EXPECT_EQ(notFound, "            File not found.\\n Please enter a valid filename  ");
-    EXPECT_EQ(inputErrorText(InputError::NotStereo), "This is not a stereo Wave file  ");
-    EXPECT_EQ(inputErrorText(InputError::Not16Bit), "This is not a 16-bit Wave file  ");
-    EXPECT_EQ(inputErrorText(InputError::UnsupportedRate), "This is not a 44.1, 88.2 or 176.4kHz Wave file  ");
-    EXPECT_EQ(inputErrorText(InputError::TooLarge), "This Wave file is too large  ");
-    EXPECT_EQ(inputErrorText(InputError::InUse), "This Wave file is in use by another program  ");
-    EXPECT_EQ(inputErrorText(InputError::ReadError), "This Wave file could not be read  ");
+    EXPECT_EQ(jobErrorText(JobError::Kind::NotStereo), "This is not a stereo Wave file  ");
+    EXPECT_EQ(jobErrorText(JobError::Kind::Not16Bit), "This is not a 16-bit Wave file  ");
+    EXPECT_EQ(jobErrorText(JobError::Kind::UnsupportedRate), "This is not a 44.1, 88.2 or 176.4kHz Wave file  ");
+    EXPECT_EQ(jobErrorText(JobError::Kind::TooLarge), "This Wave file is too large  ");
+    EXPECT_EQ(jobErrorText(JobError::Kind::InUse), "This Wave file is in use by another program  ");
+    EXPECT_EQ(jobErrorText(JobError::Kind::ReadError), "This Wave file could not be read  ");
 }
 
 // The existence test: any error but NotFound means the file was opened.
 bool inputFileExists(const std::string& inputFileName)
 {
-    return checkInputFile(inputFileName).error != InputError::NotFound;
+    return checkInputFile(inputFileName).error != JobError::Kind::NotFound;
 }
 
 TEST(InputFileExists, OnlyOpenableRegularFilesPass)
@@ -80,13 +80,13 @@ TEST(CheckInputFile, ReportsTheFirstProblemAndDerivesTheRest)
     const struct {
         std::string name;
         std::vector<std::uint8_t> bytes;
-        std::optional<InputError> error;
+        std::optional<JobError::Kind> error;
     } cases[] = {
         {"good.wav", testing::waveBytes(WaveFields{}, 8, {1, 2, 3, 4}), std::nullopt},
-        {"mono.wav", testing::waveBytes(mono, 8, {1, 2, 3, 4}), InputError::NotStereo},
-        {"rate.wav", testing::waveBytes(rate48k, 8, {1, 2, 3, 4}), InputError::UnsupportedRate},
-        {"huge.wav", testing::waveBytes(WaveFields{}, 0x90000000LL, {}), InputError::TooLarge},
-        {"empty.wav", {}, InputError::NotStereo},
+        {"mono.wav", testing::waveBytes(mono, 8, {1, 2, 3, 4}), JobError::Kind::NotStereo},
+        {"rate.wav", testing::waveBytes(rate48k, 8, {1, 2, 3, 4}), JobError::Kind::UnsupportedRate},
+        {"huge.wav", testing::waveBytes(WaveFields{}, 0x90000000LL, {}), JobError::Kind::TooLarge},
+        {"empty.wav", {}, JobError::Kind::NotStereo},
     };
     for (const auto& checkCase : cases) {
         SCOPED_TRACE(checkCase.name);
@@ -97,7 +97,7 @@ TEST(CheckInputFile, ReportsTheFirstProblemAndDerivesTheRest)
     const InputCheck good = checkInputFile(folder.path("good.wav"));
     EXPECT_EQ(good.header.samplesPerChannel, 2);
     EXPECT_EQ(good.header.rateFactor, 1);
-    EXPECT_EQ(checkInputFile(folder.path("none.wav")).error, InputError::NotFound);
+    EXPECT_EQ(checkInputFile(folder.path("none.wav")).error, JobError::Kind::NotFound);
 }
 
 } // namespace
