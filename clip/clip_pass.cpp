@@ -201,6 +201,9 @@ SixLevelCount startSixLevelCount(std::int32_t peakLevel, std::int16_t rateFactor
 
 void countLevels(std::span<LevelCount> levels, std::span<const std::int16_t> interleavedSamples)
 {
+    if (levels.empty()) {
+        return;
+    }
     std::array<std::int16_t, clipLevelCount> sixThresholds{};
     std::vector<std::int16_t> moreThresholds;
     std::span<std::int16_t> thresholds(sixThresholds);
