@@ -3,7 +3,7 @@
 namespace tarvelle {
 
 template <class Sample>
-LevelCounts<Sample>::LevelCounts(std::size_t firstLevel, std::span<Count> counts, const SampleFormat& format,
+LevelCounts<Sample>::LevelCounts(std::size_t firstLevel, std::span<LevelCount> counts, const SampleFormat& format,
                                  JobOutputs& outputs, std::size_t blockSamples, ReportText reportText)
     : firstLevel_(firstLevel), counts_(counts), format_(format), reportText_(std::move(reportText))
 {
@@ -36,10 +36,10 @@ template <class Sample> void LevelCounts<Sample>::add(std::span<const Sample> sa
 template <class Sample> void LevelCounts<Sample>::finish(JobResult& result)
 {
     for (std::size_t index = 0; index < counts_.size(); ++index) {
-        Count& count = counts_[index];
-        Kernel::finish(count);
+        LevelCount& count = counts_[index];
+        finishLevelCount(count);
         const std::size_t level = firstLevel_ + index;
-        result.levels[level].stats.channels = Kernel::channels(count);
+        result.levels[level].stats.channels = count.channels;
         result.reports[level] = reportText_(static_cast<int>(level), result.levels[level].stats.channels);
     }
 }

@@ -18,20 +18,19 @@ public:
     // Per level: the counting sweep, a clip and a write.
     static constexpr double costPerLevel = 1.0;
     using Kernel = SampleKernel<Sample>;
-    using Count = typename Kernel::Count;
     // A level's report text from its channels' counts.
     using ReportText = std::function<std::string(int clipLevel, const std::vector<ChannelClipStats>&)>;
 
     // Levels firstLevel on, one count each; blockSamples the most a block holds.
-    LevelCounts(std::size_t firstLevel, std::span<Count> counts, const SampleFormat& format, JobOutputs& outputs,
-                std::size_t blockSamples, ReportText reportText);
+    LevelCounts(std::size_t firstLevel, std::span<LevelCount> counts, const SampleFormat& format,
+                JobOutputs& outputs, std::size_t blockSamples, ReportText reportText);
 
     void add(std::span<const Sample> samples) override;
     void finish(JobResult& result) override;
 
 private:
     std::size_t firstLevel_;
-    std::span<Count> counts_;
+    std::span<LevelCount> counts_;
     const SampleFormat& format_;
     std::vector<std::pair<std::size_t, OutputFile*>> files_; // (index in counts_, file)
     ReportText reportText_;

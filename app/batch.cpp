@@ -162,7 +162,7 @@ private:
         try {
             return workOnFile(index, progress);
         } catch (const std::bad_alloc&) {
-            return refusal(names_[index], inputErrorText(InputError::NotEnoughMemory), options_);
+            return refusal(names_[index], jobErrorText(JobError::Kind::NotEnoughMemory), options_);
         } catch (...) {
             // Passed on when the file's turn to be told comes.
             FileWork work;

@@ -39,10 +39,10 @@ DialogueOutcome runDialogue(Dialogue& dialogue)
         DialogueOutcome outcome;
         int failedOutputCount = 0;
         {
-            std::variant<ClipJob, InputError> opened = ClipJob::open(
+            std::variant<ClipJob, JobError> opened = ClipJob::open(
                 inputFileName, JobOptions{}, JobProgress{[&dialogue] { dialogue.showWorking(); }, {}});
-            if (const InputError* error = std::get_if<InputError>(&opened)) {
-                dialogue.showInputError(inputFileName, inputErrorText(*error));
+            if (const JobError* error = std::get_if<JobError>(&opened)) {
+                dialogue.showInputError(inputFileName, jobErrorText(error->kind));
                 continue;
             }
             const LevelListener listener{{}, [&outcome](const LevelResult& level) {
@@ -51,7 +51,7 @@ DialogueOutcome runDialogue(Dialogue& dialogue)
             try {
                 failedOutputCount = std::get<ClipJob>(opened).run(listener);
             } catch (const std::bad_alloc&) {
-                dialogue.showInputError(inputFileName, inputErrorText(InputError::NotEnoughMemory));
+                dialogue.showInputError(inputFileName, jobErrorText(JobError::Kind::NotEnoughMemory));
                 continue;
             }
         } // the samples are let go before the completion screen

@@ -175,7 +175,7 @@ std::optional<int> runJob(ClipJob& job, FileWork& work, FileResult& result)
         }
         // Outputs already written stay, each complete: the file is one with errors.
         work.lines.push_back(
-            {stderr, plainErrorLine(job.result().inputFileName, inputErrorText(InputError::NotEnoughMemory))});
+            {stderr, plainErrorLine(job.result().inputFileName, jobErrorText(JobError::Kind::NotEnoughMemory))});
         return job.outputCount() - writtenOutputCount;
     }
 }
@@ -282,7 +282,7 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
     const int clashed = clashWith != nullptr ? clashedOutputs(askedOptions.job, shownName, *clashWith, work) : 0;
     std::optional<int> failedOutputCount = runJob(job, work, result);
     if (!failedOutputCount) {
-        return refusal(inputFileName, inputErrorText(InputError::NotEnoughMemory), options);
+        return refusal(inputFileName, jobErrorText(JobError::Kind::NotEnoughMemory), options);
     }
     *failedOutputCount += clashed;
     work.outcome = *failedOutputCount == 0 ? FileOutcome::AllWritten : FileOutcome::NotDone;

@@ -6,44 +6,27 @@
 
 namespace tarvelle {
 
-std::string_view inputErrorText(InputError error)
-{
-    switch (error) {
-    case InputError::NotFound:
-        return "            File not found.\\n Please enter a valid filename  ";
-    case InputError::NotStereo:
-        return "This is not a stereo Wave file  ";
-    case InputError::Not16Bit:
-        return "This is not a 16-bit Wave file  ";
-    case InputError::UnsupportedRate:
-        return "This is not a 44.1, 88.2 or 176.4kHz Wave file  ";
-    case InputError::TooLarge:
-        return "This Wave file is too large  ";
-    case InputError::NotEnoughMemory:
-        return "There is not enough memory for this Wave file  ";
-    case InputError::Changed:
-        return "This Wave file changed while it was read  ";
-    case InputError::InUse:
-        return "This Wave file is in use by another program  ";
-    case InputError::ReadError:
-        return "This Wave file could not be read  ";
-    }
-    return "";
-}
-
 std::string_view jobErrorText(JobError::Kind kind)
 {
     switch (kind) {
     case JobError::Kind::NotFound:
-        return inputErrorText(InputError::NotFound);
-    case JobError::Kind::InUse:
-        return inputErrorText(InputError::InUse);
+        return "            File not found.\\n Please enter a valid filename  ";
+    case JobError::Kind::NotStereo:
+        return "This is not a stereo Wave file  ";
+    case JobError::Kind::Not16Bit:
+        return "This is not a 16-bit Wave file  ";
+    case JobError::Kind::UnsupportedRate:
+        return "This is not a 44.1, 88.2 or 176.4kHz Wave file  ";
+    case JobError::Kind::TooLarge:
+        return "This Wave file is too large  ";
     case JobError::Kind::NotEnoughMemory:
-        return inputErrorText(InputError::NotEnoughMemory);
-    case JobError::Kind::ReadError:
-        return inputErrorText(InputError::ReadError);
+        return "There is not enough memory for this Wave file  ";
     case JobError::Kind::Changed:
-        return inputErrorText(InputError::Changed);
+        return "This Wave file changed while it was read  ";
+    case JobError::Kind::InUse:
+        return "This Wave file is in use by another program  ";
+    case JobError::Kind::ReadError:
+        return "This Wave file could not be read  ";
     case JobError::Kind::NotANumber:
         return "This Wave file holds a sample that is not a number (NaN or infinite) at frame";
     case JobError::Kind::Unopenable:
@@ -51,6 +34,23 @@ std::string_view jobErrorText(JobError::Kind kind)
         break;
     }
     return "";
+}
+
+std::optional<JobError::Kind> checkWaveHeader(const WaveHeaderInfo& header)
+{
+    if (header.channels != 2) {
+        return JobError::Kind::NotStereo;
+    }
+    if (header.bitsPerSample != 16) {
+        return JobError::Kind::Not16Bit;
+    }
+    if (header.sampleRate != 44100 && header.sampleRate != 88200 && header.sampleRate != 176400) {
+        return JobError::Kind::UnsupportedRate;
+    }
+    if (header.dataSize < 0) {
+        return JobError::Kind::TooLarge;
+    }
+    return std::nullopt;
 }
 
 namespace {
@@ -69,19 +69,19 @@ InputCheck checkInputFile(const std::string& inputFileName)
     // One open, held through the load, so the header and the samples cannot
     // come from two versions of a file being replaced.
     if (!isAcceptableName(inputFileName)) {
-        check.error = InputError::NotFound;
+        check.error = JobError::Kind::NotFound;
         return check;
     }
     std::variant<FileHandle, InputOpenFailure> opened = tryOpenInputFile(inputFileName);
     if (const InputOpenFailure* failure = std::get_if<InputOpenFailure>(&opened)) {
-        check.error = *failure == InputOpenFailure::InUse ? InputError::InUse : InputError::NotFound;
+        check.error = *failure == InputOpenFailure::InUse ? JobError::Kind::InUse : JobError::Kind::NotFound;
         check.systemReason = lastFileErrorText();
         return check;
     }
     check.file = std::move(std::get<FileHandle>(opened));
     const std::optional<WaveHeaderInfo> header = readWaveHeader(*check.file);
     if (!header) {
-        check.error = InputError::ReadError;
+        check.error = JobError::Kind::ReadError;
         check.systemReason = lastFileErrorText();
         check.file.reset();
         return check;

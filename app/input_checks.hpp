@@ -12,14 +12,18 @@
 
 namespace tarvelle {
 
-// The box text, exactly as the user sees it in the " ERROR" box.
-std::string_view inputErrorText(InputError error);
-// The text of why a job was not done, before its details: the box text where
-// the dialogue has one; empty where the details are all there is to say.
+// The text of why a job was not done, before its details: the box text,
+// exactly as the user sees it in the " ERROR" box, where the dialogue has
+// one; empty where the details are all there is to say.
 std::string_view jobErrorText(JobError::Kind kind);
 
+// The dialogue's rules for a header: the first failing test, in the order
+// stereo, 16-bit, rate, size (a data size that reads negative is 2 GiB or
+// more); nullopt when the header is accepted.
+std::optional<JobError::Kind> checkWaveHeader(const WaveHeaderInfo& header);
+
 struct InputCheck {
-    std::optional<InputError> error;
+    std::optional<JobError::Kind> error;
     // The system's words for a file error (NotFound, InUse, ReadError), as
     // lastFileErrorText gave them; empty otherwise, and for a name refused
     // before it reached the file system.

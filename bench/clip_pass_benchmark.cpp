@@ -109,8 +109,8 @@ void runFusedPass(const PassInput& input, PassOutput& output)
     tarvelle::LevelCount count = tarvelle::startLevelCount(input.clipThreshold, rateFactor);
     tarvelle::countSamples(count, input.interleaved);
     tarvelle::finishLevelCount(count);
-    output.left = count.left;
-    output.right = count.right;
+    output.left = count.channels[0];
+    output.right = count.channels[1];
     tarvelle::clipSamples(input.interleaved, input.clipThreshold, output.interleaved);
 }
 
@@ -187,8 +187,8 @@ void countAllLevels(benchmark::State& state, SixLevelWay way)
                                           rateFactor);
             tarvelle::countSamples(count, input.interleaved);
             tarvelle::finishLevelCount(count);
-            stats[2 * level] = count.left;
-            stats[2 * level + 1] = count.right;
+            stats[2 * level] = count.channels[0];
+            stats[2 * level + 1] = count.channels[1];
         }
     };
     const auto countSix = [&](std::array<tarvelle::ChannelClipStats, 12>& stats) {
@@ -197,8 +197,8 @@ void countAllLevels(benchmark::State& state, SixLevelWay way)
             tarvelle::countSixLevels(count, input.interleaved);
             tarvelle::finishSixLevelCount(count);
             for (std::size_t level = 0; level < 6; ++level) {
-                stats[2 * level] = count.levels[level].left;
-                stats[2 * level + 1] = count.levels[level].right;
+                stats[2 * level] = count.levels[level].channels[0];
+                stats[2 * level + 1] = count.levels[level].channels[1];
             }
             return;
         }

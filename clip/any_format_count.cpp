@@ -2,69 +2,41 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace tarvelle {
 
-namespace {
-
-// The run of a channel ends before endFrame.
-void endRun(AnyFormatLevelCount& level, std::size_t channelIndex, std::int64_t endFrame)
-{
-    ChannelClipStats& channel = level.channels[channelIndex];
-    ++channel.eventLengthBins[static_cast<std::size_t>(eventLengthBin(channel.runLength, level.limits))];
-    if (level.onEvent) {
-        level.onEvent(ClipEvent{static_cast<int>(channelIndex), endFrame - channel.runLength, channel.runLength});
-    }
-    channel.runLength = 0;
-    channel.previousClipped = false;
-}
-
-} // namespace
-
-AnyFormatLevelCount startAnyFormatCount(double clipThreshold, int channelCount, const EventLengthLimits& limits)
-{
-    AnyFormatLevelCount count;
-    count.clipThreshold = clipThreshold;
-    count.limits = limits;
-    count.channels.resize(static_cast<std::size_t>(channelCount));
-    return count;
-}
-
-void countFrames(std::span<AnyFormatLevelCount> levels, std::span<const double> samples)
+void countFrames(std::span<LevelCount> levels, std::span<const double> samples)
 {
     if (levels.empty()) {
         return;
     }
     const std::size_t channelCount = levels.front().channels.size();
-    for (std::size_t index = 0; index < samples.size(); ++index) {
-        const double magnitude = std::fabs(samples[index]);
-        const std::size_t channel = index % channelCount;
-        const auto frame = static_cast<std::int64_t>(index / channelCount);
-        for (AnyFormatLevelCount& level : levels) {
-            ChannelClipStats& stats = level.channels[channel];
-            if (magnitude > level.clipThreshold) {
-                ++stats.clippedSamples;
-                if (!stats.previousClipped) {
-                    ++stats.clipEvents;
-                    stats.previousClipped = true;
+    const std::size_t frameCount = samples.size() / channelCount;
+    // Per level and channel, the clipped frames of the stretch.
+    std::vector<std::uint64_t> masks(levels.size() * channelCount);
+    for (std::size_t stretchStart = 0; stretchStart < frameCount; stretchStart += maskFrames) {
+        const std::size_t stretchFrames = std::min(maskFrames, frameCount - stretchStart);
+        std::fill(masks.begin(), masks.end(), 0);
+        const double* frame = samples.data() + stretchStart * channelCount;
+        for (std::size_t bit = 0; bit < stretchFrames; ++bit, frame += channelCount) {
+            for (std::size_t channel = 0; channel < channelCount; ++channel) {
+                const double magnitude = std::fabs(frame[channel]);
+                for (std::size_t level = 0; level < levels.size(); ++level) {
+                    masks[level * channelCount + channel] |=
+                        static_cast<std::uint64_t>(magnitude > levels[level].clipThreshold) << bit;
                 }
-                ++stats.runLength;
-            } else if (stats.previousClipped) {
-                endRun(level, channel, level.framesCounted + frame);
+            }
+        }
+        for (std::size_t level = 0; level < levels.size(); ++level) {
+            for (std::size_t channel = 0; channel < channelCount; ++channel) {
+                countMask(levels[level], channel, masks[level * channelCount + channel], stretchFrames,
+                          levels[level].framesCounted + static_cast<std::int64_t>(stretchStart));
             }
         }
     }
-    for (AnyFormatLevelCount& level : levels) {
-        level.framesCounted += static_cast<std::int64_t>(samples.size() / channelCount);
-    }
-}
-
-void finishAnyFormatCount(AnyFormatLevelCount& count)
-{
-    for (std::size_t channel = 0; channel < count.channels.size(); ++channel) {
-        if (count.channels[channel].previousClipped) {
-            endRun(count, channel, count.framesCounted);
-        }
+    for (LevelCount& level : levels) {
+        level.framesCounted += static_cast<std::int64_t>(frameCount);
     }
 }
 

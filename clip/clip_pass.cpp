@@ -16,27 +16,8 @@ namespace tarvelle {
 namespace {
 
 // Frames per block: one bit of a 64-bit mask per frame and channel.
-constexpr std::size_t blockFrames = 64;
+constexpr std::size_t blockFrames = maskFrames;
 constexpr std::size_t blockSamples = 2 * blockFrames;
-
-// The bin of every event length up to the last limit at this rate, so that
-// an event's bin costs one load.
-std::vector<std::uint8_t> makeBinTable(std::int16_t rateFactor)
-{
-    const std::int32_t longestLength = baseEventLengthLimits.back() * rateFactor;
-    std::vector<std::uint8_t> binOfLength(static_cast<std::size_t>(longestLength) + 1);
-    for (std::int32_t length = 0; length <= longestLength; ++length) {
-        binOfLength[static_cast<std::size_t>(length)] =
-            static_cast<std::uint8_t>(eventLengthBin(length, rateFactor));
-    }
-    return binOfLength;
-}
-
-int binOf(const std::vector<std::uint8_t>& binOfLength, std::int64_t runLength)
-{
-    const auto index = static_cast<std::size_t>(runLength);
-    return index < binOfLength.size() ? binOfLength[index] : eventLengthBinCount - 1;
-}
 
 // Bit j set where flags[j] is 1, for the 64 flags from flags.
 std::uint64_t packFlags(const std::uint8_t* flags)
@@ -114,86 +95,29 @@ BlockMasks clippedMasksOfWholeBlock(const std::int16_t* samples, std::int16_t cl
 #endif
 }
 
-// std::popcount is a library call unless the build targets a processor with
-// the instruction; this stays a handful of instructions everywhere.
-std::int32_t bitCount(std::uint64_t bits)
+std::int16_t wholeThreshold(const LevelCount& count)
 {
-    bits = bits - (bits >> 1 & 0x5555555555555555ULL);
-    bits = (bits & 0x3333333333333333ULL) + (bits >> 2 & 0x3333333333333333ULL);
-    bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
-    return static_cast<std::int32_t>((bits * 0x0101010101010101ULL) >> 56);
+    return static_cast<std::int16_t>(count.clipThreshold);
 }
 
-// Counts the events of one channel over a block of frameCount frames, bit j of
-// clippedMask being frame j.
-// Where a block is and whom to tell of its events.
-struct BlockPlace {
-    std::int64_t firstFrame = 0;
-    const ClipEventSink* onEvent = nullptr; // none when no one asked
-};
-
-void tell(const BlockPlace& place, int channel, std::int64_t endFrame, std::int64_t length)
+// Both channels' masks of one block at one level.
+void countChannels(LevelCount& count, std::uint64_t leftMask, std::uint64_t rightMask, std::size_t frameCount,
+                   std::int64_t firstFrame)
 {
-    if (place.onEvent != nullptr) {
-        (*place.onEvent)(ClipEvent{channel, place.firstFrame + endFrame - length, length});
-    }
-}
-
-void countBlockEvents(ChannelClipStats& channel, int channelIndex, std::uint64_t clippedMask,
-                      std::size_t frameCount, const std::vector<std::uint8_t>& binOfLength,
-                      const BlockPlace& place)
-{
-    const std::uint64_t validMask = frameCount == blockFrames ? ~0ULL : (1ULL << frameCount) - 1;
-    const std::uint64_t previousMask = clippedMask << 1 | static_cast<std::uint64_t>(channel.previousClipped);
-    std::uint64_t startsLeft = clippedMask & ~previousMask;
-    std::uint64_t endsLeft = ~clippedMask & previousMask & validMask;
-
-    channel.clippedSamples += bitCount(clippedMask);
-    channel.clipEvents += bitCount(startsLeft);
-    // A run carried in from the last block ends first, or fills the block.
-    if (channel.previousClipped) {
-        if (endsLeft == 0) {
-            channel.runLength += static_cast<std::int64_t>(frameCount);
-            return;
-        }
-        const std::int64_t length = channel.runLength + std::countr_zero(endsLeft);
-        ++channel.eventLengthBins[static_cast<std::size_t>(binOf(binOfLength, length))];
-        tell(place, channelIndex, std::countr_zero(endsLeft), length);
-        endsLeft &= endsLeft - 1;
-        channel.runLength = 0;
-    }
-    // Starts and ends now alternate, each start before its end: pairing them
-    // up needs no branch on which comes next.
-    for (; endsLeft != 0; endsLeft &= endsLeft - 1, startsLeft &= startsLeft - 1) {
-        const std::int64_t length = std::countr_zero(endsLeft) - std::countr_zero(startsLeft);
-        ++channel.eventLengthBins[static_cast<std::size_t>(binOf(binOfLength, length))];
-        tell(place, channelIndex, std::countr_zero(endsLeft), length);
-    }
-    // At most one start is left: a run still open at the end of the block.
-    channel.previousClipped = startsLeft != 0;
-    if (channel.previousClipped) {
-        channel.runLength = static_cast<std::int64_t>(frameCount) - std::countr_zero(startsLeft);
-    }
+    countMask(count, 0, leftMask, frameCount, firstFrame);
+    countMask(count, 1, rightMask, frameCount, firstFrame);
 }
 
 // One block of at most blockSamples samples at one level.
 void countBlock(LevelCount& count, const std::int16_t* samples, std::size_t samplesInBlock,
                 std::int64_t firstFrame)
 {
-    ChannelClipStats& left = count.left;
-    ChannelClipStats& right = count.right;
     // Frames 0-31 interleaved in the first mask, 32-63 in the second.
     const BlockMasks masks = samplesInBlock == blockSamples
-                                 ? clippedMasksOfWholeBlock(samples, count.clipThreshold)
-                                 : clippedMasksOfPartBlock(samples, samplesInBlock, count.clipThreshold);
-    if ((masks.first | masks.second) == 0 && !left.previousClipped && !right.previousClipped) {
-        return; // most blocks of most levels
-    }
-    const std::uint64_t leftMask = evenBits(masks.first) | evenBits(masks.second) << 32;
-    const std::uint64_t rightMask = evenBits(masks.first >> 1) | evenBits(masks.second >> 1) << 32;
-    const BlockPlace place{firstFrame, count.onEvent ? &count.onEvent : nullptr};
-    countBlockEvents(left, 0, leftMask, samplesInBlock / 2, count.binOfLength, place);
-    countBlockEvents(right, 1, rightMask, samplesInBlock / 2, count.binOfLength, place);
+                                 ? clippedMasksOfWholeBlock(samples, wholeThreshold(count))
+                                 : clippedMasksOfPartBlock(samples, samplesInBlock, wholeThreshold(count));
+    countChannels(count, evenBits(masks.first) | evenBits(masks.second) << 32,
+                  evenBits(masks.first >> 1) | evenBits(masks.second >> 1) << 32, samplesInBlock / 2, firstFrame);
 }
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -213,7 +137,8 @@ std::uint64_t maskAbove(const __m128i* magnitudes, __m128i threshold)
 // A whole block at several levels: the channels are pulled apart and their
 // magnitudes taken once, after which a level costs a compare per eight
 // frames, and a level nothing in the block reaches costs one compare.
-void countWholeBlockAtLevels(std::span<LevelCount> levels, const std::int16_t* samples, std::int64_t blockFrame)
+void countWholeBlockAtLevels(std::span<LevelCount> levels, std::span<const std::int16_t> thresholds,
+                             const std::int16_t* samples, std::int64_t blockFrame)
 {
     __m128i leftMagnitudes[8];
     __m128i rightMagnitudes[8];
@@ -238,16 +163,15 @@ void countWholeBlockAtLevels(std::span<LevelCount> levels, const std::int16_t* s
     largest = _mm_max_epi16(largest, _mm_srli_si128(largest, 2));
     const auto blockPeak = static_cast<std::int16_t>(_mm_cvtsi128_si32(largest));
 
-    for (LevelCount& level : levels) {
-        if (blockPeak <= level.clipThreshold && !level.left.previousClipped && !level.right.previousClipped) {
+    for (std::size_t index = 0; index < levels.size(); ++index) {
+        LevelCount& level = levels[index];
+        if (blockPeak <= thresholds[index] && !level.channels[0].previousClipped &&
+            !level.channels[1].previousClipped) {
             continue;
         }
-        const __m128i threshold = _mm_set1_epi16(level.clipThreshold);
-        const BlockPlace place{level.framesCounted + blockFrame, level.onEvent ? &level.onEvent : nullptr};
-        countBlockEvents(level.left, 0, maskAbove(leftMagnitudes, threshold), blockFrames, level.binOfLength,
-                         place);
-        countBlockEvents(level.right, 1, maskAbove(rightMagnitudes, threshold), blockFrames, level.binOfLength,
-                         place);
+        const __m128i threshold = _mm_set1_epi16(thresholds[index]);
+        countChannels(level, maskAbove(leftMagnitudes, threshold), maskAbove(rightMagnitudes, threshold),
+                      blockFrames, level.framesCounted + blockFrame);
     }
 }
 #endif
@@ -256,22 +180,12 @@ void countWholeBlockAtLevels(std::span<LevelCount> levels, const std::int16_t* s
 
 LevelCount startLevelCount(std::int16_t clipThreshold, std::int16_t rateFactor)
 {
-    LevelCount count;
-    count.clipThreshold = clipThreshold;
-    count.rateFactor = rateFactor;
-    count.binOfLength = makeBinTable(rateFactor);
-    beginPass(count.left, count.right);
-    return count;
+    return startLevelCount(clipThreshold, 2, eventLengthLimits(44100 * rateFactor));
 }
 
 void countSamples(LevelCount& count, std::span<const std::int16_t> interleavedSamples)
 {
-    const std::size_t sampleCount = interleavedSamples.size() & ~std::size_t{1};
-    for (std::size_t blockStart = 0; blockStart < sampleCount; blockStart += blockSamples) {
-        countBlock(count, interleavedSamples.data() + blockStart, std::min(blockSamples, sampleCount - blockStart),
-                   count.framesCounted + static_cast<std::int64_t>(blockStart / 2));
-    }
-    count.framesCounted += static_cast<std::int64_t>(sampleCount / 2);
+    countLevels(std::span(&count, 1), interleavedSamples);
 }
 
 SixLevelCount startSixLevelCount(std::int32_t peakLevel, std::int16_t rateFactor)
@@ -290,13 +204,23 @@ void countLevels(std::span<LevelCount> levels, std::span<const std::int16_t> int
     if (levels.empty()) {
         return;
     }
+    std::array<std::int16_t, clipLevelCount> sixThresholds{};
+    std::vector<std::int16_t> moreThresholds;
+    std::span<std::int16_t> thresholds(sixThresholds);
+    if (levels.size() > sixThresholds.size()) {
+        moreThresholds.resize(levels.size());
+        thresholds = moreThresholds;
+    }
+    for (std::size_t index = 0; index < levels.size(); ++index) {
+        thresholds[index] = wholeThreshold(levels[index]);
+    }
     const std::size_t sampleCount = interleavedSamples.size() & ~std::size_t{1};
     for (std::size_t blockStart = 0; blockStart < sampleCount; blockStart += blockSamples) {
         const std::int16_t* samples = interleavedSamples.data() + blockStart;
         const std::size_t samplesInBlock = std::min(blockSamples, sampleCount - blockStart);
 #if defined(__SSE2__) || defined(_M_X64)
         if (samplesInBlock == blockSamples) {
-            countWholeBlockAtLevels(levels, samples, static_cast<std::int64_t>(blockStart / 2));
+            countWholeBlockAtLevels(levels, thresholds, samples, static_cast<std::int64_t>(blockStart / 2));
             continue;
         }
 #endif
@@ -320,17 +244,6 @@ void finishSixLevelCount(SixLevelCount& count)
     for (LevelCount& level : count.levels) {
         finishLevelCount(level);
     }
-}
-
-void finishLevelCount(LevelCount& count)
-{
-    // A run still open ends with the file.
-    for (const auto& [channel, stats] : {std::pair{0, &count.left}, std::pair{1, &count.right}}) {
-        if (stats->previousClipped && count.onEvent) {
-            count.onEvent(ClipEvent{channel, count.framesCounted - stats->runLength, stats->runLength});
-        }
-    }
-    endPass(count.left, count.right, count.rateFactor);
 }
 
 void clipSamples(std::span<const std::int16_t> samples, std::int16_t clipThreshold,

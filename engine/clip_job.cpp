@@ -10,10 +10,11 @@ namespace tarvelle {
 
 namespace {
 
-// The dialogue's file is 16-bit: its samples are always numbers.
-InputError inputError(const JobError& failure)
+// The dialogue's file is 16-bit: its samples are always numbers, and any
+// other failure of its read is a read error.
+JobError readFailure(const JobError& failure)
 {
-    return failure.kind == JobError::Kind::Changed ? InputError::Changed : InputError::ReadError;
+    return failure.kind == JobError::Kind::Changed ? failure : JobError(JobError::Kind::ReadError, failure.reason);
 }
 
 bool enoughMemory()
@@ -32,19 +33,19 @@ std::uint64_t runMemoryBytes()
     return BlockRing::bufferCount * block + 2 * (2 * sizeof(double) + 1) * block;
 }
 
-std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName, const JobOptions& options,
-                                                const JobProgress& progress)
+std::variant<ClipJob, JobError> ClipJob::open(const std::string& inputFileName, const JobOptions& options,
+                                              const JobProgress& progress)
 {
     try {
         InputCheck check = checkInputFile(inputFileName);
         if (check.error) {
-            return *check.error;
+            return JobError(*check.error, check.systemReason);
         }
         if (progress.accepted) {
             progress.accepted();
         }
         if (!enoughMemory()) {
-            return InputError::NotEnoughMemory;
+            return JobError(JobError::Kind::NotEnoughMemory);
         }
         ClipJob job;
         job.result_.inputFileName = inputFileName;
@@ -52,11 +53,11 @@ std::variant<ClipJob, InputError> ClipJob::open(const std::string& inputFileName
         job.header_ = check.header;
         job.outputs_.protect(fileIdentity(*check.file));
         if (const std::optional<JobError> failure = job.readClassic(*check.file, progress)) {
-            return inputError(*failure);
+            return readFailure(*failure);
         }
         return job;
     } catch (const std::bad_alloc&) {
-        return InputError::NotEnoughMemory;
+        return JobError(JobError::Kind::NotEnoughMemory);
     }
 }
 

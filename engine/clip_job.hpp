@@ -60,8 +60,8 @@ public:
     // only the reports are wanted, to write the six clipped files into
     // temporary files beside their final names. On failure no output is
     // touched and the error says why.
-    static std::variant<ClipJob, InputError> open(const std::string& inputFileName, const JobOptions& options = {},
-                                                  const JobProgress& progress = {});
+    static std::variant<ClipJob, JobError> open(const std::string& inputFileName, const JobOptions& options = {},
+                                                const JobProgress& progress = {});
 
     // Batch mode's file: any uncompressed PCM or float WAV, the name taken
     // as it is. On failure, why.

@@ -22,6 +22,12 @@ struct JobError {
         Changed,         // the file changed between the reads
         NotANumber,      // frame: the first that holds a sample that is no finite number
         Refused,         // refusal: what the file is, and why it is not read
+        // The dialogue's file is 16-bit stereo at 44.1, 88.2 or 176.4 kHz, its
+        // data under 2 GiB; the first of these it is not.
+        NotStereo,
+        Not16Bit,
+        UnsupportedRate,
+        TooLarge,
     };
     JobError(Kind kind, std::string reason = {}) : kind(kind), reason(std::move(reason)) {}
     static JobError notANumberAt(std::uint64_t frame);

@@ -22,8 +22,6 @@ namespace tarvelle {
 
 // What one read needs of the file, besides its samples' type.
 template <class Sample> struct ClipJob::Source {
-    using Count = typename SampleKernel<Sample>::Count;
-
     std::uint64_t sampleCount = 0;
     int channels = 2;
     double fullScale = 32768.0;
@@ -31,7 +29,7 @@ template <class Sample> struct ClipJob::Source {
     std::vector<std::uint8_t> clippedWavHeader;
     bool padByte = false; // the size fields count a pad byte after data of an odd length
     // The six counts started at the peak's thresholds.
-    std::function<std::array<Count, clipLevelCount>(double peak)> startCounts;
+    std::function<std::array<LevelCount, clipLevelCount>(double peak)> startCounts;
     std::function<std::string(int clipLevel, const std::vector<ChannelClipStats>&)> reportText;
 
     std::uint64_t totalBytes() const { return sampleCount * sizeof(Sample); }
@@ -43,7 +41,7 @@ template <class Sample> struct ClipJob::Source {
 // events of the counts and the check.
 template <class Sample> struct ClipJob::Picks {
     std::vector<PickedAnalysis<Sample>> analyses; // in the order they finish
-    std::array<typename SampleKernel<Sample>::Count, clipLevelCount> counts{};
+    std::array<LevelCount, clipLevelCount> counts{};
     EventListeners listeners;
     std::unique_ptr<KeptEvents> keptEvents;
     std::unique_ptr<LabelTracks> labelTracks;
@@ -287,13 +285,12 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
     // Before the first read, whose analyses may already write label tracks.
     outputs_.begin(result_, source.clippedWavHeader);
     // The first read: the peak, and what does not need it.
-    using Peak = typename SampleKernel<Sample>::Peak;
     auto found = readForPeak<Sample>(makeLoader, source.totalBytes(), source.frameBytes(), work(plan.firstRead[0]),
                                      work(plan.firstRead[1]));
     if (JobError* failure = std::get_if<JobError>(&found)) {
         return std::move(*failure);
     }
-    const Peak peak = std::get<Peak>(found);
+    const auto peak = std::get<typename SampleKernel<Sample>::Peak>(found);
     if constexpr (std::is_same_v<Sample, double>) {
         if (peak.peak.firstNonFinite >= 0) {
             return JobError::notANumberAt(static_cast<std::uint64_t>(peak.peak.firstNonFinite) /
@@ -391,11 +388,11 @@ std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uin
     source.clippedWavHeader = clippedWavHeaderFor(result_.format, result_.frameCount);
     source.padByte = result_.frameCount * static_cast<std::uint64_t>(bytesPerFrame(result_.format)) % 2 != 0;
     source.startCounts = [this](double peak) {
-        std::array<AnyFormatLevelCount, clipLevelCount> counts;
+        std::array<LevelCount, clipLevelCount> counts;
         const EventLengthLimits limits = eventLengthLimits(result_.format.sampleRate);
         for (std::size_t level = 0; level < counts.size(); ++level) {
-            counts[level] = startAnyFormatCount(thresholdForLevel(result_.format, peak, static_cast<int>(level)),
-                                                result_.format.channels, limits);
+            counts[level] = startLevelCount(thresholdForLevel(result_.format, peak, static_cast<int>(level)),
+                                            result_.format.channels, limits);
         }
         return counts;
     };

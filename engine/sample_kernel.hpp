@@ -1,6 +1,7 @@
 // What differs between the two sample types a file is read in: 16-bit
 // stereo samples as they are (bit-mask counting), or any format as doubles.
-// The read, the analyses and the writers are one path over either.
+// The read, the analyses, the level count and the writers are one path over
+// either; a kernel finds the clipped samples and clips them.
 #pragma once
 
 #include "clip/any_format_count.hpp"
@@ -19,7 +20,6 @@ namespace tarvelle {
 template <class Sample> struct SampleKernel;
 
 template <> struct SampleKernel<std::int16_t> {
-    using Count = LevelCount;
     // The largest magnitude, 0..32768.
     struct Peak {
         std::int32_t peak = 0;
@@ -32,24 +32,21 @@ template <> struct SampleKernel<std::int16_t> {
         bool operator==(const Peak&) const = default;
     };
 
-    static void count(std::span<Count> counts, std::span<const std::int16_t> samples)
+    static void count(std::span<LevelCount> counts, std::span<const std::int16_t> samples)
     {
         countLevels(counts, samples);
     }
-    static void finish(Count& count) { finishLevelCount(count); }
-    static std::vector<ChannelClipStats> channels(const Count& count) { return {count.left, count.right}; }
     // Clips at a level and gives the bytes of the clipped file; clipped is the caller's.
     static std::span<const std::uint8_t> clip(const SampleFormat& /*format*/,
-                                              std::span<const std::int16_t> samples, const Count& count,
+                                              std::span<const std::int16_t> samples, const LevelCount& count,
                                               std::span<std::int16_t> clipped, std::span<std::uint8_t> /*encoded*/)
     {
-        clipSamples(samples, count.clipThreshold, clipped);
+        clipSamples(samples, static_cast<std::int16_t>(count.clipThreshold), clipped);
         return littleEndianBytes(clipped);
     }
 };
 
 template <> struct SampleKernel<double> {
-    using Count = AnyFormatLevelCount;
     // The largest magnitude, and where the first sample that is not a number is.
     struct Peak {
         AnyFormatPeak peak;
@@ -72,11 +69,12 @@ template <> struct SampleKernel<double> {
         }
     };
 
-    static void count(std::span<Count> counts, std::span<const double> samples) { countFrames(counts, samples); }
-    static void finish(Count& count) { finishAnyFormatCount(count); }
-    static std::vector<ChannelClipStats> channels(const Count& count) { return count.channels; }
+    static void count(std::span<LevelCount> counts, std::span<const double> samples)
+    {
+        countFrames(counts, samples);
+    }
     static std::span<const std::uint8_t> clip(const SampleFormat& format, std::span<const double> samples,
-                                              const Count& count, std::span<double> clipped,
+                                              const LevelCount& count, std::span<double> clipped,
                                               std::span<std::uint8_t> encoded)
     {
         clipFrames(samples, count.clipThreshold, clipped);

@@ -1,5 +1,6 @@
 // Any bytes as an input file: the header readers must neither crash nor read
 // outside the file, and what they accept must lead to sane derived values.
+#include "app/input_checks.hpp"
 #include "wav/batch_input.hpp"
 #include "wav/wave_header.hpp"
 #include "wav/wave_writer.hpp"

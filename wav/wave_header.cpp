@@ -125,23 +125,6 @@ std::optional<WaveHeaderInfo> readWaveHeader(const FileHandle& file)
     return readWaveHeader(FileByteSource(file, *size));
 }
 
-std::optional<InputError> checkWaveHeader(const WaveHeaderInfo& header)
-{
-    if (header.channels != 2) {
-        return InputError::NotStereo;
-    }
-    if (header.bitsPerSample != 16) {
-        return InputError::Not16Bit;
-    }
-    if (header.sampleRate != 44100 && header.sampleRate != 88200 && header.sampleRate != 176400) {
-        return InputError::UnsupportedRate;
-    }
-    if (header.dataSize < 0) {
-        return InputError::TooLarge;
-    }
-    return std::nullopt;
-}
-
 AcceptedHeader acceptWaveHeader(const WaveHeaderInfo& fields)
 {
     AcceptedHeader header(fields);

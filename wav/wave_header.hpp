@@ -33,20 +33,6 @@ struct WaveHeaderInfo {
     std::int16_t rateFactor = 0;
 };
 
-// Why a named file cannot be processed: the header's tests, and what can go
-// wrong in opening and loading it.
-enum class InputError {
-    NotFound,
-    NotStereo,
-    Not16Bit,
-    UnsupportedRate,
-    TooLarge, // dataSize reads negative: 2^31 bytes or more
-    NotEnoughMemory,
-    Changed,   // different on a second read: counted against the wrong peak
-    InUse,     // another program holds it for writing
-    ReadError, // opened, but the system could not read it
-};
-
 // Interprets the first 44 bytes of a file at the fixed offsets; bytes missing
 // from a shorter buffer read as zero.
 WaveHeaderInfo parseWaveHeader(std::span<const std::uint8_t> headerBytes);
@@ -60,10 +46,6 @@ WaveHeaderInfo waveHeaderOf(const WaveLayout& layout);
 // an extensible body of integer PCM reads as tag 1.
 WaveHeaderInfo fmtFields(std::span<const std::uint8_t> body);
 std::optional<WaveHeaderInfo> readWaveHeader(const FileHandle& file);
-
-// The first failing test, in the order stereo, 16-bit, rate, size; nullopt
-// when the header is accepted.
-std::optional<InputError> checkWaveHeader(const WaveHeaderInfo& header);
 
 // A header that passed its checks, with riffSize, samplesPerChannel,
 // durationSeconds and rateFactor derived: only acceptWaveHeader makes one, so

@@ -29,7 +29,7 @@ PassResult fusedPass(const std::vector<std::int16_t>& leftSamples, const std::ve
     LevelCount count = startLevelCount(clipThreshold, rateFactor);
     countSamples(count, input);
     finishLevelCount(count);
-    PassResult result{std::vector<std::int16_t>(input.size(), 0x7777), count.left, count.right};
+    PassResult result{std::vector<std::int16_t>(input.size(), 0x7777), count.channels[0], count.channels[1]};
     clipSamples(input, clipThreshold, result.interleaved);
     return result;
 }
@@ -90,7 +90,7 @@ TEST(CountLevelAndClipSamples, MatchesThePlainPassOnVariedInputs)
                 // All six levels in one sweep, fed in two stretches that split a block.
                 // So too, by way of doubles, for formats other than 16-bit stereo.
                 SixLevelCount sixLevels = startSixLevelCount(peakLevel, rateFactor);
-                std::array<AnyFormatLevelCount, clipLevelCount> anyFormat;
+                std::array<LevelCount, clipLevelCount> anyFormat;
                 std::array<std::vector<ClipEvent>, clipLevelCount> sixEvents;
                 std::array<std::vector<ClipEvent>, clipLevelCount> anyFormatEvents;
                 for (std::size_t level = 0; level < sixEvents.size(); ++level) {
@@ -98,8 +98,8 @@ TEST(CountLevelAndClipSamples, MatchesThePlainPassOnVariedInputs)
                         return [&events](const ClipEvent& event) { events.push_back(event); };
                     };
                     sixLevels.levels[level].onEvent = collect(sixEvents[level]);
-                    anyFormat[level] = startAnyFormatCount(sixLevels.levels[level].clipThreshold, 2,
-                                                           eventLengthLimits(44100 * rateFactor));
+                    anyFormat[level] = startLevelCount(sixLevels.levels[level].clipThreshold, 2,
+                                                       eventLengthLimits(44100 * rateFactor));
                     anyFormat[level].onEvent = collect(anyFormatEvents[level]);
                 }
                 const std::vector<double> asDoubles(interleaved.begin(), interleaved.end());
@@ -129,10 +129,10 @@ TEST(CountLevelAndClipSamples, MatchesThePlainPassOnVariedInputs)
                     const auto level = static_cast<std::size_t>(clipLevel);
                     const LevelCount& oneOfSix = sixLevels.levels[level];
                     EXPECT_EQ(oneOfSix.clipThreshold, threshold);
-                    expectSameStats(oneOfSix.left, plain.left);
-                    expectSameStats(oneOfSix.right, plain.right);
+                    expectSameStats(oneOfSix.channels.at(0), plain.left);
+                    expectSameStats(oneOfSix.channels.at(1), plain.right);
                     EXPECT_EQ(byChannel(sixEvents[level]), plain.events);
-                    finishAnyFormatCount(anyFormat[level]);
+                    finishLevelCount(anyFormat[level]);
                     expectSameStats(anyFormat[level].channels.at(0), plain.left);
                     expectSameStats(anyFormat[level].channels.at(1), plain.right);
                     EXPECT_EQ(byChannel(anyFormatEvents[level]), plain.events);

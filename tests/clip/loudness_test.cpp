@@ -146,15 +146,16 @@ TEST(LoudnessMeter, SignalsAgainstPublishedValuesAndLibebur128)
 {
     const Signal signals[] = {
         // clang-format off
-        {"loudness 1", 2, 0, 48000, 1.0, {0, 1}, {{20, -23, 1000, 0}}, -23, none, none},
-        {"loudness 2", 2, 0, 48000, 1.0, {0, 1}, {{20, -33, 1000, 0}}, -33, none, none},
-        {"loudness 3", 2, 0, 48000, 1.0, {0, 1}, {{10, -36, 1000, 0}, {60, -23, 1000, 0}, {10, -36, 1000, 0}}, -23, none, none},
-        {"loudness 4", 2, 0, 48000, 1.0, {0, 1}, {{10, -72, 1000, 0}, {10, -36, 1000, 0}, {60, -23, 1000, 0}, {10, -36, 1000, 0}, {10, -72, 1000, 0}}, -23, none, none},
-        {"loudness 5", 2, 0, 48000, 1.0, {0, 1}, {{20, -26, 1000, 0}, {20.1, -20, 1000, 0}, {20, -26, 1000, 0}}, -23, none, none},
-        {"range 1", 2, 0, 48000, 1.0, {0, 1}, {{20, -20, 1000, 0}, {20, -30, 1000, 0}}, none, 10, -20},
-        {"range 2", 2, 0, 48000, 1.0, {0, 1}, {{20, -20, 1000, 0}, {20, -15, 1000, 0}}, none, 5, none},
-        {"range 3", 2, 0, 48000, 1.0, {0, 1}, {{20, -40, 1000, 0}, {20, -20, 1000, 0}}, none, 20, none},
-        {"range 4", 2, 0, 48000, 1.0, {0, 1}, {{20, -50, 1000, 0}, {20, -35, 1000, 0}, {20, -20, 1000, 0}, {20, -35, 1000, 0}, {20, -50, 1000, 0}}, none, 15, none},
+        // The gated and ungated parts in the published proportions, shortened.
+        {"loudness 1", 2, 0, 48000, 1.0, {0, 1}, {{4, -23, 1000, 0}}, -23, none, none},
+        {"loudness 2", 2, 0, 48000, 1.0, {0, 1}, {{4, -33, 1000, 0}}, -33, none, none},
+        {"loudness 3", 2, 0, 48000, 1.0, {0, 1}, {{2, -36, 1000, 0}, {12, -23, 1000, 0}, {2, -36, 1000, 0}}, -23, none, none},
+        {"loudness 4", 2, 0, 48000, 1.0, {0, 1}, {{1, -72, 1000, 0}, {2, -36, 1000, 0}, {12, -23, 1000, 0}, {2, -36, 1000, 0}, {1, -72, 1000, 0}}, -23, none, none},
+        {"loudness 5", 2, 0, 48000, 1.0, {0, 1}, {{10, -26, 1000, 0}, {10.05, -20, 1000, 0}, {10, -26, 1000, 0}}, -23, none, none},
+        {"range 1", 2, 0, 48000, 1.0, {0, 1}, {{10, -20, 1000, 0}, {10, -30, 1000, 0}}, none, 10, -20},
+        {"range 2", 1, 0, 48000, 1.0, {0}, {{10, -20, 1000, 0}, {10, -15, 1000, 0}}, none, 5, none},
+        {"range 3", 1, 0, 48000, 1.0, {0}, {{10, -40, 1000, 0}, {10, -20, 1000, 0}}, none, 20, none},
+        {"range 4", 1, 0, 48000, 1.0, {0}, {{20, -50, 1000, 0}, {20, -35, 1000, 0}, {20, -20, 1000, 0}, {20, -35, 1000, 0}, {20, -50, 1000, 0}}, none, 15, none},
         // A quarter of the rate at 45 degrees: every peak between two samples, 3.01 dB over them.
         {"too short", 2, 0, 44100, 32768, {0, 1}, {{0.3, -6, 11025, 45}}, none, none, -6},
         {"under 3 s", 2, 0, 44100, 1.0, {0, 1}, {{2, -23, 1000, 0}}, -23, none, -23},
@@ -164,10 +165,10 @@ TEST(LoudnessMeter, SignalsAgainstPublishedValuesAndLibebur128)
         {"side of 7.1", 8, 0, 48000, 1.0, {6}, {{5, -23, 1000, 0}}, -24.5, none, -23},
         {"back centre of 6.1", 7, 0x70f, 48000, 1.0, {4}, {{5, -23, 1000, 0}}, -24.5, none, -23},
         {"no interpolation at 192 kHz", 1, 0, 192000, 1.0, {0}, {{1, -1, 47000, 30}}, none, none, none},
-        {"music", 2, 0, 44100, 32768, {}, {{12, 0, 0, 0}}, none, none, none},
-        {"music clipped", 1, 0, 44100, 32768, {}, {{12, 8, 0, 0}}, none, none, none},
-        {"music at 2x", 2, 0, 176400, 32768, {}, {{4, 3, 0, 0}}, none, none, none},
-        {"music in 5.1", 6, 0x60f, 88200, 32768, {}, {{4, 0, 0, 0}}, none, none, none},
+        {"music", 2, 0, 44100, 32768, {}, {{4, 0, 0, 0}}, none, none, none},
+        {"music clipped", 1, 0, 44100, 32768, {}, {{4, 8, 0, 0}}, none, none, none},
+        {"music at 4x", 2, 0, 176400, 32768, {}, {{1, 3, 0, 0}}, none, none, none},
+        {"music in 5.1", 6, 0x60f, 88200, 32768, {}, {{1, 0, 0, 0}}, none, none, none},
         // clang-format on
     };
     for (const Signal& signal : signals) {
@@ -211,12 +212,16 @@ TEST(LoudnessMeter, SignalsAgainstPublishedValuesAndLibebur128)
         ASSERT_EQ(result.blockTruePeaks.size(), (frames + perBlock - 1) / perBlock * channels);
         for (std::size_t channel = 0; channel < channels; ++channel) {
             float largest = floor;
+            std::int64_t firstBelow = -1; // a frame above its block's peak; one check, not one per sample
             for (std::size_t index = channel; index < samples.size(); index += channels) {
                 const float peak = result.blockTruePeaks[index / channels / perBlock * channels + channel];
-                ASSERT_GE(peak, std::max(floor, float(std::fabs(samples[index] * (1.0 / signal.fullScale)))))
-                    << index / channels;
+                if (firstBelow < 0 &&
+                    peak < std::max(floor, float(std::fabs(samples[index] * (1.0 / signal.fullScale))))) {
+                    firstBelow = std::int64_t(index / channels);
+                }
                 largest = std::max(largest, peak);
             }
+            EXPECT_EQ(firstBelow, -1) << "channel " << channel;
             EXPECT_EQ(largest, std::max(floor, float(std::pow(10.0, result.truePeakDbtp[channel] / 20))));
         }
     }

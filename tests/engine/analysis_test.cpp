@@ -43,15 +43,15 @@ std::vector<ClipEvent> sorted(std::vector<ClipEvent> events)
     return events;
 }
 
-template <class Sample> std::array<typename SampleKernel<Sample>::Count, clipLevelCount> startCounts(double peak)
+template <class Sample> std::array<LevelCount, clipLevelCount> startCounts(double peak)
 {
     if constexpr (std::is_same_v<Sample, std::int16_t>) {
         return startSixLevelCount(static_cast<std::int32_t>(peak), 1).levels;
     } else {
-        std::array<AnyFormatLevelCount, clipLevelCount> counts;
+        std::array<LevelCount, clipLevelCount> counts;
         for (std::size_t level = 0; level < counts.size(); ++level) {
-            counts[level] = startAnyFormatCount(thresholdForLevel(SampleFormat{}, peak, static_cast<int>(level)),
-                                                channels, eventLengthLimits(sampleRate));
+            counts[level] = startLevelCount(thresholdForLevel(SampleFormat{}, peak, static_cast<int>(level)),
+                                            channels, eventLengthLimits(sampleRate));
         }
         return counts;
     }
@@ -145,22 +145,6 @@ TYPED_TEST(AnalysisTest, ABlockBoundaryAnywhereGivesTheSameResult)
         EXPECT_EQ(blocks.loudness->loudnessRange, whole.loudness->loudnessRange);
         EXPECT_EQ(blocks.plotText, whole.plotText);
     }
-}
-
-// The two kernels are one counter: 16-bit samples as they are and the same
-// values as doubles count alike.
-TEST(AnalysisKernels, SixteenBitAndDoubleSamplesCountAlike)
-{
-    const std::vector<std::int16_t> pcm = clippingSamples();
-    const JobResult sixteen = analyse(pcm, {2048});
-    const JobResult doubles = analyse(std::vector<double>(pcm.begin(), pcm.end()), {777});
-    for (std::size_t level = 0; level < clipLevelCount; ++level) {
-        EXPECT_EQ(sorted(sixteen.levels[level].events.toVector()), sorted(doubles.levels[level].events.toVector()))
-            << level;
-        EXPECT_EQ(sixteen.reports[level], doubles.reports[level]);
-    }
-    EXPECT_EQ(sixteen.check->runs.toVector(), doubles.check->runs.toVector());
-    EXPECT_EQ(sixteen.loudness->integratedLufs, doubles.loudness->integratedLufs);
 }
 
 } // namespace

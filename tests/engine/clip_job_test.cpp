@@ -22,7 +22,7 @@ using testing::WaveFields;
 
 ClipJob openJob(const std::string& inputName)
 {
-    std::variant<ClipJob, InputError> opened = ClipJob::open(inputName);
+    std::variant<ClipJob, JobError> opened = ClipJob::open(inputName);
     EXPECT_TRUE(std::holds_alternative<ClipJob>(opened));
     return std::move(std::get<ClipJob>(opened));
 }
@@ -154,7 +154,7 @@ TEST(ClipJob, AFileChangedBetweenTheTwoReadsIsRefused)
     const std::string inputName = folder.path("take1.wav");
     testing::writeFileBytes(inputName, testing::waveBytes(WaveFields{}, 8, {100, -100, 5, -5}));
     bool changed = false;
-    const std::variant<ClipJob, InputError> opened = ClipJob::open(
+    const std::variant<ClipJob, JobError> opened = ClipJob::open(
         inputName, JobOptions{},
         JobProgress{{}, [&] {
                         std::fstream file(inputName, std::ios::in | std::ios::out | std::ios::binary);
@@ -165,8 +165,8 @@ TEST(ClipJob, AFileChangedBetweenTheTwoReadsIsRefused)
     if (!changed) {
         GTEST_SKIP() << "the open input is held against writers here (Windows): it cannot change";
     }
-    ASSERT_TRUE(std::holds_alternative<InputError>(opened));
-    EXPECT_EQ(std::get<InputError>(opened), InputError::Changed);
+    ASSERT_TRUE(std::holds_alternative<JobError>(opened));
+    EXPECT_EQ(std::get<JobError>(opened).kind, JobError::Kind::Changed);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path(".")), {}), 1);
 }
 
@@ -220,17 +220,17 @@ TEST(ClipJob, OpeningARejectedFileGivesItsError)
     testing::writeFileBytes(folder.path("mono.wav"), testing::waveBytes(mono, 4, {1, 2}));
     const struct {
         std::string name;
-        InputError error;
+        JobError::Kind error;
     } cases[] = {
-        {folder.path("mono.wav"), InputError::NotStereo},
-        {folder.path("gone.wav"), InputError::NotFound},
+        {folder.path("mono.wav"), JobError::Kind::NotStereo},
+        {folder.path("gone.wav"), JobError::Kind::NotFound},
     };
     for (const auto& rejectCase : cases) {
         bool accepted = false;
-        const std::variant<ClipJob, InputError> opened =
+        const std::variant<ClipJob, JobError> opened =
             ClipJob::open(rejectCase.name, JobOptions{}, JobProgress{[&] { accepted = true; }, {}});
-        ASSERT_TRUE(std::holds_alternative<InputError>(opened)) << rejectCase.name;
-        EXPECT_EQ(std::get<InputError>(opened), rejectCase.error);
+        ASSERT_TRUE(std::holds_alternative<JobError>(opened)) << rejectCase.name;
+        EXPECT_EQ(std::get<JobError>(opened).kind, rejectCase.error);
         EXPECT_FALSE(accepted);
     }
 }
@@ -257,11 +257,11 @@ TEST(ClipJob, AnAllocationFailureIsACleanRefusal)
     for (long allowed = 0; allocationFailed; ++allowed) {
         allocationFailed = false;
         allocationsBeforeFailure = allowed;
-        std::variant<ClipJob, InputError> opened = ClipJob::open(inputName);
+        std::variant<ClipJob, JobError> opened = ClipJob::open(inputName);
         allocationsBeforeFailure = -1;
         if (allocationFailed) {
-            ASSERT_TRUE(std::holds_alternative<InputError>(opened)) << allowed;
-            EXPECT_EQ(std::get<InputError>(opened), InputError::NotEnoughMemory);
+            ASSERT_TRUE(std::holds_alternative<JobError>(opened)) << allowed;
+            EXPECT_EQ(std::get<JobError>(opened).kind, JobError::Kind::NotEnoughMemory);
             EXPECT_EQ(entries(), std::vector<std::string>{"take1.wav"});
         }
     }
