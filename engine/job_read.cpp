@@ -1,6 +1,7 @@
 // The two reads of a file, one path for every format: the analyses the
 // options ask for are picked in one place, spread over the threads by the
 // scheduler, and fed the blocks of the source.
+#include "analysis/channel_stats.hpp"
 #include "analysis/clipping_check.hpp"
 #include "analysis/event_listeners.hpp"
 #include "analysis/level_counts.hpp"
@@ -225,6 +226,12 @@ template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source,
         check.needsPeak = check.needsPeak || options_.plot;
         analyses.push_back(std::move(check));
     }
+    if (options_.delivery) {
+        analyses.push_back(pick<ChannelStatsAnalysis<Sample>>([&source, this] {
+            return std::make_unique<ChannelStatsAnalysis<Sample>>(source.channels, result_.format.sampleRate,
+                                                                  source.fullScale);
+        }));
+    }
     // A check counts no levels, unless for the picture. Half the levels each,
     // so that the scheduler can give each thread half.
     if (!options_.check || options_.plot) {
@@ -310,6 +317,9 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
         analysis->finish(result_);
     }
     picks.listeners.eventsEnded(result_);
+    if (options_.delivery) {
+        result_.delivery = judgeDelivery(*options_.delivery, result_);
+    }
     return std::nullopt;
 }
 
