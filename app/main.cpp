@@ -125,7 +125,8 @@ std::optional<std::string> optionWithoutEffect(const tarvelle::BatchOptions& opt
         return "option '--true-peak-limit' goes with --check";
     }
     if (options.truePeakLimitDbtp && job.delivery) {
-        return "option '--true-peak-limit' does not go with a delivery profile, which sets its own (--max-true-peak)";
+        return "option '--true-peak-limit' does not go with a delivery profile, which sets its own "
+               "(--max-true-peak)";
     }
     if (minRunGiven && !job.check) {
         return "option '--min-run' goes with --check";
@@ -287,7 +288,9 @@ std::optional<int> readValuedOption(std::string_view argument, Arguments& argume
             return usageError("option '--" + std::string(*key) + "' needs a value");
         }
         DeliveryRequest& delivery = line.delivery;
-        (*key == "deliver" ? delivery.profileName : *key == "spec" ? delivery.profileFile : delivery.values.emplace_back(*key, "").second) = value;
+        (*key == "deliver" ? delivery.profileName
+         : *key == "spec"  ? delivery.profileFile
+                           : delivery.values.emplace_back(*key, "").second) = value;
     } else {
         return usageError("unknown option '" + terminalSafeName(argument) + "'");
     }

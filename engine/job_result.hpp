@@ -8,8 +8,8 @@
 #include "clip/loudness.hpp"
 #include "engine/delivery.hpp"
 #include "platform/output_file.hpp"
-#include "wav/sample_format.hpp"
 #include "platform/spill_file.hpp"
+#include "wav/sample_format.hpp"
 
 #include <array>
 #include <cstdint>
@@ -62,7 +62,7 @@ struct JobResult {
     std::optional<LoudnessResult> loudness;
     std::optional<ChannelStats> channelStats;
     std::optional<DeliveryResult> delivery; // the verdict, when a delivery profile was asked for
-    std::string plotText; // the picture, until run writes it
+    std::string plotText;                   // the picture, until run writes it
     OutputResult plot;
 
     double durationSeconds() const { return static_cast<double>(frameCount) / format.sampleRate; }

@@ -223,7 +223,9 @@ Json deliveryJson(const DeliveryResult& delivery)
         entry["pass"] = check.pass;
         checks.push_back(std::move(entry));
     }
-    return Json{{"profile", profile.name}, {"limits", std::move(limits)}, {"pass", delivery.pass},
+    return Json{{"profile", profile.name},
+                {"limits", std::move(limits)},
+                {"pass", delivery.pass},
                 {"checks", std::move(checks)}};
 }
 
