@@ -37,30 +37,42 @@ public:
         differences_.resize(pairs_.size());
     }
 
+    // Channel by channel and pair by pair, each with sums of its own, so
+    // that the loops keep them in registers.
     void add(std::span<const Sample> samples) override
     {
-        const Sample* frame = samples.data();
-        const Sample* const end = frame + samples.size();
-        for (; frame != end; frame += channels_, ++frameCount_) {
-            bool loud = false;
-            for (std::size_t channel = 0; channel < channels_; ++channel) {
-                const double value = frame[channel];
-                sums_[channel] += value;
-                squares_[channel] += value * value;
-                peaks_[channel] = std::max(peaks_[channel], std::fabs(value));
-                loud = loud || std::fabs(value) >= silentBelow_;
+        const std::size_t frames = samples.size() / channels_;
+        for (std::size_t channel = 0; channel < channels_; ++channel) {
+            const Sample* const first = samples.data() + channel;
+            double sum = 0.0;
+            double squares = 0.0;
+            double peak = 0.0;
+            for (std::size_t frame = 0; frame < frames; ++frame) {
+                const double value = first[frame * channels_];
+                sum += value;
+                squares += value * value;
+                peak = std::max(peak, std::fabs(value));
             }
-            for (std::size_t pair = 0; pair < pairs_.size(); ++pair) {
-                const double first = frame[pairs_[pair].first];
-                const double second = frame[pairs_[pair].second];
-                products_[pair] += first * second;
-                differences_[pair] = std::max(differences_[pair], std::fabs(first - second));
-            }
-            if (loud) {
-                firstLoud_ = std::min(firstLoud_, frameCount_);
-                lastLoud_ = frameCount_;
-            }
+            sums_[channel] += sum;
+            squares_[channel] += squares;
+            peaks_[channel] = std::max(peaks_[channel], peak);
+            findLoud(first, frames);
         }
+        for (std::size_t pair = 0; pair < pairs_.size(); ++pair) {
+            const Sample* const first = samples.data() + pairs_[pair].first;
+            const Sample* const second = samples.data() + pairs_[pair].second;
+            double products = 0.0;
+            double difference = 0.0;
+            for (std::size_t frame = 0; frame < frames; ++frame) {
+                const double a = first[frame * channels_];
+                const double b = second[frame * channels_];
+                products += a * b;
+                difference = std::max(difference, std::fabs(a - b));
+            }
+            products_[pair] += products;
+            differences_[pair] = std::max(differences_[pair], difference);
+        }
+        frameCount_ += frames;
     }
 
     void finish(JobResult& result) override
@@ -95,6 +107,29 @@ public:
     }
 
 private:
+    // The first frame of the file above near-silence, while none is known,
+    // and the last of this block: the one scan stops at the first it meets.
+    void findLoud(const Sample* samples, std::size_t frames)
+    {
+        const auto loud = [&](std::size_t frame) {
+            return std::fabs(double(samples[frame * channels_])) >= silentBelow_;
+        };
+        if (firstLoud_ > lastLoud_) {
+            for (std::size_t frame = 0; frame < frames; ++frame) {
+                if (loud(frame)) {
+                    firstLoud_ = std::min(firstLoud_, frameCount_ + frame);
+                    break;
+                }
+            }
+        }
+        for (std::size_t frame = frames; frame-- > 0;) {
+            if (loud(frame)) {
+                lastLoud_ = std::max(lastLoud_, frameCount_ + frame);
+                break;
+            }
+        }
+    }
+
     std::size_t channels_;
     std::int32_t sampleRate_;
     double fullScale_;
