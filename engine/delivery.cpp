@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <numeric>
+#include <span>
 
 namespace tarvelle {
 
@@ -308,6 +310,42 @@ void judgeChannels(const DeliveryProfile& profile, const ChannelStats& stats, co
     }
 }
 
+void appendLabel(std::string& labels, double start, double end, const std::string& text)
+{
+    char times[64];
+    std::snprintf(times, sizeof times, "%.6f\t%.6f\t", start, end);
+    labels.append(times).append(text).append("\n");
+}
+
+// Each stretch where the 3 s windows are above the maximum, from the start
+// of the first such window to the end of the last.
+void appendShortTermLabels(std::string& labels, const LoudnessResult& loudness, double maxLufs)
+{
+    const std::span<const double> blocks = loudness.blockEnergies;
+    const auto window = static_cast<std::size_t>(std::lround(3.0 / loudness.secondsPerBlock));
+    double sum = 0.0;
+    std::optional<double> loudest; // of the stretch open
+    std::size_t stretchStart = 0;
+    for (std::size_t end = 1; end <= blocks.size() + 1; ++end) {
+        const bool whole = end >= window && end <= blocks.size();
+        double lufs = -std::numeric_limits<double>::infinity();
+        if (end <= blocks.size()) {
+            sum += blocks[end - 1] - (end > window ? blocks[end - 1 - window] : 0.0);
+            lufs = whole && sum > 0.0 ? -0.691 + 10.0 * std::log10(sum / static_cast<double>(window)) : lufs;
+        }
+        if (lufs > maxLufs) {
+            stretchStart = loudest ? stretchStart : end - window;
+            loudest = std::max(loudest.value_or(lufs), lufs);
+        } else if (loudest) {
+            appendLabel(labels, static_cast<double>(stretchStart) * loudness.secondsPerBlock,
+                        static_cast<double>(end - 1) * loudness.secondsPerBlock,
+                        formatted("short-term loudness up to %.1f LUFS", *loudest) + " (max " +
+                            limitText(maxLufs) + ")");
+            loudest.reset();
+        }
+    }
+}
+
 } // namespace
 
 const std::vector<DeliveryProfile>& builtInProfiles()
@@ -412,6 +450,27 @@ DeliveryResult judgeDelivery(const DeliveryProfile& profile, const JobResult& re
     judged.pass = std::all_of(judged.checks.begin(), judged.checks.end(),
                               [](const DeliveryCheck& made) { return made.pass; });
     return judged;
+}
+
+std::string deliveryLabels(const DeliveryResult& delivery, const JobResult& result)
+{
+    std::string labels;
+    const double duration = result.durationSeconds();
+    for (const DeliveryCheck& made : delivery.checks) {
+        if (made.pass || made.name == "clipping") {
+            continue;
+        }
+        if (made.name == "head-silence") {
+            appendLabel(labels, 0.0, *made.value, made.failure);
+        } else if (made.name == "tail-silence") {
+            appendLabel(labels, duration - *made.value, duration, made.failure);
+        } else if (made.name == "short-term") {
+            appendShortTermLabels(labels, *result.loudness, *made.limit);
+        } else {
+            appendLabel(labels, 0.0, duration, made.failure);
+        }
+    }
+    return labels;
 }
 
 std::string deliveryLine(std::string_view shownName, const DeliveryResult& delivery, const JobResult& result)

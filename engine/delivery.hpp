@@ -94,6 +94,13 @@ struct DeliveryResult {
 // job measured.
 DeliveryResult judgeDelivery(const DeliveryProfile& profile, const JobResult& result);
 
+// The label track's lines of the problems found, "start TAB end TAB what",
+// times in seconds: the silent head and tail, the stretches whose
+// short-term loudness is above the maximum, and the whole file for what
+// has no place of its own (the loudness, a channel). The clipped runs are
+// the check's labels.
+std::string deliveryLabels(const DeliveryResult& delivery, const JobResult& result);
+
 // "take1.wav: PASS  -23.1 LUFS, -1.8 dBTP, LRA 6.2 LU", or FAIL and each
 // failed check with its figure and limit. shownName as it is printed.
 std::string deliveryLine(std::string_view shownName, const DeliveryResult& delivery, const JobResult& result);

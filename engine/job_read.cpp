@@ -319,6 +319,11 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
     picks.listeners.eventsEnded(result_);
     if (options_.delivery) {
         result_.delivery = judgeDelivery(*options_.delivery, result_);
+        // After the runs the check labelled: the track is the delivery's.
+        if (OutputFile* track = outputs_.labelTrack(checkLabelTrack); track != nullptr && options_.labels) {
+            const std::string labels = deliveryLabels(*result_.delivery, result_);
+            track->append(std::span(reinterpret_cast<const std::uint8_t*>(labels.data()), labels.size()));
+        }
     }
     return std::nullopt;
 }

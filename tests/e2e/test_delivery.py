@@ -137,6 +137,19 @@ class DeliveryTest(unittest.TestCase):
             "ebu-r128/loud.wav: FAIL  -20.0 LUFS (target -23 ±0.5)",
             "ebu-r128/empty.wav: FAIL  right channel empty"])
 
+    def test_labels_of_each_problem(self):
+        completed = run("--deliver", "ebu-r128-s1", "--labels", "ebu-r128-s1/section.wav", "ebu-r128-s1/head.wav",
+                        cwd=self.dir)
+        self.assertEqual(completed.returncode, 3, completed.stderr)
+        for name, pattern, start, end in [
+                ("section", r"short-term loudness up to -1[0-7]\.\d LUFS \(max -18\)", (3.0, 6.0), (9.5, 12.5)),
+                ("head", r"silence at the head 3\.0 s \(max 2 s\)", (0.0, 0.0), (3.0, 3.01))]:
+            with open(os.path.join(self.dir, "ebu-r128-s1", name + " delivery labels.txt")) as file:
+                [line] = file.read().splitlines()
+            first, last, text = line.split("\t")
+            self.assertRegex(text, "^" + pattern + "$")
+            self.assertTrue(start[0] <= float(first) <= start[1] and end[0] <= float(last) <= end[1], line)
+
     def test_options_make_override_and_refuse_profiles(self):
         cases = [
             (["--deliver", "podcast", "--max-silence", "4", "podcast/head.wav"], 0, ""),
