@@ -50,15 +50,15 @@ TEST(ChannelStatsAnalysis, FiguresOfEachKindWhereverTheBlocksEnd)
         double head, tail, correlation, dcDbfs;
         bool copied, rightEmpty;
     } cases[] = {
-        {"unlike tones", [](int i, int c) { return tone(i, c == 0 ? 440 : 550); }, 0, 0, 0.0, -200, false, false},
-        {"copy", [](int i, int) { return tone(i, 440); }, 0, 0, 1.0, -200, true, false},
-        {"copy within -90 dBFS", [](int i, int c) { return tone(i, 440) + c; }, 0, 0, 1.0, -200, true, false},
-        {"opposite", [](int i, int c) { return c == 0 ? tone(i, 440) : -tone(i, 440); }, 0, 0, -1.0, -200, false,
+        {"unlike tones", [](int i, int c) { return tone(i, c == 0 ? 440 : 550); }, 0, 0, 0.0, -100, false, false},
+        {"copy", [](int i, int) { return tone(i, 440); }, 0, 0, 1.0, -100, true, false},
+        {"copy within -90 dBFS", [](int i, int c) { return tone(i, 440) + c; }, 0, 0, 1.0, -100, true, false},
+        {"opposite", [](int i, int c) { return c == 0 ? tone(i, 440) : -tone(i, 440); }, 0, 0, -1.0, -100, false,
          false},
-        {"right empty", [](int i, int c) { return c == 0 ? tone(i, 440) : 0.0; }, 0, 0, 0.0, -200, false, true},
+        {"right empty", [](int i, int c) { return c == 0 ? tone(i, 440) : 0.0; }, 0, 0, 0.0, -100, false, true},
         {"head and tail", [](int i, int c) { return i < 2000 || i >= 7000 ? c * 32.0 : tone(i, 440); }, 0.25,
-         0.125, 1.0, -200, false, false},
-        {"silent", [](int, int) { return 0.0; }, 1.0, 1.0, 0.0, -200, true, true},
+         0.125, 1.0, -100, false, false},
+        {"silent", [](int, int) { return 0.0; }, 1.0, 1.0, 0.0, -100, true, true},
         {"DC", [](int i, int c) { return tone(i, c == 0 ? 440 : 550) + 328.0; }, 0, 0, 0.0, -40.0, false, false},
     };
     for (const auto& test : cases) {
@@ -71,11 +71,7 @@ TEST(ChannelStatsAnalysis, FiguresOfEachKindWhereverTheBlocksEnd)
         EXPECT_NEAR(whole.pairs[0].correlation, test.correlation, 0.02);
         EXPECT_EQ(whole.pairs[0].copied, test.copied);
         EXPECT_EQ(whole.peakDbfs[1] < emptyChannelDbfs, test.rightEmpty);
-        if (test.dcDbfs > -100.0) {
-            EXPECT_NEAR(whole.dcOffsetDbfs[0], test.dcDbfs, 0.05);
-        } else {
-            EXPECT_LT(whole.dcOffsetDbfs[0], -80.0);
-        }
+        EXPECT_NEAR(std::max(whole.dcOffsetDbfs[0], -100.0), test.dcDbfs, 0.05);
         const std::vector<double> doubles(samples.begin(), samples.end());
         for (const std::vector<std::size_t>& splits :
              {std::vector<std::size_t>{1}, {1999, 2000, 2001}, {6999, 7001}, {7999}}) {
@@ -88,17 +84,6 @@ TEST(ChannelStatsAnalysis, FiguresOfEachKindWhereverTheBlocksEnd)
                 EXPECT_EQ(split.pairs[0].copied, whole.pairs[0].copied);
             }
         }
-    }
-}
-
-// Every pair up to eight channels; past that, neighbours only.
-TEST(ChannelStatsAnalysis, PairsCompared)
-{
-    for (const auto& [channels, pairs] : {std::pair{1, 0}, {3, 3}, {8, 28}, {10, 9}}) {
-        ChannelStatsAnalysis<double> analysis(channels, rate, 1.0);
-        JobResult result;
-        analysis.finish(result);
-        EXPECT_EQ(result.channelStats->pairs.size(), static_cast<std::size_t>(pairs));
     }
 }
 

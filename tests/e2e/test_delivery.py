@@ -4,6 +4,7 @@ options that make and refuse profiles."""
 
 import json
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -28,21 +29,10 @@ def base(seconds=8):
     return numpy.stack([tone(440, 1000), tone(550, 1300)], axis=1) * 0.1
 
 
-def silenced(head):
-    samples = base()
-    samples[slice(0, 3 * RATE) if head else slice(-3 * RATE, None)] = 0
-    return samples
-
-
-def louder_section():
-    samples = base(20)  # short against the rest: the integrated loudness stays near the rest's
-    samples[6 * RATE:int(9.5 * RATE)] *= 10 ** (14 / 20)
-    return samples
-
-
-def channels(left, right):
-    samples = base()
-    samples[:, 1] = right(samples[:, 0]) if left else right(samples[:, 1])
+def changed(where, factor, seconds=8):
+    """The tones with a part of them multiplied by factor (a right channel made from the left one's)."""
+    samples = base(seconds)
+    samples[where] = factor(samples) if callable(factor) else samples[where] * factor
     return samples
 
 
@@ -53,13 +43,15 @@ CASES = {
     "spike": (base, lambda s: s.__setitem__((RATE * 5, 0), 0.95), {"*": {"true-peak"}}),
     "clipped": (base, lambda s: s.__setitem__((slice(RATE * 5, RATE * 5 + 10), 0), 1.0),
                 {"*": {"clipping", "true-peak"}}),
-    "head": (lambda: silenced(True), None, {"*": {"head-silence"}}),
-    "tail": (lambda: silenced(False), None, {"*": {"tail-silence"}}),
-    "empty": (lambda: channels(False, lambda right: right * 0), None, {"*": {"empty-channel"}}),
-    "copied": (lambda: channels(True, lambda left: left), None, {"*": {"copied-channel"}}),
-    "phase": (lambda: channels(True, lambda left: -left), None, {"*": {"opposite-phase"}}),
+    "head": (lambda: changed(slice(0, 3 * RATE), 0), None, {"*": {"head-silence"}}),
+    "tail": (lambda: changed(slice(-3 * RATE, None), 0), None, {"*": {"tail-silence"}}),
+    "empty": (lambda: changed((slice(None), 1), 0), None, {"*": {"empty-channel"}}),
+    "copied": (lambda: changed((slice(None), 1), lambda s: s[:, 0]), None, {"*": {"copied-channel"}}),
+    "phase": (lambda: changed((slice(None), 1), lambda s: -s[:, 0]), None, {"*": {"opposite-phase"}}),
     "dc": (lambda: base() + 0.02, None, {"*": {"dc-offset"}}),
-    "section": (louder_section, None, {"ebu-r128-s1": {"short-term"}, "house": {"lra"}}),
+    # Short against the rest, so that the integrated loudness stays near the rest's.
+    "section": (lambda: changed(slice(6 * RATE, int(9.5 * RATE)), 10 ** (14 / 20), 20), None,
+                {"ebu-r128-s1": {"short-term"}, "house": {"lra"}}),
 }
 
 
@@ -84,8 +76,8 @@ def json_lines(completed):
 class DeliveryTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.folder = tempfile.TemporaryDirectory()
-        cls.dir = cls.folder.name
+        cls.dir = tempfile.mkdtemp()
+        cls.addClassCleanup(shutil.rmtree, cls.dir)
         with open(os.path.join(cls.dir, "house.txt"), "w") as file:
             file.write(HOUSE)
         shapes = {name: shape() for name, (shape, _, _) in CASES.items()}
@@ -101,10 +93,6 @@ class DeliveryTest(unittest.TestCase):
                 elif after:
                     after(samples)
                 write(os.path.join(cls.dir, profile, name + ".wav"), samples)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.folder.cleanup()
 
     def profile_arguments(self, profile):
         return ["--spec", "house.txt"] if profile == "house" else ["--deliver", profile]
@@ -154,21 +142,17 @@ class DeliveryTest(unittest.TestCase):
         cases = [
             (["--deliver", "podcast", "--max-silence", "4", "podcast/head.wav"], 0, ""),
             (["--target", "-23", "--tolerance", "0.2", "ebu-r128/pass.wav"], 0, ""),
-            (["--target", "-16", "ebu-r128/pass.wav"], 3, ""),
             (["--deliver", "ebu-r128", "--max-dc-offset", "off", "ebu-r128/dc.wav"], 0, ""),
             (["--deliver", "nope", "pass.wav"], 2, "no delivery profile named 'nope' (there are ebu-r128, "),
             (["--tolerance", "1", "pass.wav"], 2, "option '--tolerance' goes with a target"),
             (["--deliver", "ebu-r128", "--max-lra", "loud", "pass.wav"], 2,
              "option '--max-lra' takes LU from 0 to 100, or off"),
             (["--spec", "bad.txt", "pass.wav"], 2, "bad.txt: line 3: 'target' takes LUFS from -70 to 0"),
-            (["--spec", "odd.txt", "pass.wav"], 2, "odd.txt: line 1: 'loudness' is not a key of a delivery profile"),
             (["--spec", "none.txt", "pass.wav"], 2, "none.txt: No such file"),
             (["--deliver", "ebu-r128", "--true-peak-limit", "-1", "pass.wav"], 2, "does not go with a delivery"),
         ]
         with open(os.path.join(self.dir, "bad.txt"), "w") as file:
             file.write("# house\n\ntarget = -100\n")
-        with open(os.path.join(self.dir, "odd.txt"), "w") as file:
-            file.write("loudness = -23\n")
         for arguments, status, message in cases:
             with self.subTest(arguments=arguments):
                 completed = run(*arguments, cwd=self.dir)

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace tarvelle {
 namespace {
 
@@ -37,16 +39,12 @@ TEST(Delivery, ProfileTextSetsOrRefusesByLine)
         }
     }
     const DeliveryProfile house = std::get<DeliveryProfile>(readProfileText(cases[0].text, {}));
-    EXPECT_EQ(house.name, "house");
-    EXPECT_EQ(house.targetLufs, -20.0);
-    EXPECT_EQ(house.toleranceLu, 1.0);
-    EXPECT_EQ(house.maxLraLu, 12.0);
-    EXPECT_FALSE(house.clipping);
+    EXPECT_EQ(std::tuple(house.name, house.targetLufs, house.toleranceLu, house.maxLraLu, house.clipping),
+              std::tuple("house", std::optional(-20.0), 1.0, std::optional(12.0), false));
     const DeliveryProfile unset =
         std::get<DeliveryProfile>(readProfileText(cases[1].text, *builtInProfile("podcast")));
-    EXPECT_EQ(unset.maxTruePeakDbtp, std::nullopt);
-    EXPECT_EQ(unset.minPlrLu, 8.0);
-    EXPECT_EQ(unset.targetLufs, -16.0);
+    EXPECT_EQ(std::tuple(unset.maxTruePeakDbtp, unset.minPlrLu, unset.targetLufs),
+              std::tuple(std::optional<double>(), std::optional(8.0), std::optional(-16.0)));
 }
 
 // The loudness against a profile: at the tolerance's edge as the line shows
