@@ -313,12 +313,22 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
     if (source.padByte) {
         outputs_.appendToClippedWavs(std::array<std::uint8_t, 1>{0});
     }
-    for (const std::unique_ptr<Analysis<Sample>>& analysis : made) {
-        analysis->finish(result_);
+    const auto judge = [this] {
+        if (options_.delivery) {
+            result_.delivery = judgeDelivery(*options_.delivery, result_);
+        }
+    };
+    for (std::size_t index = 0; index < made.size(); ++index) {
+        if (options_.plot && index + 1 == made.size()) {
+            judge(); // the picture, last, marks what the verdict failed
+        }
+        made[index]->finish(result_);
+    }
+    if (!options_.plot) {
+        judge();
     }
     picks.listeners.eventsEnded(result_);
     if (options_.delivery) {
-        result_.delivery = judgeDelivery(*options_.delivery, result_);
         // After the runs the check labelled: the track is the delivery's.
         if (OutputFile* track = outputs_.labelTrack(checkLabelTrack); track != nullptr && options_.labels) {
             const std::string labels = deliveryLabels(*result_.delivery, result_);

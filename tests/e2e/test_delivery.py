@@ -4,6 +4,7 @@ options that make and refuse profiles."""
 
 import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -125,8 +126,8 @@ class DeliveryTest(unittest.TestCase):
             "ebu-r128/loud.wav: FAIL  -20.0 LUFS (target -23 ±0.5)",
             "ebu-r128/empty.wav: FAIL  right channel empty"])
 
-    def test_labels_of_each_problem(self):
-        completed = run("--deliver", "ebu-r128-s1", "--labels", "ebu-r128-s1/section.wav", "ebu-r128-s1/head.wav",
+    def test_labels_and_picture_of_each_problem(self):
+        completed = run("--deliver", "ebu-r128-s1", "--labels", "--plot", "ebu-r128-s1/section.wav", "ebu-r128-s1/head.wav",
                         cwd=self.dir)
         self.assertEqual(completed.returncode, 3, completed.stderr)
         for name, pattern, start, end in [
@@ -137,6 +138,10 @@ class DeliveryTest(unittest.TestCase):
             first, last, text = line.split("\t")
             self.assertRegex(text, "^" + pattern + "$")
             self.assertTrue(start[0] <= float(first) <= start[1] and end[0] <= float(last) <= end[1], line)
+            with open(os.path.join(self.dir, "ebu-r128-s1", name + " clipping.svg")) as file:
+                marks = set(re.findall(r'(?:id|class)="(delivery-[\w-]+)"', file.read()))
+            self.assertEqual(marks, {"delivery-target", "delivery-max-short-term", "delivery-true-peak"} |
+                             ({"delivery-head-silence"} if name == "head" else set()))
 
     def test_options_make_override_and_refuse_profiles(self):
         cases = [
