@@ -25,6 +25,7 @@ template <class Sample> void Picture<Sample>::add(std::span<const Sample> sample
 
 template <class Sample> void Picture<Sample>::finish(JobResult& result)
 {
+    heading_.delivery = result.delivery ? &*result.delivery : nullptr;
     if (result.loudness && std::isfinite(result.loudness->truePeakDbtpOverall)) {
         heading_.truePeakDbtp = result.loudness->truePeakDbtpOverall;
     }

@@ -192,10 +192,15 @@ void addCheck(const JobResult& found, const BatchOptions& options, const std::st
     if (options.truePeakLimitDbtp && found.loudness) {
         truePeakLimit = TruePeakLimit{*options.truePeakLimitDbtp, found.loudness->truePeakDbtp};
     }
-    if (clippingFound(check->clipping, truePeakLimit) && work.outcome == FileOutcome::AllWritten) {
+    const bool failed = found.delivery ? !found.delivery->pass : clippingFound(check->clipping, truePeakLimit);
+    if (failed && work.outcome == FileOutcome::AllWritten) {
         work.outcome = FileOutcome::Clipped;
     }
     if (options.json || options.csv || options.quiet) {
+        return;
+    }
+    if (found.delivery) {
+        work.lines.push_back({stdout, deliveryLine(shownName, *found.delivery, found)});
         return;
     }
     for (const std::string& line : checkLines(shownName, check->clipping, fullScale(found.format),
@@ -223,6 +228,7 @@ Line resultJson(const JobResult& found, const BatchOptions& options, int failedO
         result.minRunLength = options.job.minRunLength;
     }
     result.loudness = found.loudness ? &*found.loudness : nullptr;
+    result.delivery = found.delivery ? &*found.delivery : nullptr;
     result.truePeakLimitDbtp = options.truePeakLimitDbtp;
     result.withEvents = options.job.keepEvents;
     if (found.plot.written) {

@@ -1,6 +1,7 @@
 // Tarvelle: shows what hard clipping at 3 to 18 dB below the peak would do to
 // a 16-bit stereo WAV file.
 #include "app/batch.hpp"
+#include "app/delivery_options.hpp"
 #include "app/dialogue.hpp"
 #include "app/driver.hpp"
 #include "app/plain_text.hpp"
@@ -68,6 +69,14 @@ constexpr std::string_view usageText =
     "  --events              with --json, every level's events as [frame, length]\n"
     "  -j, --jobs N          work on N files at once; lines still come in the order\n"
     "                        the files were named\n"
+    "  --deliver NAME        pass or fail each file against a delivery profile:\n"
+    "                        ebu-r128, ebu-r128-s1, atsc-a85, streaming, podcast;\n"
+    "                        a line per file, and exit status 3 if any fails\n"
+    "  --spec FILE           a house delivery profile, lines of KEY = VALUE\n"
+    "  --target LUFS, --tolerance LU, --max-true-peak DB, --max-short-term LUFS,\n"
+    "  --max-lra LU, --min-plr LU, --max-silence SECONDS, --max-dc-offset DB\n"
+    "                        a delivery profile's limits, over the named one's,\n"
+    "                        or alone a profile of their own\n"
     "  --summary             end with a line of counts on standard error: files,\n"
     "                        written or checked, clipped, refused (the default for\n"
     "                        more than one file when standard error is a terminal);\n"
@@ -80,7 +89,7 @@ constexpr std::string_view usageText =
     "Exit status: 0 when every file was accepted and all its outputs written,\n"
     "1 when a file was rejected or an output could not be written, 2 for a\n"
     "wrong option or a missing output folder, 3 when --check found clipping\n"
-    "(and nothing else went wrong).\n";
+    "or a file failed its delivery profile (and nothing else went wrong).\n";
 
 constexpr int maxJobs = 64;
 
@@ -126,6 +135,10 @@ std::optional<std::string> optionWithoutEffect(const tarvelle::BatchOptions& opt
     }
     if (options.truePeakLimitDbtp && !job.check) {
         return "option '--true-peak-limit' goes with --check";
+    }
+    if (options.truePeakLimitDbtp && job.delivery) {
+        return "option '--true-peak-limit' does not go with a delivery profile, which sets its own "
+               "(--max-true-peak)";
     }
     if (minRunGiven && !job.check) {
         return "option '--min-run' goes with --check";
@@ -182,6 +195,7 @@ struct CommandLine {
     bool events = false;
     bool minRunGiven = false;
     bool optionsEnded = false;
+    tarvelle::DeliveryRequest delivery;
 };
 
 // The arguments, read one at a time; an option's value may take the next one.
@@ -285,6 +299,15 @@ std::optional<int> readValuedOption(std::string_view argument, Arguments& argume
         line.minRunGiven = true;
     } else if (isOption(argument, "--true-peak-limit")) {
         return readTruePeakLimit(argument, arguments, line);
+    } else if (const std::optional<std::string_view> key = deliveryOptionKey(argument)) {
+        const std::string value(arguments.valueOf(argument, "--" + std::string(*key)));
+        if (value.empty()) {
+            return usageError("option '--" + std::string(*key) + "' needs a value");
+        }
+        DeliveryRequest& delivery = line.delivery;
+        (*key == "deliver" ? delivery.profileName
+         : *key == "spec"  ? delivery.profileFile
+                           : delivery.values.emplace_back(*key, "").second) = value;
     } else {
         return usageError("unknown option '" + terminalSafeName(argument) + "'");
     }
@@ -345,6 +368,18 @@ int runProgram(int argumentCount, char** arguments)
     CommandLine line;
     if (const std::optional<int> exitStatus = readCommandLine(Arguments{argumentCount, arguments}, line)) {
         return *exitStatus;
+    }
+    if (line.delivery.any()) {
+        std::variant<DeliveryProfile, DeliveryRefusal> profile = requestedProfile(line.delivery);
+        if (const DeliveryRefusal* refusal = std::get_if<DeliveryRefusal>(&profile)) {
+            if (!refusal->usage) {
+                printText(stderr, "tarvelle: " + refusal->message + "\n");
+                return 2;
+            }
+            return usageError(refusal->message);
+        }
+        line.options.job.delivery = std::get<DeliveryProfile>(std::move(profile));
+        line.options.job.check = line.options.job.loudness = line.anyOption = true;
     }
     if (const std::optional<std::string> message = commandLineError(line)) {
         return usageError(*message);

@@ -149,7 +149,9 @@ void ClipJob::nameLevels()
     if (options_.check) {
         result_.check.emplace();
         result_.check->labelsWanted = options_.labels;
-        result_.check->labels.fileName = checkLabelsName(result_.inputFileName, options_.outputFolder);
+        result_.check->labels.fileName =
+            options_.delivery ? outputStem(result_.inputFileName, options_.outputFolder) + " delivery labels.txt"
+                              : checkLabelsName(result_.inputFileName, options_.outputFolder);
     }
 }
 

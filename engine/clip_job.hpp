@@ -32,6 +32,8 @@ struct JobOptions {
     bool keepEvents = false;       // every level's events kept for the caller
     bool loudness = false;         // true peak and loudness measured
     bool plot = false;             // a picture of where and how the levels clip
+    // Judged against it; needs the check and the loudness.
+    std::optional<DeliveryProfile> delivery;
 };
 
 // Told as the job goes; any may be left empty.

@@ -1,6 +1,7 @@
 // The two reads of a file, one path for every format: the analyses the
 // options ask for are picked in one place, spread over the threads by the
 // scheduler, and fed the blocks of the source.
+#include "analysis/channel_stats.hpp"
 #include "analysis/clipping_check.hpp"
 #include "analysis/event_listeners.hpp"
 #include "analysis/level_counts.hpp"
@@ -224,6 +225,12 @@ template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source,
         check.needsPeak = check.needsPeak || options_.plot;
         analyses.push_back(std::move(check));
     }
+    if (options_.delivery) {
+        analyses.push_back(pick<ChannelStatsAnalysis<Sample>>([&source, this] {
+            return std::make_unique<ChannelStatsAnalysis<Sample>>(source.channels, result_.format.sampleRate,
+                                                                  source.fullScale);
+        }));
+    }
     // A check counts no levels, unless for the picture. Half the levels each,
     // so that the scheduler can give each thread half.
     if (!options_.check || options_.plot) {
@@ -321,10 +328,28 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
     if (source.padByte) {
         outputs_.appendToClippedWavs(std::array<std::uint8_t, 1>{0});
     }
-    for (const std::unique_ptr<Analysis<Sample>>& analysis : made) {
-        analysis->finish(result_);
+    const auto judge = [this] {
+        if (options_.delivery) {
+            result_.delivery = judgeDelivery(*options_.delivery, result_);
+        }
+    };
+    for (std::size_t index = 0; index < made.size(); ++index) {
+        if (options_.plot && index + 1 == made.size()) {
+            judge(); // the picture, last, marks what the verdict failed
+        }
+        made[index]->finish(result_);
+    }
+    if (!options_.plot) {
+        judge();
     }
     picks.listeners.eventsEnded(result_);
+    if (options_.delivery) {
+        // After the runs the check labelled: the track is the delivery's.
+        if (OutputFile* track = outputs_.labelTrack(checkLabelTrack); track != nullptr && options_.labels) {
+            const std::string labels = deliveryLabels(*result_.delivery, result_);
+            track->append(std::span(reinterpret_cast<const std::uint8_t*>(labels.data()), labels.size()));
+        }
+    }
     return std::nullopt;
 }
 

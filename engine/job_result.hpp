@@ -6,9 +6,10 @@
 #include "clip/clip_stats.hpp"
 #include "clip/existing_clipping.hpp"
 #include "clip/loudness.hpp"
+#include "engine/delivery.hpp"
 #include "platform/output_file.hpp"
-#include "wav/sample_format.hpp"
 #include "platform/spill_file.hpp"
+#include "wav/sample_format.hpp"
 
 #include <array>
 #include <cstdint>
@@ -59,7 +60,9 @@ struct JobResult {
     std::array<std::string, clipLevelCount> reports; // the report texts, until run writes them
     std::optional<CheckResult> check;
     std::optional<LoudnessResult> loudness;
-    std::string plotText; // the picture, until run writes it
+    std::optional<ChannelStats> channelStats;
+    std::optional<DeliveryResult> delivery; // the verdict, when a delivery profile was asked for
+    std::string plotText;                   // the picture, until run writes it
     OutputResult plot;
 
     double durationSeconds() const { return static_cast<double>(frameCount) / format.sampleRate; }

@@ -66,7 +66,12 @@ public:
 private:
     plot::LoudnessView loudnessView() const
     {
-        return {*loudness_, durationMs_, rate_, data_.totalFrames, heading_.overLimitDbtp};
+        return {*loudness_,
+                durationMs_,
+                rate_,
+                data_.totalFrames,
+                heading_.overLimitDbtp,
+                heading_.delivery != nullptr ? &heading_.delivery->profile : nullptr};
     }
 
     void appendHeading()
@@ -151,8 +156,39 @@ private:
                                "\" stroke-width=\"0.8\" stroke-dasharray=\"5 3\"");
             }
         }
+        if (heading_.delivery != nullptr) {
+            appendDeliveryMarks(*heading_.delivery, y, top);
+        }
         if (loudness_ && !loudness_->blockTruePeaks.empty()) {
             plot::appendTruePeakOvers(out_, loudnessView(), channel, data_.channelCount, top, channelHeight);
+        }
+    }
+
+    // The true peak's maximum as lines, and the silent head and tail the
+    // profile allows less of shaded.
+    template <class Y> void appendDeliveryMarks(const DeliveryResult& delivery, const Y& y, double top)
+    {
+        const std::string colour = "stroke=\"" + std::string(deliveryColour) + '"';
+        if (const std::optional<double> limit = delivery.profile.maxTruePeakDbtp) {
+            const double value = heading_.fullScale * std::pow(10.0, *limit / 20.0);
+            for (const double level : {value, -value}) {
+                appendLine(out_, plotLeft, y(level), plotLeft + plotWidth, y(level),
+                           "class=\"delivery-true-peak\" stroke-width=\"1\" " + colour);
+            }
+        }
+        const double seconds = static_cast<double>(durationMs_) / 1000.0;
+        for (const DeliveryCheck& check : delivery.checks) {
+            if (check.pass || (check.name != "head-silence" && check.name != "tail-silence")) {
+                continue;
+            }
+            const double from = check.name == "head-silence" ? 0.0 : seconds - *check.value;
+            const double x = plotLeft + (seconds > 0.0 ? from / seconds * plotWidth : 0.0);
+            const double width = seconds > 0.0 ? *check.value / seconds * plotWidth : 0.0;
+            out_ += "<rect class=\"delivery-" + check.name + "\" x=\"" + number(x) + "\" y=\"" + number(top) +
+                    "\" width=\"" + number(std::max(width, 2.0)) + "\" height=\"" + number(channelHeight) +
+                    "\" fill=\"" + std::string(deliveryColour) + "\" fill-opacity=\"0.18\"><title>";
+            appendXmlText(out_, check.failure);
+            out_ += "</title></rect>\n";
         }
     }
 

@@ -6,6 +6,7 @@
 #include "clip/clip_stats.hpp"
 #include "clip/loudness.hpp"
 #include "clip/plot_gatherer.hpp"
+#include "engine/delivery.hpp"
 
 #include <array>
 #include <cstdint>
@@ -24,6 +25,8 @@ struct PlotHeading {
     std::optional<double> truePeakDbtp; // where measured
     std::uint32_t channelMask = 0;      // the speakers of the channels, as the file names them
     double overLimitDbtp = 0.0;         // true peaks above it are marked: a converter would clip them
+    // Its limits drawn as lines, and the silent head and tail it failed marked.
+    const DeliveryResult* delivery = nullptr;
 };
 
 using EventLengthHistogram = std::array<std::int64_t, eventLengthBinCount>;

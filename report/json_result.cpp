@@ -191,6 +191,44 @@ void addLoudness(const LoudnessResult& loudness, Json& json)
     json["maxShortTerm"] = moment(loudness.maxShortTerm);
 }
 
+Json deliveryJson(const DeliveryResult& delivery)
+{
+    const DeliveryProfile& profile = delivery.profile;
+    const auto limit = [](std::optional<double> value) { return value ? Json(*value) : Json(nullptr); };
+    Json limits;
+    limits["target"] = limit(profile.targetLufs);
+    limits["tolerance"] = profile.targetLufs ? Json(profile.toleranceLu) : Json(nullptr);
+    limits["maxTruePeak"] = limit(profile.maxTruePeakDbtp);
+    limits["maxShortTerm"] = limit(profile.maxShortTermLufs);
+    limits["maxLra"] = limit(profile.maxLraLu);
+    limits["minPlr"] = limit(profile.minPlrLu);
+    limits["maxSilence"] = limit(profile.maxSilenceSeconds);
+    limits["maxDcOffset"] = limit(profile.maxDcOffsetDbfs);
+    limits["clipping"] = profile.clipping;
+    limits["emptyChannel"] = profile.emptyChannel;
+    limits["copiedChannel"] = profile.copiedChannel;
+    limits["oppositePhase"] = profile.oppositePhase;
+    Json checks = Json::array();
+    for (const DeliveryCheck& check : delivery.checks) {
+        Json entry;
+        entry["name"] = check.name;
+        entry["value"] = decibelsOrNull(check.value);
+        entry["limit"] = limit(check.limit);
+        if (check.tolerance) {
+            entry["tolerance"] = *check.tolerance;
+        }
+        if (!check.channels.empty()) {
+            entry["channels"] = check.channels;
+        }
+        entry["pass"] = check.pass;
+        checks.push_back(std::move(entry));
+    }
+    return Json{{"profile", profile.name},
+                {"limits", std::move(limits)},
+                {"pass", delivery.pass},
+                {"checks", std::move(checks)}};
+}
+
 Json levelJson(std::size_t clipLevel, const FileResult& result)
 {
     const LevelRecord& level = result.levels[clipLevel];
@@ -249,6 +287,9 @@ Json markedJson(const FileResult& result)
     }
     if (result.plotName) {
         json["plot"] = *result.plotName;
+    }
+    if (result.delivery != nullptr) {
+        json["delivery"] = deliveryJson(*result.delivery);
     }
     if (result.clipping != nullptr) {
         json["clipping"] = clippingJson(result);

@@ -6,6 +6,7 @@
 #include "clip/existing_clipping.hpp"
 #include "clip/loudness.hpp"
 #include "clip/peak_clip.hpp"
+#include "engine/delivery.hpp"
 #include "platform/spill_file.hpp"
 #include "wav/sample_format.hpp"
 
@@ -48,6 +49,7 @@ struct FileResult {
     std::int64_t minRunLength = 0;
     const LoudnessResult* loudness = nullptr;
     std::optional<double> truePeakLimitDbtp;
+    const DeliveryResult* delivery = nullptr;
     bool withEvents = false;                        // each level's events in its channels
     std::optional<std::string> plotName;            // the picture, when written
     std::array<LevelRecord, clipLevelCount> levels; // 3 dB below the peak first

@@ -121,6 +121,16 @@ void appendLoudnessLane(std::string& out, const LoudnessView& view, double top)
     appendLegend(out, view, top);
     appendCurve(out, momentary, y, "momentary", momentaryColour, 1);
     appendCurve(out, shortTerm, y, "short-term", shortTermColour, 1.6);
+    if (view.profile != nullptr) {
+        for (const auto& [limit, id] : {std::pair{view.profile->targetLufs, "delivery-target"},
+                                        std::pair{view.profile->maxShortTermLufs, "delivery-max-short-term"}}) {
+            if (limit) {
+                appendLine(out, plotLeft, y(*limit), plotLeft + plotWidth, y(*limit),
+                           "id=\"" + std::string(id) + "\" stroke=\"" + std::string(deliveryColour) +
+                               "\" stroke-width=\"1.2\"");
+            }
+        }
+    }
     if (view.loudness.integratedLufs) {
         const double lineY = y(*view.loudness.integratedLufs);
         appendLine(out, plotLeft, lineY, plotLeft + plotWidth, lineY,

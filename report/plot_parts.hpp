@@ -31,6 +31,7 @@ inline constexpr std::string_view envelopeColour = "#8792a2";
 inline constexpr std::string_view gridColour = "#e4e7eb";
 inline constexpr std::string_view inkColour = "#222831";
 inline constexpr std::string_view quietInkColour = "#5c6673";
+inline constexpr std::string_view deliveryColour = "#7c3aed";
 
 std::string number(double value, int places = 1);
 // Markup as entities, bytes XML cannot hold as backslash escapes.
@@ -55,6 +56,7 @@ struct LoudnessView {
     std::uint64_t rate;
     std::uint64_t totalFrames;
     double overLimitDbtp;
+    const DeliveryProfile* profile = nullptr; // its target and short-term maximum drawn
 };
 
 // Short-term and momentary loudness over time with the integrated loudness.
