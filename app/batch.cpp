@@ -115,8 +115,9 @@ public:
         std::vector<FileOutcome> outcomes;
         BatchSummary summary;
         summary.check = options_.job.check;
+        summary.deliver = options_.job.delivery.has_value();
         if (options_.csv) {
-            printLine(stdout, csvHeadingLine());
+            printLine(stdout, csvHeadingLine(options_.job.delivery.has_value()));
         }
         {
             ProgressLines progress(!options_.quiet && console::standardErrorIsTerminal());
@@ -257,10 +258,15 @@ namespace {
 std::vector<std::pair<std::string, int>> countsInOrder(const BatchSummary& summary, bool forJson)
 {
     const BatchCounts& counts = summary.counts;
-    std::vector<std::pair<std::string, int>> ordered{{"files", counts.files},
-                                                     {summary.check ? "checked" : "written", counts.done}};
-    if (summary.check) {
-        ordered.emplace_back("clipped", counts.clipped);
+    std::vector<std::pair<std::string, int>> ordered{{"files", counts.files}};
+    if (summary.deliver) {
+        ordered.emplace_back("passed", counts.done - counts.clipped);
+        ordered.emplace_back("failed", counts.clipped);
+    } else {
+        ordered.emplace_back(summary.check ? "checked" : "written", counts.done);
+        if (summary.check) {
+            ordered.emplace_back("clipped", counts.clipped);
+        }
     }
     if (counts.withErrors > 0 || forJson) {
         ordered.emplace_back(forJson ? "withErrors" : "with errors", counts.withErrors);

@@ -65,6 +65,7 @@ struct FileLoudness {
 struct BatchSummary {
     BatchCounts counts;
     bool check = false;
+    bool deliver = false; // a failed delivery counts as clipped does
     bool loudnessMeasured = false;
     std::optional<FileLoudness> loudest, quietest; // by integrated loudness, without the blocks
     std::vector<double> gatingBlocks;              // every file's, for the batch as one programme

@@ -48,6 +48,30 @@ std::int64_t sum(const std::vector<std::int64_t>& counts)
     return std::accumulate(counts.begin(), counts.end(), std::int64_t{0});
 }
 
+// A figure of the channels, where they were measured.
+template <class Get> std::string ofChannels(const TableRow& row, Get get)
+{
+    return row.found != nullptr && row.found->channelStats ? get(*row.found->channelStats) : std::string();
+}
+
+// Each channel's figure in one field, as "-52.1;-inf".
+std::string perChannel(const std::vector<double>& values)
+{
+    std::string field;
+    for (const double value : values) {
+        if (!field.empty()) {
+            field += ';';
+        }
+        field += std::isfinite(value) ? hundredths(value) : "-inf";
+    }
+    return field;
+}
+
+template <class Get> std::string ofDelivery(const TableRow& row, Get get)
+{
+    return row.found != nullptr && row.found->delivery ? get(*row.found->delivery) : std::string();
+}
+
 std::optional<double> lufsOf(const std::optional<LoudestMoment>& moment)
 {
     return moment ? std::optional(moment->lufs) : std::nullopt;
@@ -115,13 +139,43 @@ const TableColumn columns[] = {
              return found.highestOver ? std::optional(sum(found.overSamples)) : std::nullopt;
          });
      }},
+    {"silence head s",
+     [](const TableRow& row) {
+         return ofChannels(row, [](const ChannelStats& found) { return hundredths(found.headSilenceSeconds); });
+     }},
+    {"silence tail s",
+     [](const TableRow& row) {
+         return ofChannels(row, [](const ChannelStats& found) { return hundredths(found.tailSilenceSeconds); });
+     }},
+    {"DC offset dBFS",
+     [](const TableRow& row) {
+         return ofChannels(row, [](const ChannelStats& found) { return perChannel(found.dcOffsetDbfs); });
+     }},
+    {"verdict",
+     [](const TableRow& row) {
+         return ofDelivery(row,
+                           [](const DeliveryResult& found) { return std::string(found.pass ? "PASS" : "FAIL"); });
+     }},
+    {"failed checks",
+     [](const TableRow& row) {
+         return ofDelivery(row, [](const DeliveryResult& found) {
+             std::string names;
+             for (const DeliveryCheck& check : found.checks) {
+                 if (!check.pass) {
+                     names += names.empty() ? check.name : ";" + check.name;
+                 }
+             }
+             return names;
+         });
+     }},
 };
+constexpr std::size_t verdictColumnCount = 2;
 
 } // namespace
 
-std::span<const TableColumn> tableColumns()
+std::span<const TableColumn> tableColumns(bool verdict)
 {
-    return columns;
+    return std::span(columns).first(std::size(columns) - (verdict ? 0 : verdictColumnCount));
 }
 
 std::string csvField(std::string_view text)
@@ -141,11 +195,11 @@ std::string csvField(std::string_view text)
 
 namespace {
 
-template <class Field> std::string csvLine(Field field)
+template <class Field> std::string csvLine(bool verdict, Field field)
 {
     std::string line;
-    for (const TableColumn& column : tableColumns()) {
-        if (&column != tableColumns().data()) {
+    for (const TableColumn& column : tableColumns(verdict)) {
+        if (&column != columns) {
             line += ',';
         }
         line += csvField(field(column));
@@ -155,14 +209,14 @@ template <class Field> std::string csvLine(Field field)
 
 } // namespace
 
-std::string csvHeadingLine()
+std::string csvHeadingLine(bool verdict)
 {
-    return csvLine([](const TableColumn& column) { return std::string(column.heading); });
+    return csvLine(verdict, [](const TableColumn& column) { return std::string(column.heading); });
 }
 
-std::string csvRowLine(const TableRow& row)
+std::string csvRowLine(const TableRow& row, bool verdict)
 {
-    return csvLine([&row](const TableColumn& column) { return column.value(row); });
+    return csvLine(verdict, [&row](const TableColumn& column) { return column.value(row); });
 }
 
 } // namespace tarvelle

@@ -23,14 +23,15 @@ struct TableColumn {
     std::string (*value)(const TableRow& row);
 };
 
-std::span<const TableColumn> tableColumns();
+// The verdict's columns, last, only for a run against a delivery profile.
+std::span<const TableColumn> tableColumns(bool verdict);
 
 // One field as RFC 4180 has it: quoted when it holds a comma, a quote or a
 // line break, its quotes doubled.
 std::string csvField(std::string_view text);
 
 // The heading row and a file's row, without the line end.
-std::string csvHeadingLine();
-std::string csvRowLine(const TableRow& row);
+std::string csvHeadingLine(bool verdict);
+std::string csvRowLine(const TableRow& row, bool verdict);
 
 } // namespace tarvelle

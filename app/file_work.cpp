@@ -104,7 +104,8 @@ FileWork refusal(const std::string& inputFileName, std::string_view message, con
         work.lines.push_back({stdout, jsonLine(result)});
     }
     if (options.csv) {
-        work.lines.push_back({stdout, csvRowLine({inputFileName, "refused", result.refusalMessage})});
+        work.lines.push_back({stdout, csvRowLine({inputFileName, "refused", result.refusalMessage},
+                                                 options.job.delivery.has_value())});
     }
     return work;
 }
@@ -132,8 +133,8 @@ FileWork notProcessed(const std::string& inputFileName, bool skipped, const std:
         work.lines.push_back({stdout, jsonLine(result)});
     }
     if (options.csv) {
-        work.lines.push_back(
-            {stdout, csvRowLine({inputFileName, skipped ? "skipped" : "refused", reason + other})});
+        work.lines.push_back({stdout, csvRowLine({inputFileName, skipped ? "skipped" : "refused", reason + other},
+                                                 options.job.delivery.has_value())});
     }
     return work;
 }
@@ -306,7 +307,8 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
         work.lines.push_back(resultJson(found, options, *failedOutputCount, result));
     } else if (options.csv) {
         const std::string_view status = *failedOutputCount > 0 ? "errors" : found.check ? "checked" : "written";
-        work.lines.push_back({stdout, csvRowLine({inputFileName, status, {}, &found})});
+        work.lines.push_back(
+            {stdout, csvRowLine({inputFileName, status, {}, &found}, options.job.delivery.has_value())});
     } else if (!found.check && (!options.quiet || *failedOutputCount > 0)) {
         // Quiet or not, a failure is told; quiet moves it off standard output.
         // A check's lines are its result.

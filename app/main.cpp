@@ -245,9 +245,9 @@ bool readFlag(std::string_view argument, CommandLine& line)
     } else if (argument == "-q" || argument == "--quiet") {
         flag = &line.options.quiet;
     } else if (argument == "--csv") {
-        // The table's columns are the check's and the loudness's.
+        // The table's columns are the check's, the loudness's and the channels'.
         flag = &line.options.csv;
-        job.check = job.loudness = true;
+        job.check = job.loudness = job.channelStats = true;
     }
     if (flag == nullptr) {
         return false;

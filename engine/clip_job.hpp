@@ -34,6 +34,7 @@ struct JobOptions {
     bool plot = false;             // a picture of where and how the levels clip
     // Judged against it; needs the check and the loudness.
     std::optional<DeliveryProfile> delivery;
+    bool channelStats = false; // silence, DC offset and the channels' likeness, without a profile too
 };
 
 // Told as the job goes; any may be left empty.

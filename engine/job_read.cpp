@@ -225,7 +225,7 @@ template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source,
         check.needsPeak = check.needsPeak || options_.plot;
         analyses.push_back(std::move(check));
     }
-    if (options_.delivery) {
+    if (options_.delivery || options_.channelStats) {
         analyses.push_back(pick<ChannelStatsAnalysis<Sample>>([&source, this] {
             return std::make_unique<ChannelStatsAnalysis<Sample>>(source.channels, result_.format.sampleRate,
                                                                   source.fullScale);
