@@ -6,6 +6,7 @@
 #include "app/plain_text.hpp"
 #include "console/console.hpp"
 #include "platform/file_access.hpp"
+#include "source/other_input.hpp"
 
 #include <cerrno>
 #include <cmath>
@@ -289,7 +290,7 @@ std::optional<int> readCommandLine(Arguments arguments, CommandLine& line)
             tarvelle::printText(stdout, usageText);
             return 0;
         } else if (argument == "--version") {
-            tarvelle::printText(stdout, "tarvelle " TARVELLE_VERSION "\n");
+            tarvelle::printText(stdout, "tarvelle " TARVELLE_VERSION "\n" + tarvelle::otherInputsLine() + "\n");
             return 0;
         } else if (!readFlag(argument, line)) {
             if (const std::optional<int> exitStatus = readValuedOption(argument, arguments, line)) {

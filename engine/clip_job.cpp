@@ -2,6 +2,7 @@
 
 #include "engine/block_ring.hpp"
 #include "platform/large_memory.hpp"
+#include "source/other_input.hpp"
 #include "wav/batch_input.hpp"
 
 #include <new>
@@ -95,6 +96,9 @@ std::variant<ClipJob, JobError> ClipJob::openAnyFormat(const std::string& inputF
             return JobError(JobError::Kind::ReadError, lastFileErrorText());
         }
         std::variant<BatchInput, BatchRefused> read = readBatchInput(FileByteSource(*file, *size));
+        if (BatchRefused* refused = std::get_if<BatchRefused>(&read); refused && refused->reason == BatchRefusal::NotWave) {
+            return openOther(inputFileName, *file, *size, std::move(*refused), options, progress);
+        }
         if (BatchRefused* refused = std::get_if<BatchRefused>(&read)) {
             // The reason of a failed read is still the system's to tell.
             if (refused->reason == BatchRefusal::ReadError) {
@@ -134,12 +138,40 @@ std::variant<ClipJob, JobError> ClipJob::openAnyFormat(const std::string& inputF
     }
 }
 
+std::variant<ClipJob, JobError> ClipJob::openOther(const std::string& inputFileName, const FileHandle& file,
+                                                   std::uint64_t size, BatchRefused notWave, const JobOptions& options,
+                                                   const JobProgress& progress)
+{
+    std::variant<OtherInput, BatchRefused> other = openOtherInput(file, inputFileName, size, std::move(notWave));
+    if (BatchRefused* refused = std::get_if<BatchRefused>(&other)) {
+        return JobError::refused(std::move(*refused));
+    }
+    const OtherInput& input = std::get<OtherInput>(other);
+    if (progress.accepted) {
+        progress.accepted();
+    }
+    if (!enoughMemory()) {
+        return JobError(JobError::Kind::NotEnoughMemory);
+    }
+    ClipJob job;
+    job.result_.inputFileName = inputFileName;
+    job.options_ = options;
+    job.clippedExtension_ = input.clippedExtension;
+    job.outputs_.protect(fileIdentity(file));
+    job.result_.format = input.format;
+    job.result_.frameCount = input.frameCount;
+    if (std::optional<JobError> failure = job.readAnyFormat(file, 0, progress, &input)) {
+        return std::move(*failure);
+    }
+    return job;
+}
+
 void ClipJob::nameLevels()
 {
     for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
         LevelResult& level = result_.levels[static_cast<std::size_t>(clipLevel)];
         level.stats.clipLevel = clipLevel;
-        level.names = outputNames(result_.inputFileName, clipLevel, options_.outputFolder);
+        level.names = outputNames(result_.inputFileName, clipLevel, options_.outputFolder, clippedExtension_);
         level.reportWanted = !options_.check;
         level.clippedWavWanted = !options_.check && !options_.reportsOnly;
         level.labelsWanted = !options_.check && options_.labels;

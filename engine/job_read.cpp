@@ -11,6 +11,7 @@
 #include "engine/clip_job.hpp"
 #include "engine/scheduler.hpp"
 #include "report/clip_report.hpp"
+#include "source/other_input.hpp"
 #include "wav/samples.hpp"
 #include "wav/wave_writer.hpp"
 
@@ -28,6 +29,7 @@ template <class Sample> struct ClipJob::Source {
     double fullScale = 32768.0;
     BlockRing::MakeLoader makeLoader; // blocks of Sample
     std::vector<std::uint8_t> clippedWavHeader;
+    MakeOutputEncoder clippedEncoder; // where the clipped files are not WAV
     bool padByte = false; // the size fields count a pad byte after data of an odd length
     // The six counts started at the peak's thresholds.
     std::function<std::array<Count, clipLevelCount>(double peak)> startCounts;
@@ -123,7 +125,7 @@ PlotHeading plotHeading(const std::string& inputFileName, const SampleFormat& fo
     heading.fileName = inputFileName;
     heading.sampleRate = format.sampleRate;
     heading.channelMask = format.channelMask;
-    heading.formatText = std::string(sampleFormatText(format.encoding)) + ", " + std::to_string(format.channels) +
+    heading.formatText = sampleFormatText(format) + ", " + std::to_string(format.channels) +
                          (format.channels == 1 ? " channel" : " channels");
     heading.fullScale = fullScale;
     heading.peakDbfs = levelDbfs(peak, fullScale);
@@ -267,7 +269,7 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
     };
 
     // Before the first read, whose analyses may already write label tracks.
-    outputs_.begin(result_, source.clippedWavHeader);
+    outputs_.begin(result_, source.clippedWavHeader, source.clippedEncoder);
     // The first read: the peak, and what does not need it.
     using Peak = typename SampleKernel<Sample>::Peak;
     auto found = readForPeak<Sample>(source.makeLoader, source.totalBytes(), source.frameBytes(),
@@ -344,7 +346,7 @@ std::optional<JobError> ClipJob::readClassic(const FileHandle& input, const JobP
 }
 
 std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
-                                               const JobProgress& progress)
+                                               const JobProgress& progress, const OtherInput* other)
 {
     Source<double> source;
     source.channels = result_.format.channels;
@@ -370,8 +372,14 @@ std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uin
             return std::optional<std::string>();
         };
     };
-    source.clippedWavHeader = clippedWavHeaderFor(result_.format, result_.frameCount);
-    source.padByte = result_.frameCount * static_cast<std::uint64_t>(bytesPerFrame(result_.format)) % 2 != 0;
+    if (other != nullptr) {
+        source.makeLoader = other->makeLoader;
+        source.clippedEncoder = other->makeEncoder;
+    }
+    if (!source.clippedEncoder) {
+        source.clippedWavHeader = clippedWavHeaderFor(result_.format, result_.frameCount);
+        source.padByte = result_.frameCount * static_cast<std::uint64_t>(bytesPerFrame(result_.format)) % 2 != 0;
+    }
     source.startCounts = [this](double peak) {
         std::array<AnyFormatLevelCount, clipLevelCount> counts;
         const EventLengthLimits limits = eventLengthLimits(result_.format.sampleRate);
@@ -384,7 +392,11 @@ std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uin
     source.reportText = [this](int clipLevel, const std::vector<ChannelClipStats>& channels) {
         return clipReportText(result_.inputFileName, result_.format, result_.frameCount, clipLevel, channels);
     };
-    return read(source, progress);
+    try {
+        return read(source, progress);
+    } catch (const DecodeFailure& failure) {
+        return JobError::refused(BatchRefused{BatchRefusal::Corrupt, failure.what()});
+    }
 }
 
 } // namespace tarvelle

@@ -350,6 +350,11 @@ bool writeAll(const FileHandle& file, const void* bytes, std::size_t byteCount)
     return true;
 }
 
+bool writeAt(const FileHandle& file, std::uint64_t offset, const void* bytes, std::size_t byteCount)
+{
+    return ::lseek(descriptorOf(file), static_cast<off_t>(offset), SEEK_SET) >= 0 && writeAll(file, bytes, byteCount);
+}
+
 bool closeFile(FileHandle& file)
 {
     if (!file.isOpen()) {

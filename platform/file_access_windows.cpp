@@ -282,6 +282,11 @@ bool writeAll(const FileHandle& file, const void* bytes, std::size_t byteCount)
     return true;
 }
 
+bool writeAt(const FileHandle& file, std::uint64_t offset, const void* bytes, std::size_t byteCount)
+{
+    return seekTo(handleOf(file), offset) && writeAll(file, bytes, byteCount);
+}
+
 bool closeFile(FileHandle& file)
 {
     if (!file.isOpen()) {

@@ -111,8 +111,9 @@ std::string clipReportText(const std::string& inputFileName, const SampleFormat&
 {
     const double durationSeconds = static_cast<double>(frameCount) / format.sampleRate;
     std::string text;
+    const bool classicWav = isClassicFormat(format) && format.container.empty();
     appendHeading(text, inputFileName, format.sampleRate, extendedFromUint64(frameCount), durationSeconds,
-                  clipLevel, isClassicFormat(format) ? std::string_view{} : sampleFormatText(format.encoding));
+                  clipLevel, classicWav ? std::string{} : sampleFormatText(format));
     for (std::size_t index = 0; index < channels.size(); ++index) {
         appendLine(text, "");
         appendLine(text, "");

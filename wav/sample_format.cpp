@@ -95,6 +95,12 @@ std::string_view sampleFormatText(SampleEncoding encoding)
     return {};
 }
 
+std::string sampleFormatText(const SampleFormat& format)
+{
+    std::string text(sampleFormatText(format.encoding));
+    return format.container.empty() ? text : text + " (" + std::string(format.container) + ")";
+}
+
 bool isClassicFormat(const SampleFormat& format)
 {
     return format.encoding == SampleEncoding::Int16 && format.channels == 2 &&
