@@ -2,7 +2,9 @@
 
 #include "app/output_names.hpp"
 #include "app/plain_text.hpp"
+#include "app/standard_input.hpp"
 #include "clip/peak_clip.hpp"
+#include "console/console.hpp"
 #include "console/text_layout.hpp"
 #include "engine/clip_job.hpp"
 #include "report/json_result.hpp"
@@ -279,8 +281,22 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
     if (clashWith != nullptr) {
         options.job.labels = options.job.plot = false;
     }
-    std::variant<ClipJob, JobError> opened =
-        ClipJob::openAnyFormat(inputFileName, options.job, jobProgress(shownName, options, progress));
+    // Standard input is kept in a temporary file, read twice and removed.
+    std::optional<SpooledInput> spooled;
+    if (inputFileName == standardInputName) {
+        if (console::standardErrorIsTerminal()) {
+            printLine(stderr, "tarvelle: keeping standard input in a temporary file in " + SpooledInput::folder());
+        }
+        std::variant<SpooledInput, std::string> kept = SpooledInput::spool();
+        if (const std::string* failure = std::get_if<std::string>(&kept)) {
+            return refusal(inputFileName, "Standard input could not be kept in a temporary file: " + *failure,
+                           options);
+        }
+        spooled.emplace(std::move(std::get<SpooledInput>(kept)));
+        options.job.inputName = options.standardInputName;
+    }
+    std::variant<ClipJob, JobError> opened = ClipJob::openAnyFormat(
+        spooled ? spooled->fileName() : inputFileName, options.job, jobProgress(shownName, options, progress));
     if (const JobError* error = std::get_if<JobError>(&opened)) {
         return refusal(inputFileName, batchMessage(*error), options);
     }
@@ -311,7 +327,7 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
         // Quiet or not, a failure is told; quiet moves it off standard output.
         // A check's lines are its result.
         work.lines.push_back(
-            {options.quiet ? stderr : stdout, summaryLine(inputFileName, found.peak, found.format, options.job,
+            {options.quiet ? stderr : stdout, summaryLine(spooled ? options.standardInputName + extensionOf(found.levels[0].names.clippedWav) : inputFileName, found.peak, found.format, options.job,
                                                           job.outputCount(), *failedOutputCount, found.loudness)});
     }
     return work;

@@ -68,6 +68,7 @@ constexpr std::string_view usageText =
     "  --summary             end with a line of counts on standard error: files,\n"
     "                        written or checked, clipped, refused (the default for\n"
     "                        more than one file when standard error is a terminal)\n"
+    "  --name NAME           name standard input (FILE '-') NAME in reports and outputs\n"
     "  --                    what follows is a FILE, even if it begins with -\n"
     "  -h, --help            show this text and exit\n"
     "  --version             show the version and exit\n"
@@ -267,6 +268,11 @@ std::optional<int> readValuedOption(std::string_view argument, Arguments& argume
         }
         line.options.job.minRunLength = *length;
         line.minRunGiven = true;
+    } else if (isOption(argument, "--name")) {
+        line.options.standardInputName = arguments.valueOf(argument, "--name");
+        if (line.options.standardInputName.empty()) {
+            return usageError("option '--name' needs a name for standard input's outputs");
+        }
     } else if (isOption(argument, "--true-peak-limit")) {
         return readTruePeakLimit(argument, arguments, line);
     } else {

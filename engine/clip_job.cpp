@@ -114,7 +114,7 @@ std::variant<ClipJob, JobError> ClipJob::openAnyFormat(const std::string& inputF
             return JobError(JobError::Kind::NotEnoughMemory);
         }
         ClipJob job;
-        job.result_.inputFileName = inputFileName;
+        job.result_.inputFileName = options.inputName.empty() ? inputFileName : options.inputName;
         job.options_ = options;
         job.result_.warning = std::move(input.warning);
         job.outputs_.protect(fileIdentity(*file));
@@ -154,7 +154,7 @@ std::variant<ClipJob, JobError> ClipJob::openOther(const std::string& inputFileN
         return JobError(JobError::Kind::NotEnoughMemory);
     }
     ClipJob job;
-    job.result_.inputFileName = inputFileName;
+    job.result_.inputFileName = options.inputName.empty() ? inputFileName : options.inputName;
     job.options_ = options;
     job.clippedExtension_ = input.clippedExtension;
     job.outputs_.protect(fileIdentity(file));
@@ -166,12 +166,19 @@ std::variant<ClipJob, JobError> ClipJob::openOther(const std::string& inputFileN
     return job;
 }
 
+std::string ClipJob::namingName() const
+{
+    // A given name is the stem: the four bytes added go again.
+    return options_.inputName.empty() ? result_.inputFileName : options_.inputName + ".wav";
+}
+
 void ClipJob::nameLevels()
 {
+    const std::string name = namingName();
     for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
         LevelResult& level = result_.levels[static_cast<std::size_t>(clipLevel)];
         level.stats.clipLevel = clipLevel;
-        level.names = outputNames(result_.inputFileName, clipLevel, options_.outputFolder, clippedExtension_);
+        level.names = outputNames(name, clipLevel, options_.outputFolder, clippedExtension_);
         level.reportWanted = !options_.check;
         level.clippedWavWanted = !options_.check && !options_.reportsOnly;
         level.labelsWanted = !options_.check && options_.labels;
@@ -180,7 +187,7 @@ void ClipJob::nameLevels()
     if (options_.check) {
         result_.check.emplace();
         result_.check->labelsWanted = options_.labels;
-        result_.check->labels.fileName = checkLabelsName(result_.inputFileName, options_.outputFolder);
+        result_.check->labels.fileName = checkLabelsName(name, options_.outputFolder);
     }
 }
 
@@ -236,7 +243,7 @@ int ClipJob::run(const LevelListener& listener)
         }
         if (options_.plot) {
             result_.plot =
-                outputs_.writeWhole(plotName(result_.inputFileName, options_.outputFolder), result_.plotText);
+                outputs_.writeWhole(plotName(namingName(), options_.outputFolder), result_.plotText);
             failedOutputCount += result_.plot.written ? 0 : 1;
         }
     } catch (...) {

@@ -34,6 +34,9 @@ struct JobOptions {
     bool keepEvents = false;       // every level's events kept for the caller
     bool loudness = false;         // true peak and loudness measured
     bool plot = false;             // a picture of where and how the levels clip
+    // The name reports and outputs take where the file read is not the
+    // user's (standard input kept in a temporary file): "stdin 3dB clipping.wav".
+    std::string inputName;
 };
 
 // Told as the job goes; any may be left empty.
@@ -106,6 +109,8 @@ private:
                                                      std::uint64_t size, BatchRefused notWave,
                                                      const JobOptions& options, const JobProgress& progress);
     void nameLevels();
+    // The name the outputs are named after.
+    std::string namingName() const;
     std::array<double, clipLevelCount> thresholds() const;
     void runLevel(std::size_t index, const LevelListener& listener, int& failedOutputCount);
 

@@ -157,13 +157,18 @@ public:
         if (!virtual_.failure.empty()) {
             return virtual_.failure;
         }
+        const double seconds = static_cast<double>(position_) / format_.sampleRate;
+        const std::string container(format_.container);
         if (sf_error(sndfile_) != SF_ERR_NO_ERROR) {
+            std::string reason = sf_strerror(sndfile_);
+            if (reason.starts_with("Error : ")) {
+                reason.erase(0, 8);
+            }
             throw DecodeFailure(formatted("This %s file could not be decoded past %.3f s (libsndfile: %s)",
-                                          std::string(format_.container).c_str(),
-                                          static_cast<double>(position_) / format_.sampleRate,
-                                          sf_strerror(sndfile_)));
+                                          container.c_str(), seconds, reason.c_str()));
         }
-        return std::string(); // it ended early
+        throw DecodeFailure(formatted("This %s file ends at %.3f s, before the length its header gives",
+                                      container.c_str(), seconds));
     }
 
 private:
