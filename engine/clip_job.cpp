@@ -159,6 +159,7 @@ std::variant<ClipJob, JobError> ClipJob::openOther(const std::string& inputFileN
     job.clippedExtension_ = input.clippedExtension;
     job.outputs_.protect(fileIdentity(file));
     job.result_.format = input.format;
+    job.result_.container = input.container;
     job.result_.frameCount = input.frameCount;
     if (std::optional<JobError> failure = job.readAnyFormat(file, 0, progress, &input)) {
         return std::move(*failure);

@@ -118,14 +118,14 @@ std::optional<JobError> readThrough(const BlockRing::MakeLoader& makeLoader, std
     return std::nullopt;
 }
 
-PlotHeading plotHeading(const std::string& inputFileName, const SampleFormat& format, double fullScale,
-                        double peak)
+PlotHeading plotHeading(const std::string& inputFileName, const SampleFormat& format, std::string_view container,
+                        double fullScale, double peak)
 {
     PlotHeading heading;
     heading.fileName = inputFileName;
     heading.sampleRate = format.sampleRate;
     heading.channelMask = format.channelMask;
-    heading.formatText = sampleFormatText(format) + ", " + std::to_string(format.channels) +
+    heading.formatText = sampleFormatText(format.encoding, container) + ", " + std::to_string(format.channels) +
                          (format.channels == 1 ? " channel" : " channels");
     heading.fullScale = fullScale;
     heading.peakDbfs = levelDbfs(peak, fullScale);
@@ -243,7 +243,7 @@ template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source,
     if (options_.plot) {
         analyses.push_back(pick<Picture<Sample>>([&source, &picks, this] {
             auto picture = std::make_unique<Picture<Sample>>(
-                plotHeading(result_.inputFileName, result_.format, source.fullScale, result_.peak),
+                plotHeading(result_.inputFileName, result_.format, result_.container, source.fullScale, result_.peak),
                 source.channels, result_.frameCount, thresholds(), options_.check);
             picks.listeners.add(*picture);
             return picture;
@@ -390,7 +390,8 @@ std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uin
         return counts;
     };
     source.reportText = [this](int clipLevel, const std::vector<ChannelClipStats>& channels) {
-        return clipReportText(result_.inputFileName, result_.format, result_.frameCount, clipLevel, channels);
+        return clipReportText(result_.inputFileName, result_.format, result_.frameCount, clipLevel, channels,
+                              result_.container);
     };
     try {
         return read(source, progress);

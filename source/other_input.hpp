@@ -19,7 +19,8 @@
 namespace tarvelle {
 
 struct OtherInput {
-    SampleFormat format; // its container named
+    SampleFormat format;
+    std::string_view container; // "FLAC", "AIFF", "MP3"...
     std::uint64_t frameCount = 0;
     std::string clippedExtension; // ".flac"; ".wav" for the lossy, written as float WAV
     // Loaders of blocks of doubles, each sample at its index firstByte / sizeof(double).

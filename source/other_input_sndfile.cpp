@@ -116,7 +116,9 @@ std::string clippedExtension(const std::string& fileName, int major)
 // One reading of the file: its own libsndfile handle and place in it.
 class SndfileReader {
 public:
-    SndfileReader(const FileHandle& file, std::uint64_t fileSize, const SampleFormat& format) : format_(format)
+    SndfileReader(const FileHandle& file, std::uint64_t fileSize, const SampleFormat& format,
+                  std::string_view container)
+        : format_(format), container_(container)
     {
         virtual_.file = &file;
         virtual_.size = fileSize;
@@ -158,17 +160,16 @@ public:
             return virtual_.failure;
         }
         const double seconds = static_cast<double>(position_) / format_.sampleRate;
-        const std::string container(format_.container);
         if (sf_error(sndfile_) != SF_ERR_NO_ERROR) {
             std::string reason = sf_strerror(sndfile_);
             if (reason.starts_with("Error : ")) {
                 reason.erase(0, 8);
             }
             throw DecodeFailure(formatted("This %s file could not be decoded past %.3f s (libsndfile: %s)",
-                                          container.c_str(), seconds, reason.c_str()));
+                                          container_.c_str(), seconds, reason.c_str()));
         }
         throw DecodeFailure(formatted("This %s file ends at %.3f s, before the length its header gives",
-                                      container.c_str(), seconds));
+                                      container_.c_str(), seconds));
     }
 
 private:
@@ -209,6 +210,7 @@ private:
     }
 
     SampleFormat format_;
+    std::string container_;
     VirtualFile virtual_;
     SNDFILE* sndfile_ = nullptr;
     std::uint64_t position_ = 0;
@@ -252,8 +254,8 @@ std::variant<OtherInput, BatchRefused> openOtherInput(const FileHandle& file, co
 
     OtherInput input;
     SampleFormat& format = input.format;
-    format.container = containerName(info.format, std::span(start).first(startSize));
-    const std::string name(format.container);
+    input.container = containerName(info.format, std::span(start).first(startSize));
+    const std::string name(input.container);
     if (info.channels < 1 || info.channels > maxChannels) {
         return BatchRefused{BatchRefusal::UnsupportedSamples,
                             formatted("This %s file has %d channels; 1 to %d are supported", name.c_str(),
@@ -271,8 +273,8 @@ std::variant<OtherInput, BatchRefused> openOtherInput(const FileHandle& file, co
     format.channels = info.channels;
     format.sampleRate = info.samplerate;
     input.frameCount = static_cast<std::uint64_t>(std::max<sf_count_t>(info.frames, 0));
-    input.makeLoader = [&file, fileSize, format] {
-        auto reader = std::make_shared<SndfileReader>(file, fileSize, format);
+    input.makeLoader = [&file, fileSize, format, container = input.container] {
+        auto reader = std::make_shared<SndfileReader>(file, fileSize, format, container);
         return [reader](std::uint64_t firstByte, std::span<std::uint8_t> block) {
             return reader->load(firstByte, block);
         };

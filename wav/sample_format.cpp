@@ -95,10 +95,10 @@ std::string_view sampleFormatText(SampleEncoding encoding)
     return {};
 }
 
-std::string sampleFormatText(const SampleFormat& format)
+std::string sampleFormatText(SampleEncoding encoding, std::string_view container)
 {
-    std::string text(sampleFormatText(format.encoding));
-    return format.container.empty() ? text : text + " (" + std::string(format.container) + ")";
+    std::string text(sampleFormatText(encoding));
+    return container.empty() ? text : text + " (" + std::string(container) + ")";
 }
 
 bool isClassicFormat(const SampleFormat& format)

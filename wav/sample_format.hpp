@@ -22,7 +22,6 @@ struct SampleFormat {
     std::int32_t sampleRate = 44100;
     std::uint32_t channelMask = 0; // 0 when the file names no speakers
     bool extensible = false;       // read from a WAVE_FORMAT_EXTENSIBLE fmt chunk
-    std::string_view container;    // the container's name where it is not WAV ("FLAC", "AIFF")
 };
 
 constexpr bool isFloat(SampleEncoding encoding)
@@ -45,7 +44,7 @@ std::string_view sampleFormatKey(SampleEncoding encoding);
 std::string_view sampleFormatText(SampleEncoding encoding);
 
 // The encoding's text, and the container where it is not WAV: "24-bit integer (FLAC)".
-std::string sampleFormatText(const SampleFormat& format);
+std::string sampleFormatText(SampleEncoding encoding, std::string_view container);
 
 // 16-bit stereo at 44.1, 88.2 or 176.4 kHz: the files read, reported and
 // written as they always were.
