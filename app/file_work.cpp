@@ -276,7 +276,8 @@ int clashedOutputs(const JobOptions& asked, const std::string& shownName, const 
 FileWork processFile(const std::string& inputFileName, const BatchOptions& askedOptions, ProgressLine& progress,
                      const std::string* clashWith)
 {
-    const std::string shownName = terminalSafeName(inputFileName);
+    const std::string shownName =
+        terminalSafeName(inputFileName == standardInputName ? askedOptions.standardInputName : inputFileName);
     BatchOptions options = askedOptions;
     if (clashWith != nullptr) {
         options.job.labels = options.job.plot = false;
@@ -327,8 +328,11 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
         // Quiet or not, a failure is told; quiet moves it off standard output.
         // A check's lines are its result.
         work.lines.push_back(
-            {options.quiet ? stderr : stdout, summaryLine(spooled ? options.standardInputName + extensionOf(found.levels[0].names.clippedWav) : inputFileName, found.peak, found.format, options.job,
-                                                          job.outputCount(), *failedOutputCount, found.loudness)});
+            {options.quiet ? stderr : stdout,
+             summaryLine(spooled ? options.standardInputName + extensionOf(found.levels[0].names.clippedWav)
+                                 : inputFileName,
+                         found.peak, found.format, options.job, job.outputCount(), *failedOutputCount,
+                         found.loudness)});
     }
     return work;
 }

@@ -56,7 +56,7 @@ std::string extensionOf(const std::string& fileName)
     const std::size_t dot = fileName.rfind('.');
     const std::size_t folderEnd = folderOf(fileName).size();
     return dot == std::string::npos || dot < folderEnd || dot + 1 == fileName.size() ? std::string{}
-                                                                                       : fileName.substr(dot);
+                                                                                     : fileName.substr(dot);
 }
 
 std::string clippedExtensionOf(const std::string& inputFileName)

@@ -96,7 +96,8 @@ std::variant<ClipJob, JobError> ClipJob::openAnyFormat(const std::string& inputF
             return JobError(JobError::Kind::ReadError, lastFileErrorText());
         }
         std::variant<BatchInput, BatchRefused> read = readBatchInput(FileByteSource(*file, *size));
-        if (BatchRefused* refused = std::get_if<BatchRefused>(&read); refused && refused->reason == BatchRefusal::NotWave) {
+        if (BatchRefused* refused = std::get_if<BatchRefused>(&read);
+            refused && refused->reason == BatchRefusal::NotWave) {
             return openOther(inputFileName, *file, *size, std::move(*refused), options, progress);
         }
         if (BatchRefused* refused = std::get_if<BatchRefused>(&read)) {
@@ -107,17 +108,12 @@ std::variant<ClipJob, JobError> ClipJob::openAnyFormat(const std::string& inputF
             return JobError::refused(std::move(*refused));
         }
         BatchInput& input = std::get<BatchInput>(read);
-        if (progress.accepted) {
-            progress.accepted();
+        std::variant<ClipJob, JobError> made = acceptedJob(inputFileName, *file, options, progress);
+        if (!std::holds_alternative<ClipJob>(made)) {
+            return made;
         }
-        if (!enoughMemory()) {
-            return JobError(JobError::Kind::NotEnoughMemory);
-        }
-        ClipJob job;
-        job.result_.inputFileName = options.inputName.empty() ? inputFileName : options.inputName;
-        job.options_ = options;
+        ClipJob& job = std::get<ClipJob>(made);
         job.result_.warning = std::move(input.warning);
-        job.outputs_.protect(fileIdentity(*file));
         std::optional<JobError> failure;
         // A 16-bit stereo file at the dialogue's rates reads as it always has,
         // up to the size its header can give.
@@ -132,21 +128,15 @@ std::variant<ClipJob, JobError> ClipJob::openAnyFormat(const std::string& inputF
         if (failure) {
             return std::move(*failure);
         }
-        return job;
+        return made;
     } catch (const std::bad_alloc&) {
         return JobError(JobError::Kind::NotEnoughMemory);
     }
 }
 
-std::variant<ClipJob, JobError> ClipJob::openOther(const std::string& inputFileName, const FileHandle& file,
-                                                   std::uint64_t size, BatchRefused notWave, const JobOptions& options,
-                                                   const JobProgress& progress)
+std::variant<ClipJob, JobError> ClipJob::acceptedJob(const std::string& inputFileName, const FileHandle& file,
+                                                     const JobOptions& options, const JobProgress& progress)
 {
-    std::variant<OtherInput, BatchRefused> other = openOtherInput(file, inputFileName, size, std::move(notWave));
-    if (BatchRefused* refused = std::get_if<BatchRefused>(&other)) {
-        return JobError::refused(std::move(*refused));
-    }
-    const OtherInput& input = std::get<OtherInput>(other);
     if (progress.accepted) {
         progress.accepted();
     }
@@ -156,15 +146,32 @@ std::variant<ClipJob, JobError> ClipJob::openOther(const std::string& inputFileN
     ClipJob job;
     job.result_.inputFileName = options.inputName.empty() ? inputFileName : options.inputName;
     job.options_ = options;
-    job.clippedExtension_ = input.clippedExtension;
     job.outputs_.protect(fileIdentity(file));
+    return job;
+}
+
+std::variant<ClipJob, JobError> ClipJob::openOther(const std::string& inputFileName, const FileHandle& file,
+                                                   std::uint64_t size, BatchRefused notWave,
+                                                   const JobOptions& options, const JobProgress& progress)
+{
+    std::variant<OtherInput, BatchRefused> other = openOtherInput(file, inputFileName, size, std::move(notWave));
+    if (BatchRefused* refused = std::get_if<BatchRefused>(&other)) {
+        return JobError::refused(std::move(*refused));
+    }
+    const OtherInput& input = std::get<OtherInput>(other);
+    std::variant<ClipJob, JobError> made = acceptedJob(inputFileName, file, options, progress);
+    if (!std::holds_alternative<ClipJob>(made)) {
+        return made;
+    }
+    ClipJob& job = std::get<ClipJob>(made);
+    job.clippedExtension_ = input.clippedExtension;
     job.result_.format = input.format;
     job.result_.container = input.container;
     job.result_.frameCount = input.frameCount;
     if (std::optional<JobError> failure = job.readAnyFormat(file, 0, progress, &input)) {
         return std::move(*failure);
     }
-    return job;
+    return made;
 }
 
 std::string ClipJob::namingName() const
@@ -243,8 +250,7 @@ int ClipJob::run(const LevelListener& listener)
             failedOutputCount += result_.check->labels.written ? 0 : 1;
         }
         if (options_.plot) {
-            result_.plot =
-                outputs_.writeWhole(plotName(namingName(), options_.outputFolder), result_.plotText);
+            result_.plot = outputs_.writeWhole(plotName(namingName(), options_.outputFolder), result_.plotText);
             failedOutputCount += result_.plot.written ? 0 : 1;
         }
     } catch (...) {

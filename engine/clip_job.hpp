@@ -105,6 +105,9 @@ private:
     // Other: a file that is not WAV, read through its own loaders.
     std::optional<JobError> readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
                                           const JobProgress& progress, const OtherInput* other = nullptr);
+    // A file whose format was accepted, once there is memory for its run.
+    static std::variant<ClipJob, JobError> acceptedJob(const std::string& inputFileName, const FileHandle& file,
+                                                       const JobOptions& options, const JobProgress& progress);
     static std::variant<ClipJob, JobError> openOther(const std::string& inputFileName, const FileHandle& file,
                                                      std::uint64_t size, BatchRefused notWave,
                                                      const JobOptions& options, const JobProgress& progress);

@@ -30,7 +30,7 @@ template <class Sample> struct ClipJob::Source {
     BlockRing::MakeLoader makeLoader; // blocks of Sample
     std::vector<std::uint8_t> clippedWavHeader;
     MakeOutputEncoder clippedEncoder; // where the clipped files are not WAV
-    bool padByte = false; // the size fields count a pad byte after data of an odd length
+    bool padByte = false;             // the size fields count a pad byte after data of an odd length
     // The six counts started at the peak's thresholds.
     std::function<std::array<Count, clipLevelCount>(double peak)> startCounts;
     std::function<std::string(int clipLevel, const std::vector<ChannelClipStats>&)> reportText;
@@ -243,7 +243,8 @@ template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source,
     if (options_.plot) {
         analyses.push_back(pick<Picture<Sample>>([&source, &picks, this] {
             auto picture = std::make_unique<Picture<Sample>>(
-                plotHeading(result_.inputFileName, result_.format, result_.container, source.fullScale, result_.peak),
+                plotHeading(result_.inputFileName, result_.format, result_.container, source.fullScale,
+                            result_.peak),
                 source.channels, result_.frameCount, thresholds(), options_.check);
             picks.listeners.add(*picture);
             return picture;

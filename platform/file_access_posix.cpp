@@ -365,7 +365,8 @@ std::optional<std::size_t> readStandardInput(void* buffer, std::size_t byteCount
 
 bool writeAt(const FileHandle& file, std::uint64_t offset, const void* bytes, std::size_t byteCount)
 {
-    return ::lseek(descriptorOf(file), static_cast<off_t>(offset), SEEK_SET) >= 0 && writeAll(file, bytes, byteCount);
+    return ::lseek(descriptorOf(file), static_cast<off_t>(offset), SEEK_SET) >= 0 &&
+           writeAll(file, bytes, byteCount);
 }
 
 bool closeFile(FileHandle& file)

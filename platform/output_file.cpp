@@ -29,11 +29,13 @@ OutputFile OutputFile::begin(const std::string& fileName)
         output.failure_ = lastFileErrorText();
         return output;
     }
+    // Its place is had before the file is made: nothing may fail between the two.
+    output.file_ = std::make_unique<FileHandle>();
     for (int attempt = 0; attempt < temporaryNameAttempts; ++attempt) {
         std::string temporaryName = temporaryNameBeside(fileName);
         TemporaryFile created = createTemporaryFile(temporaryName);
         if (created.status == TemporaryFileStatus::Created) {
-            output.file_ = std::make_unique<FileHandle>(std::move(created.file));
+            *output.file_ = std::move(created.file);
             output.temporarySlot_ = created.slot;
             output.temporaryName_ = std::move(temporaryName);
             return output;
@@ -48,8 +50,7 @@ OutputFile OutputFile::begin(const std::string& fileName)
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fileName_(std::move(other.fileName_)), temporaryName_(std::exchange(other.temporaryName_, {})),
-      temporarySlot_(other.temporarySlot_), file_(std::move(other.file_)),
-      encoder_(std::move(other.encoder_)),
+      temporarySlot_(other.temporarySlot_), file_(std::move(other.file_)), encoder_(std::move(other.encoder_)),
       heldOldFile_(std::exchange(other.heldOldFile_, std::nullopt)), failure_(std::move(other.failure_))
 {
 }

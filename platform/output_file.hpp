@@ -67,8 +67,8 @@ private:
     void discardTemporaryFile();
 
     std::string fileName_;
-    std::string temporaryName_;         // empty once renamed or removed
-    TemporaryFileSlot temporarySlot_{}; // its registration, while temporaryName_ is not empty
+    std::string temporaryName_;              // empty once renamed or removed
+    TemporaryFileSlot temporarySlot_{};      // its registration, while temporaryName_ is not empty
     std::unique_ptr<FileHandle> file_;       // where it is, whatever moves: an encoder holds it
     std::unique_ptr<OutputEncoder> encoder_; // writes through file_, so goes first
     std::optional<FileHandle> heldOldFile_;

@@ -93,8 +93,9 @@ std::string_view containerName(int sfFormat, std::span<const std::uint8_t> start
 
 std::string lowerCase(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char letter) { return static_cast<char>(std::tolower(static_cast<unsigned char>(letter))); });
+    std::transform(text.begin(), text.end(), text.begin(), [](char letter) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+    });
     return text;
 }
 
@@ -226,8 +227,8 @@ BatchRefused cannotRead(BatchRefused notWave, const std::string& reason)
     const std::string wavEnd = ", not a Wave file";
     std::string& message = notWave.message;
     if (message.size() > wavEnd.size() && message.ends_with(wavEnd)) {
-        message = message.substr(0, message.size() - wavEnd.size()) + ", which this build cannot read (libsndfile: " +
-                  reason + ")";
+        message = message.substr(0, message.size() - wavEnd.size()) +
+                  ", which this build cannot read (libsndfile: " + reason + ")";
     }
     return notWave;
 }

@@ -34,7 +34,8 @@ sf_count_t seek(sf_count_t offset, int whence, void* user)
 sf_count_t read(void* bytes, sf_count_t count, void* user)
 {
     VirtualFile& file = virtualFile(user);
-    const std::optional<std::size_t> read = readAt(*file.file, file.position, bytes, static_cast<std::size_t>(count));
+    const std::optional<std::size_t> read =
+        readAt(*file.file, file.position, bytes, static_cast<std::size_t>(count));
     if (!read) {
         if (file.failure.empty()) {
             file.failure = lastFileErrorText();

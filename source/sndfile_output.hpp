@@ -19,9 +19,9 @@ namespace tarvelle {
 struct VirtualFile {
     const FileHandle* file = nullptr;
     std::uint64_t position = 0;
-    std::uint64_t size = 0;      // grows as it is written
-    std::string failure;         // the system's reason for the first read or write that failed
-    static SF_VIRTUAL_IO io;     // the callbacks, user data a VirtualFile
+    std::uint64_t size = 0;  // grows as it is written
+    std::string failure;     // the system's reason for the first read or write that failed
+    static SF_VIRTUAL_IO io; // the callbacks, user data a VirtualFile
 };
 
 // FLAC's compression level for the clipped files: 5 of 0 to 8, as the flac tool's default.
