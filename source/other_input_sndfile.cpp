@@ -203,8 +203,8 @@ private:
     {
         values.resize(samples.size());
         const sf_count_t read = readFrames(sndfile_, values.data(), frames);
-        const auto count = static_cast<std::size_t>(std::max<sf_count_t>(read, 0)) * values.size() /
-                           static_cast<std::size_t>(frames);
+        const auto count =
+            static_cast<std::size_t>(std::max<sf_count_t>(read, 0)) * static_cast<std::size_t>(format_.channels);
         std::transform(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count), samples.begin(),
                        [scale](Value value) { return static_cast<double>(value) * scale; });
         return read;
