@@ -114,12 +114,39 @@ std::string clippedExtension(const std::string& fileName, int major)
     return extension;
 }
 
+// Ogg carries 3 to 8 channels in the Vorbis order (front left, centre, front
+// right, ...): each WAV speaker's channel in it, and the WAV channel mask.
+struct SpeakerOrder {
+    std::array<std::uint8_t, 8> fromOgg{};
+    std::uint32_t channelMask = 0;
+};
+
+std::optional<SpeakerOrder> oggSpeakerOrder(int channels)
+{
+    switch (channels) {
+    case 3:
+        return SpeakerOrder{{0, 2, 1}, 0x7};
+    case 4:
+        return SpeakerOrder{{0, 1, 2, 3}, 0x33};
+    case 5:
+        return SpeakerOrder{{0, 2, 1, 3, 4}, 0x37};
+    case 6:
+        return SpeakerOrder{{0, 2, 1, 5, 3, 4}, 0x3F};
+    case 7:
+        return SpeakerOrder{{0, 2, 1, 6, 5, 3, 4}, 0x70F};
+    case 8:
+        return SpeakerOrder{{0, 2, 1, 7, 5, 6, 3, 4}, 0x63F};
+    default:
+        return std::nullopt;
+    }
+}
+
 // One reading of the file: its own libsndfile handle and place in it.
 class SndfileReader {
 public:
     SndfileReader(const FileHandle& file, std::uint64_t fileSize, const SampleFormat& format,
-                  std::string_view container)
-        : format_(format), container_(container)
+                  std::string_view container, std::optional<SpeakerOrder> order)
+        : format_(format), container_(container), order_(order)
     {
         virtual_.file = &file;
         virtual_.size = fileSize;
@@ -154,6 +181,9 @@ public:
         position_ = frame;
         const sf_count_t read = readFrames(samples, frames);
         position_ += static_cast<std::uint64_t>(std::max<sf_count_t>(read, 0));
+        if (order_) {
+            reorder(samples.first(static_cast<std::size_t>(std::max<sf_count_t>(read, 0)) * channels));
+        }
         if (read == frames) {
             return std::nullopt;
         }
@@ -174,6 +204,18 @@ public:
     }
 
 private:
+    void reorder(std::span<double> samples) const
+    {
+        const auto channels = static_cast<std::size_t>(format_.channels);
+        std::array<double, 8> frame{};
+        for (std::size_t first = 0; first < samples.size(); first += channels) {
+            std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(first), channels, frame.begin());
+            for (std::size_t channel = 0; channel < channels; ++channel) {
+                samples[first + channel] = frame[order_->fromOgg[channel]];
+            }
+        }
+    }
+
     std::optional<std::string> failure(const char* reason) const
     {
         return virtual_.failure.empty() ? "libsndfile: " + std::string(reason) : virtual_.failure;
@@ -212,6 +254,7 @@ private:
 
     SampleFormat format_;
     std::string container_;
+    std::optional<SpeakerOrder> order_;
     VirtualFile virtual_;
     SNDFILE* sndfile_ = nullptr;
     std::uint64_t position_ = 0;
@@ -274,8 +317,12 @@ std::variant<OtherInput, BatchRefused> openOtherInput(const FileHandle& file, co
     format.channels = info.channels;
     format.sampleRate = info.samplerate;
     input.frameCount = static_cast<std::uint64_t>(std::max<sf_count_t>(info.frames, 0));
-    input.makeLoader = [&file, fileSize, format, container = input.container] {
-        auto reader = std::make_shared<SndfileReader>(file, fileSize, format, container);
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    const std::optional<SpeakerOrder> order =
+        major == SF_FORMAT_OGG ? oggSpeakerOrder(info.channels) : std::nullopt;
+    format.channelMask = order ? order->channelMask : 0;
+    input.makeLoader = [&file, fileSize, format, container = input.container, order] {
+        auto reader = std::make_shared<SndfileReader>(file, fileSize, format, container, order);
         return [reader](std::uint64_t firstByte, std::span<std::uint8_t> block) {
             return reader->load(firstByte, block);
         };
@@ -286,7 +333,6 @@ std::variant<OtherInput, BatchRefused> openOtherInput(const FileHandle& file, co
     written.samplerate = info.samplerate;
     written.channels = info.channels;
     written.format = info.format;
-    const int major = info.format & SF_FORMAT_TYPEMASK;
     if (reading.lossy || sf_format_check(&written) == SF_FALSE) {
         input.clippedExtension = ".wav";
     } else {

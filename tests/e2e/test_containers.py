@@ -131,7 +131,7 @@ class ContainerTest(unittest.TestCase):
 
     def test_overs_of_a_lossy_file_are_overs(self):
         twin = self.folder / "hot.wav"
-        subprocess.run(["sox", "-n", "-r", "44100", "-b", "16", "-c", "2", str(twin), "synth", "2", "square", "100",
+        subprocess.run(["sox", "-V1", "-n", "-r", "44100", "-b", "16", "-c", "2", str(twin), "synth", "2", "square", "100",
                         "gain", "-0.01"], check=True)
         ffmpeg(str(twin), str(self.folder / "hot.mp3"), "-c:a", "libmp3lame", "-b:a", "128k")
         result = json.loads(tarvelle(["--json", "--reports-only", "hot.mp3"], self.folder).stdout)
