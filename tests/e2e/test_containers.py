@@ -131,8 +131,8 @@ class ContainerTest(unittest.TestCase):
 
     def test_overs_of_a_lossy_file_are_overs(self):
         twin = self.folder / "hot.wav"
-        subprocess.run(["sox", "-V1", "-n", "-r", "44100", "-b", "16", "-c", "2", str(twin), "synth", "2", "square", "100",
-                        "gain", "-0.01"], check=True)
+        subprocess.run(["sox", "-V1", "-n", "-r", "44100", "-b", "16", "-c", "2", str(twin), "synth", "2", "square",
+                        "100", "gain", "-0.01"], check=True)
         ffmpeg(str(twin), str(self.folder / "hot.mp3"), "-c:a", "libmp3lame", "-b:a", "128k")
         result = json.loads(tarvelle(["--json", "--reports-only", "hot.mp3"], self.folder).stdout)
         self.assertGreater(result["peak"], 1.0)
@@ -171,7 +171,8 @@ class ContainerTest(unittest.TestCase):
         self.assertEqual(read.returncode, 1)
         result = json.loads(read.stdout)
         self.assertEqual(result["status"], "refused")
-        self.assertRegex(result["message"], r"^This FLAC file could not be decoded past \d+\.\d{3} s \(libsndfile: .+\)$")
+        self.assertRegex(result["message"],
+                         r"^This FLAC file could not be decoded past \d+\.\d{3} s \(libsndfile: .+\)$")
         self.assertEqual(sorted(path.name for path in self.folder.iterdir()), ["take.flac", "twin.wav"])
 
 
