@@ -22,6 +22,8 @@ struct BatchOptions {
     bool csv = false; // a table row per file on standard output instead of the lines
     // With the check: a true peak above it counts as clipping too.
     std::optional<double> truePeakLimitDbtp;
+    // What standard input ("-") is called in reports, and its outputs' stem.
+    std::string standardInputName = "stdin";
 };
 
 // Returns the exit status (batchExitStatus of the files' outcomes).

@@ -77,8 +77,10 @@ std::string summaryLine(const std::string& inputFileName, double peak, const Sam
         levels += clipLevel == 0 ? '{' : ',';
         levels += std::to_string(decibelsBelowPeak(clipLevel));
     }
+    const std::string clipped = clippedExtensionOf(inputFileName);
     const std::string kinds = job.reportsOnly ? (job.labels ? "{.txt, labels.txt}" : ".txt")
-                                              : (job.labels ? "{.txt,.wav, labels.txt}" : ".{txt,wav}");
+                              : job.labels    ? "{.txt," + clipped + ", labels.txt}"
+                                              : ".{txt," + clipped.substr(1) + "}";
     const std::string stem = terminalSafeName(outputStem(inputFileName, job.outputFolder));
     const std::string pattern =
         stem + " " + levels + "}dB clipping" + kinds + (job.plot ? ", " + stem + " clipping.svg" : "");

@@ -3,7 +3,9 @@
 #include "app/batch_table.hpp"
 #include "app/output_names.hpp"
 #include "app/plain_text.hpp"
+#include "app/standard_input.hpp"
 #include "clip/peak_clip.hpp"
+#include "console/console.hpp"
 #include "console/text_layout.hpp"
 #include "engine/clip_job.hpp"
 #include "loudness/gating.hpp"
@@ -267,14 +269,29 @@ int clashedOutputs(const JobOptions& asked, const std::string& shownName, const 
 FileWork processFile(const std::string& inputFileName, const BatchOptions& askedOptions, ProgressLines& progress,
                      const std::string* clashWith)
 {
-    const std::string shownName = terminalSafeName(inputFileName);
+    const std::string shownName =
+        terminalSafeName(inputFileName == standardInputName ? askedOptions.standardInputName : inputFileName);
     BatchOptions options = askedOptions;
     if (clashWith != nullptr) {
         options.job.labels = options.job.plot = false;
     }
     ProgressLine progressLine(progress, shownName);
-    std::variant<ClipJob, JobError> opened =
-        ClipJob::openAnyFormat(inputFileName, options.job, jobProgress(progressLine));
+    // Standard input is kept in a temporary file, read twice and removed.
+    std::optional<SpooledInput> spooled;
+    if (inputFileName == standardInputName) {
+        if (console::standardErrorIsTerminal()) {
+            printLine(stderr, "tarvelle: keeping standard input in a temporary file in " + SpooledInput::folder());
+        }
+        std::variant<SpooledInput, std::string> kept = SpooledInput::spool();
+        if (const std::string* failure = std::get_if<std::string>(&kept)) {
+            return refusal(inputFileName, "Standard input could not be kept in a temporary file: " + *failure,
+                           options);
+        }
+        spooled.emplace(std::move(std::get<SpooledInput>(kept)));
+        options.job.inputName = options.standardInputName;
+    }
+    std::variant<ClipJob, JobError> opened = ClipJob::openAnyFormat(
+        spooled ? spooled->fileName() : inputFileName, options.job, jobProgress(progressLine));
     if (const JobError* error = std::get_if<JobError>(&opened)) {
         return refusal(inputFileName, batchMessage(*error), options);
     }
@@ -313,8 +330,11 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
         // Quiet or not, a failure is told; quiet moves it off standard output.
         // A check's lines are its result.
         work.lines.push_back(
-            {options.quiet ? stderr : stdout, summaryLine(inputFileName, found.peak, found.format, options.job,
-                                                          job.outputCount(), *failedOutputCount, found.loudness)});
+            {options.quiet ? stderr : stdout,
+             summaryLine(spooled ? options.standardInputName + extensionOf(found.levels[0].names.clippedWav)
+                                 : inputFileName,
+                         found.peak, found.format, options.job, job.outputCount(), *failedOutputCount,
+                         found.loudness)});
     }
     return work;
 }

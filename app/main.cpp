@@ -7,6 +7,7 @@
 #include "app/plain_text.hpp"
 #include "console/console.hpp"
 #include "platform/file_access.hpp"
+#include "source/other_input.hpp"
 
 #include <cerrno>
 #include <cmath>
@@ -81,7 +82,8 @@ constexpr std::string_view usageText =
     "                        written or checked, clipped, refused (the default for\n"
     "                        more than one file when standard error is a terminal);\n"
     "                        with loudness, the loudest and quietest file and the\n"
-    "                        loudness of all as one; with --json, a last JSON line\n"
+    "                        loudness of all as one; with --json, as a last JSON line\n"
+    "  --name NAME           name standard input (FILE '-') NAME in reports and outputs\n"
     "  --                    what follows is a FILE, even if it begins with -\n"
     "  -h, --help            show this text and exit\n"
     "  --version             show the version and exit\n"
@@ -297,6 +299,11 @@ std::optional<int> readValuedOption(std::string_view argument, Arguments& argume
         }
         line.options.job.minRunLength = *length;
         line.minRunGiven = true;
+    } else if (isOption(argument, "--name")) {
+        line.options.standardInputName = arguments.valueOf(argument, "--name");
+        if (line.options.standardInputName.empty()) {
+            return usageError("option '--name' needs a name for standard input's outputs");
+        }
     } else if (isOption(argument, "--true-peak-limit")) {
         return readTruePeakLimit(argument, arguments, line);
     } else if (const std::optional<std::string_view> key = deliveryOptionKey(argument)) {
@@ -329,7 +336,7 @@ std::optional<int> readCommandLine(Arguments arguments, CommandLine& line)
             tarvelle::printText(stdout, usageText);
             return 0;
         } else if (argument == "--version") {
-            tarvelle::printText(stdout, "tarvelle " TARVELLE_VERSION "\n");
+            tarvelle::printText(stdout, "tarvelle " TARVELLE_VERSION "\n" + tarvelle::otherInputsLine() + "\n");
             return 0;
         } else if (!readFlag(argument, line)) {
             if (const std::optional<int> exitStatus = readValuedOption(argument, arguments, line)) {

@@ -1,5 +1,6 @@
-// Names of the twelve outputs: the input name less its last four bytes, then a
-// suffix per level. The name is never cut to any length.
+// Names of the twelve outputs: the input name less its last four bytes (or
+// less its extension, whatever its length, for the sound files that are not
+// WAV: "take.flac"), then a suffix per level. The name is never cut to any length.
 #pragma once
 
 #include <string>
@@ -17,8 +18,17 @@ struct OutputNames {
 // (its folders left off) less its last four bytes.
 std::string outputStem(const std::string& inputFileName, const std::string& outputFolder = {});
 
-// "<stem> 3dB clipping.txt" ... "<stem> 18dB clipping.wav".
-OutputNames outputNames(const std::string& inputFileName, int clipLevel, const std::string& outputFolder = {});
+// ".flac" of "take.flac"; empty for a name without one.
+std::string extensionOf(const std::string& fileName);
+
+// What a clipped file of this name is called by: the input's own extension
+// for the lossless sound files that are not WAV ("take.aif": ".aif"), else ".wav".
+std::string clippedExtensionOf(const std::string& inputFileName);
+
+// "<stem> 3dB clipping.txt" ... "<stem> 18dB clipping.wav", the clipped file
+// with clippedExtension where one is given, else clippedExtensionOf the input.
+OutputNames outputNames(const std::string& inputFileName, int clipLevel, const std::string& outputFolder = {},
+                        const std::string& clippedExtension = {});
 
 // "<stem> clipping labels.txt": where the clipping already in the file is.
 std::string checkLabelsName(const std::string& inputFileName, const std::string& outputFolder = {});

@@ -2,6 +2,7 @@
 
 #include "engine/block_ring.hpp"
 #include "platform/large_memory.hpp"
+#include "source/other_input.hpp"
 #include "wav/batch_input.hpp"
 
 #include <new>
@@ -96,6 +97,10 @@ std::variant<ClipJob, JobError> ClipJob::openAnyFormat(const std::string& inputF
             return JobError(JobError::Kind::ReadError, lastFileErrorText());
         }
         std::variant<BatchInput, BatchRefused> read = readBatchInput(FileByteSource(*file, *size));
+        if (BatchRefused* refused = std::get_if<BatchRefused>(&read);
+            refused && refused->reason == BatchRefusal::NotWave) {
+            return openOther(inputFileName, *file, *size, std::move(*refused), options, progress);
+        }
         if (BatchRefused* refused = std::get_if<BatchRefused>(&read)) {
             // The reason of a failed read is still the system's to tell.
             if (refused->reason == BatchRefusal::ReadError) {
@@ -104,17 +109,12 @@ std::variant<ClipJob, JobError> ClipJob::openAnyFormat(const std::string& inputF
             return JobError::refused(std::move(*refused));
         }
         BatchInput& input = std::get<BatchInput>(read);
-        if (progress.accepted) {
-            progress.accepted();
+        std::variant<ClipJob, JobError> made = acceptedJob(inputFileName, *file, options, progress);
+        if (!std::holds_alternative<ClipJob>(made)) {
+            return made;
         }
-        if (!enoughMemory()) {
-            return JobError(JobError::Kind::NotEnoughMemory);
-        }
-        ClipJob job;
-        job.result_.inputFileName = inputFileName;
-        job.options_ = options;
+        ClipJob& job = std::get<ClipJob>(made);
         job.result_.warning = std::move(input.warning);
-        job.outputs_.protect(fileIdentity(*file));
         std::optional<JobError> failure;
         // A 16-bit stereo file at the dialogue's rates reads as it always has,
         // up to the size its header can give.
@@ -129,18 +129,65 @@ std::variant<ClipJob, JobError> ClipJob::openAnyFormat(const std::string& inputF
         if (failure) {
             return std::move(*failure);
         }
-        return job;
+        return made;
     } catch (const std::bad_alloc&) {
         return JobError(JobError::Kind::NotEnoughMemory);
     }
 }
 
+std::variant<ClipJob, JobError> ClipJob::acceptedJob(const std::string& inputFileName, const FileHandle& file,
+                                                     const JobOptions& options, const JobProgress& progress)
+{
+    if (progress.accepted) {
+        progress.accepted();
+    }
+    if (!enoughMemory()) {
+        return JobError(JobError::Kind::NotEnoughMemory);
+    }
+    ClipJob job;
+    job.result_.inputFileName = options.inputName.empty() ? inputFileName : options.inputName;
+    job.options_ = options;
+    job.outputs_.protect(fileIdentity(file));
+    return job;
+}
+
+std::variant<ClipJob, JobError> ClipJob::openOther(const std::string& inputFileName, const FileHandle& file,
+                                                   std::uint64_t size, BatchRefused notWave,
+                                                   const JobOptions& options, const JobProgress& progress)
+{
+    std::variant<OtherInput, BatchRefused> other = openOtherInput(file, inputFileName, size, std::move(notWave));
+    if (BatchRefused* refused = std::get_if<BatchRefused>(&other)) {
+        return JobError::refused(std::move(*refused));
+    }
+    const OtherInput& input = std::get<OtherInput>(other);
+    std::variant<ClipJob, JobError> made = acceptedJob(inputFileName, file, options, progress);
+    if (!std::holds_alternative<ClipJob>(made)) {
+        return made;
+    }
+    ClipJob& job = std::get<ClipJob>(made);
+    job.clippedExtension_ = input.clippedExtension;
+    job.result_.format = input.format;
+    job.result_.container = input.container;
+    job.result_.frameCount = input.frameCount;
+    if (std::optional<JobError> failure = job.readAnyFormat(file, 0, progress, &input)) {
+        return std::move(*failure);
+    }
+    return made;
+}
+
+std::string ClipJob::namingName() const
+{
+    // A given name is the stem: the four bytes added go again.
+    return options_.inputName.empty() ? result_.inputFileName : options_.inputName + ".wav";
+}
+
 void ClipJob::nameLevels()
 {
+    const std::string name = namingName();
     for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
         LevelResult& level = result_.levels[static_cast<std::size_t>(clipLevel)];
         level.stats.clipLevel = clipLevel;
-        level.names = outputNames(result_.inputFileName, clipLevel, options_.outputFolder);
+        level.names = outputNames(name, clipLevel, options_.outputFolder, clippedExtension_);
         level.reportWanted = !options_.check;
         level.clippedWavWanted = !options_.check && !options_.reportsOnly;
         level.labelsWanted = !options_.check && options_.labels;
@@ -149,9 +196,9 @@ void ClipJob::nameLevels()
     if (options_.check) {
         result_.check.emplace();
         result_.check->labelsWanted = options_.labels;
-        result_.check->labels.fileName =
-            options_.delivery ? outputStem(result_.inputFileName, options_.outputFolder) + " delivery labels.txt"
-                              : checkLabelsName(result_.inputFileName, options_.outputFolder);
+        result_.check->labels.fileName = options_.delivery
+                                             ? outputStem(name, options_.outputFolder) + " delivery labels.txt"
+                                             : checkLabelsName(name, options_.outputFolder);
     }
 }
 
@@ -206,8 +253,7 @@ int ClipJob::run(const LevelListener& listener)
             failedOutputCount += result_.check->labels.written ? 0 : 1;
         }
         if (options_.plot) {
-            result_.plot =
-                outputs_.writeWhole(plotName(result_.inputFileName, options_.outputFolder), result_.plotText);
+            result_.plot = outputs_.writeWhole(plotName(namingName(), options_.outputFolder), result_.plotText);
             failedOutputCount += result_.plot.written ? 0 : 1;
         }
     } catch (...) {

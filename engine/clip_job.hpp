@@ -19,6 +19,8 @@
 
 namespace tarvelle {
 
+struct OtherInput;
+
 constexpr int outputFileCount = 2 * clipLevelCount;
 
 // How a job is run; the defaults write both files of every level beside the input.
@@ -35,6 +37,9 @@ struct JobOptions {
     // Judged against it; needs the check and the loudness.
     std::optional<DeliveryProfile> delivery;
     bool channelStats = false; // silence, DC offset and the channels' likeness, without a profile too
+    // The name reports and outputs take where the file read is not the
+    // user's (standard input kept in a temporary file): "stdin 3dB clipping.wav".
+    std::string inputName;
 };
 
 // Told as the job goes; any may be left empty.
@@ -66,8 +71,9 @@ public:
     static std::variant<ClipJob, JobError> open(const std::string& inputFileName, const JobOptions& options = {},
                                                 const JobProgress& progress = {});
 
-    // Batch mode's file: any uncompressed PCM or float WAV, the name taken
-    // as it is. On failure, why.
+    // Batch mode's file: any uncompressed PCM or float WAV, or any other
+    // sound file libsndfile reads where the program is built with it, the
+    // name taken as it is. On failure, why.
     static std::variant<ClipJob, JobError> openAnyFormat(const std::string& inputFileName,
                                                          const JobOptions& options = {},
                                                          const JobProgress& progress = {});
@@ -102,14 +108,24 @@ private:
     template <class Sample> struct Picks;
     template <class Sample> void pickAnalyses(const Source<Sample>& source, Picks<Sample>& picks);
     std::optional<JobError> readClassic(const FileHandle& input, const JobProgress& progress);
+    // Other: a file that is not WAV, read through its own loaders.
     std::optional<JobError> readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
-                                          const JobProgress& progress);
+                                          const JobProgress& progress, const OtherInput* other = nullptr);
+    // A file whose format was accepted, once there is memory for its run.
+    static std::variant<ClipJob, JobError> acceptedJob(const std::string& inputFileName, const FileHandle& file,
+                                                       const JobOptions& options, const JobProgress& progress);
+    static std::variant<ClipJob, JobError> openOther(const std::string& inputFileName, const FileHandle& file,
+                                                     std::uint64_t size, BatchRefused notWave,
+                                                     const JobOptions& options, const JobProgress& progress);
     void nameLevels();
+    // The name the outputs are named after.
+    std::string namingName() const;
     std::array<double, clipLevelCount> thresholds() const;
     void runLevel(std::size_t index, const LevelListener& listener, int& failedOutputCount);
 
     JobOptions options_;
     AcceptedHeader header_; // a 16-bit stereo file's, as read
+    std::string clippedExtension_ = ".wav";
     JobResult result_;
     JobOutputs outputs_;
 };

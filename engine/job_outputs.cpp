@@ -15,7 +15,8 @@ std::span<const std::uint8_t> bytesOf(const std::string& text)
 
 } // namespace
 
-void JobOutputs::begin(const JobResult& result, std::span<const std::uint8_t> wavHeader)
+void JobOutputs::begin(const JobResult& result, std::span<const std::uint8_t> wavHeader,
+                       const MakeOutputEncoder& makeEncoder)
 {
     const bool checkLabels = result.check && result.check->labelsWanted;
     // Every temporary file this job holds at once, a whole file's included.
@@ -33,7 +34,9 @@ void JobOutputs::begin(const JobResult& result, std::span<const std::uint8_t> wa
         const LevelResult& level = result.levels[index];
         if (level.clippedWavWanted) {
             begin(clippedWavs_[index], level.names.clippedWav);
-            if (clippedWavs_[index]) {
+            if (clippedWavs_[index] && makeEncoder) {
+                clippedWavs_[index]->encodeWith(makeEncoder);
+            } else if (clippedWavs_[index]) {
                 clippedWavs_[index]->append(wavHeader);
             }
         }

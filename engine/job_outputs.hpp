@@ -27,9 +27,11 @@ public:
     // Outputs whose name leads to this file (the input) are never begun.
     void protect(std::optional<FileIdentity> input) { input_ = input; }
 
-    // The clipped files (each starting with wavHeader) and the label tracks
-    // the result wants, each in its temporary file.
-    void begin(const JobResult& result, std::span<const std::uint8_t> wavHeader);
+    // The clipped files (each starting with wavHeader, or written by an
+    // encoder of makeEncoder's where there is one) and the label tracks the
+    // result wants, each in its temporary file.
+    void begin(const JobResult& result, std::span<const std::uint8_t> wavHeader,
+               const MakeOutputEncoder& makeEncoder = {});
 
     // A level's clipped file being written; none where no clipped file is
     // (reports only, a check, or the input's name).

@@ -12,6 +12,7 @@
 #include "engine/clip_job.hpp"
 #include "engine/scheduler.hpp"
 #include "report/clip_report.hpp"
+#include "source/other_input.hpp"
 #include "wav/samples.hpp"
 #include "wav/wave_writer.hpp"
 
@@ -28,7 +29,8 @@ template <class Sample> struct ClipJob::Source {
     double fullScale = 32768.0;
     BlockRing::MakeLoader makeLoader; // blocks of Sample
     std::vector<std::uint8_t> clippedWavHeader;
-    bool padByte = false; // the size fields count a pad byte after data of an odd length
+    MakeOutputEncoder clippedEncoder; // where the clipped files are not WAV
+    bool padByte = false;             // the size fields count a pad byte after data of an odd length
     // The six counts started at the peak's thresholds.
     std::function<std::array<LevelCount, clipLevelCount>(double peak)> startCounts;
     std::function<std::string(int clipLevel, const std::vector<ChannelClipStats>&)> reportText;
@@ -116,14 +118,14 @@ std::optional<JobError> readThrough(const BlockRing::MakeLoader& makeLoader, std
     return std::nullopt;
 }
 
-PlotHeading plotHeading(const std::string& inputFileName, const SampleFormat& format, double fullScale,
-                        double peak)
+PlotHeading plotHeading(const std::string& inputFileName, const SampleFormat& format, std::string_view container,
+                        double fullScale, double peak)
 {
     PlotHeading heading;
     heading.fileName = inputFileName;
     heading.sampleRate = format.sampleRate;
     heading.channelMask = format.channelMask;
-    heading.formatText = std::string(sampleFormatText(format.encoding)) + ", " + std::to_string(format.channels) +
+    heading.formatText = sampleFormatText(format.encoding, container) + ", " + std::to_string(format.channels) +
                          (format.channels == 1 ? " channel" : " channels");
     heading.fullScale = fullScale;
     heading.peakDbfs = levelDbfs(peak, fullScale);
@@ -247,7 +249,8 @@ template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source,
     if (options_.plot) {
         analyses.push_back(pick<Picture<Sample>>([&source, &picks, this] {
             auto picture = std::make_unique<Picture<Sample>>(
-                plotHeading(result_.inputFileName, result_.format, source.fullScale, result_.peak),
+                plotHeading(result_.inputFileName, result_.format, result_.container, source.fullScale,
+                            result_.peak),
                 source.channels, result_.frameCount, thresholds(), options_.check);
             picks.listeners.add(*picture);
             return picture;
@@ -290,7 +293,7 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
     };
 
     // Before the first read, whose analyses may already write label tracks.
-    outputs_.begin(result_, source.clippedWavHeader);
+    outputs_.begin(result_, source.clippedWavHeader, source.clippedEncoder);
     // The first read: the peak, and what does not need it.
     auto found = readForPeak<Sample>(makeLoader, source.totalBytes(), source.frameBytes(), work(plan.firstRead[0]),
                                      work(plan.firstRead[1]));
@@ -384,7 +387,7 @@ std::optional<JobError> ClipJob::readClassic(const FileHandle& input, const JobP
 }
 
 std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
-                                               const JobProgress& progress)
+                                               const JobProgress& progress, const OtherInput* other)
 {
     Source<double> source;
     source.channels = result_.format.channels;
@@ -410,8 +413,14 @@ std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uin
             return std::optional<std::string>();
         };
     };
-    source.clippedWavHeader = clippedWavHeaderFor(result_.format, result_.frameCount);
-    source.padByte = result_.frameCount * static_cast<std::uint64_t>(bytesPerFrame(result_.format)) % 2 != 0;
+    if (other != nullptr) {
+        source.makeLoader = other->makeLoader;
+        source.clippedEncoder = other->makeEncoder;
+    }
+    if (!source.clippedEncoder) {
+        source.clippedWavHeader = clippedWavHeaderFor(result_.format, result_.frameCount);
+        source.padByte = result_.frameCount * static_cast<std::uint64_t>(bytesPerFrame(result_.format)) % 2 != 0;
+    }
     source.startCounts = [this](double peak) {
         std::array<LevelCount, clipLevelCount> counts;
         const EventLengthLimits limits = eventLengthLimits(result_.format.sampleRate);
@@ -422,9 +431,14 @@ std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uin
         return counts;
     };
     source.reportText = [this](int clipLevel, const std::vector<ChannelClipStats>& channels) {
-        return clipReportText(result_.inputFileName, result_.format, result_.frameCount, clipLevel, channels);
+        return clipReportText(result_.inputFileName, result_.format, result_.frameCount, clipLevel, channels,
+                              result_.container);
     };
-    return read(source, progress);
+    try {
+        return read(source, progress);
+    } catch (const DecodeFailure& failure) {
+        return JobError::refused(BatchRefused{BatchRefusal::Corrupt, failure.what()});
+    }
 }
 
 } // namespace tarvelle

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvelle {
@@ -53,6 +54,7 @@ struct CheckResult {
 struct JobResult {
     std::string inputFileName;
     SampleFormat format;
+    std::string_view container; // the container's name where it is not WAV: "FLAC"
     std::uint64_t frameCount = 0;
     double peak = 0.0;   // the largest magnitude, in the file's units
     std::string warning; // said of the header by the reader: the data is not what it claims

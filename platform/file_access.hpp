@@ -112,6 +112,13 @@ std::optional<std::uint64_t> fileSize(const FileHandle& file);
 // False when any of them could not be written.
 bool writeAll(const FileHandle& file, const void* bytes, std::size_t byteCount);
 
+// Reads up to byteCount bytes of standard input as they are (no text mode);
+// 0 at its end, nullopt on a read error.
+std::optional<std::size_t> readStandardInput(void* buffer, std::size_t byteCount);
+
+// Writes all bytes from offset on, leaving the position after them.
+bool writeAt(const FileHandle& file, std::uint64_t offset, const void* bytes, std::size_t byteCount);
+
 // Closes the file; false when the close reports an error (data may be lost).
 bool closeFile(FileHandle& file);
 

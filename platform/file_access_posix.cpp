@@ -350,6 +350,25 @@ bool writeAll(const FileHandle& file, const void* bytes, std::size_t byteCount)
     return true;
 }
 
+std::optional<std::size_t> readStandardInput(void* buffer, std::size_t byteCount)
+{
+    for (;;) {
+        const ssize_t result = ::read(STDIN_FILENO, buffer, std::min(byteCount, maxTransferBytes));
+        if (result >= 0) {
+            return static_cast<std::size_t>(result);
+        }
+        if (errno != EINTR) {
+            return std::nullopt;
+        }
+    }
+}
+
+bool writeAt(const FileHandle& file, std::uint64_t offset, const void* bytes, std::size_t byteCount)
+{
+    return ::lseek(descriptorOf(file), static_cast<off_t>(offset), SEEK_SET) >= 0 &&
+           writeAll(file, bytes, byteCount);
+}
+
 bool closeFile(FileHandle& file)
 {
     if (!file.isOpen()) {

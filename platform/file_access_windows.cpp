@@ -282,6 +282,22 @@ bool writeAll(const FileHandle& file, const void* bytes, std::size_t byteCount)
     return true;
 }
 
+std::optional<std::size_t> readStandardInput(void* buffer, std::size_t byteCount)
+{
+    DWORD transferred = 0;
+    if (::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), buffer,
+                   static_cast<DWORD>(std::min(byteCount, maxTransferBytes)), &transferred, nullptr) == 0) {
+        // A pipe whose writer is gone has simply ended.
+        return ::GetLastError() == ERROR_BROKEN_PIPE ? std::optional<std::size_t>(0) : std::nullopt;
+    }
+    return transferred;
+}
+
+bool writeAt(const FileHandle& file, std::uint64_t offset, const void* bytes, std::size_t byteCount)
+{
+    return seekTo(handleOf(file), offset) && writeAll(file, bytes, byteCount);
+}
+
 bool closeFile(FileHandle& file)
 {
     if (!file.isOpen()) {

@@ -29,11 +29,13 @@ OutputFile OutputFile::begin(const std::string& fileName)
         output.failure_ = lastFileErrorText();
         return output;
     }
+    // Its place is had before the file is made: nothing may fail between the two.
+    output.file_ = std::make_unique<FileHandle>();
     for (int attempt = 0; attempt < temporaryNameAttempts; ++attempt) {
         std::string temporaryName = temporaryNameBeside(fileName);
         TemporaryFile created = createTemporaryFile(temporaryName);
         if (created.status == TemporaryFileStatus::Created) {
-            output.file_ = std::move(created.file);
+            *output.file_ = std::move(created.file);
             output.temporarySlot_ = created.slot;
             output.temporaryName_ = std::move(temporaryName);
             return output;
@@ -48,7 +50,7 @@ OutputFile OutputFile::begin(const std::string& fileName)
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fileName_(std::move(other.fileName_)), temporaryName_(std::exchange(other.temporaryName_, {})),
-      temporarySlot_(other.temporarySlot_), file_(std::exchange(other.file_, std::nullopt)),
+      temporarySlot_(other.temporarySlot_), file_(std::move(other.file_)), encoder_(std::move(other.encoder_)),
       heldOldFile_(std::exchange(other.heldOldFile_, std::nullopt)), failure_(std::move(other.failure_))
 {
 }
@@ -60,6 +62,7 @@ OutputFile::~OutputFile()
 
 void OutputFile::discardTemporaryFile()
 {
+    encoder_.reset();
     file_.reset();
     if (!temporaryName_.empty()) {
         removeFile(temporaryName_);
@@ -71,13 +74,33 @@ void OutputFile::discardTemporaryFile()
 
 void OutputFile::append(std::span<const std::uint8_t> bytes)
 {
-    if (!failed() && !writeAll(*file_, bytes.data(), bytes.size())) {
+    if (failed()) {
+        return;
+    }
+    if (encoder_) {
+        if (std::optional<std::string> failure = encoder_->append(bytes)) {
+            failure_ = std::move(*failure);
+        }
+    } else if (!writeAll(*file_, bytes.data(), bytes.size())) {
         failure_ = lastFileErrorText();
+    }
+}
+
+void OutputFile::encodeWith(const MakeOutputEncoder& makeEncoder)
+{
+    if (!failed()) {
+        encoder_ = makeEncoder(*file_);
     }
 }
 
 OutputResult OutputFile::commit()
 {
+    if (encoder_ && !failed()) {
+        if (std::optional<std::string> failure = encoder_->finish()) {
+            failure_ = std::move(*failure);
+        }
+    }
+    encoder_.reset();
     if (file_ && !closeFile(*file_) && !failed()) {
         failure_ = lastFileErrorText();
     }

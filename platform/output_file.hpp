@@ -5,6 +5,8 @@
 #include "platform/file_access.hpp"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,6 +18,17 @@ struct OutputResult {
     bool written = false;
     std::string failure; // the system's reason when not written, else empty
 };
+
+// Writes a file in a format of its own: handed every byte appended, it writes
+// the temporary file itself, anywhere in it (a header may come last). Each
+// returns the reason of a failure, or nothing.
+class OutputEncoder {
+public:
+    virtual ~OutputEncoder() = default;
+    virtual std::optional<std::string> append(std::span<const std::uint8_t> bytes) = 0;
+    virtual std::optional<std::string> finish() = 0;
+};
+using MakeOutputEncoder = std::function<std::unique_ptr<OutputEncoder>(const FileHandle& file)>;
 
 // An output file being written: begin, append any number of times, then
 // commit. The bytes go to a temporary file beside the final name
@@ -40,6 +53,9 @@ public:
     bool failed() const { return !failure_.empty(); }
 
     void append(std::span<const std::uint8_t> bytes);
+    // Before the first append, where the file stays until its commit: every
+    // byte appended goes through the encoder, which is finished by the commit.
+    void encodeWith(const MakeOutputEncoder& makeEncoder);
 
     // Written only when every byte went out, the close reported no error and
     // the file took the final name.
@@ -51,9 +67,10 @@ private:
     void discardTemporaryFile();
 
     std::string fileName_;
-    std::string temporaryName_;         // empty once renamed or removed
-    TemporaryFileSlot temporarySlot_{}; // its registration, while temporaryName_ is not empty
-    std::optional<FileHandle> file_;
+    std::string temporaryName_;              // empty once renamed or removed
+    TemporaryFileSlot temporarySlot_{};      // its registration, while temporaryName_ is not empty
+    std::unique_ptr<FileHandle> file_;       // where it is, whatever moves: an encoder holds it
+    std::unique_ptr<OutputEncoder> encoder_; // writes through file_, so goes first
     std::optional<FileHandle> heldOldFile_;
     std::string failure_;
 };

@@ -107,12 +107,13 @@ std::string clipReportText(const std::string& inputFileName, const AcceptedHeade
 }
 
 std::string clipReportText(const std::string& inputFileName, const SampleFormat& format, std::uint64_t frameCount,
-                           int clipLevel, std::span<const ChannelClipStats> channels)
+                           int clipLevel, std::span<const ChannelClipStats> channels, std::string_view container)
 {
     const double durationSeconds = static_cast<double>(frameCount) / format.sampleRate;
     std::string text;
+    const bool classicWav = isClassicFormat(format) && container.empty();
     appendHeading(text, inputFileName, format.sampleRate, extendedFromUint64(frameCount), durationSeconds,
-                  clipLevel, isClassicFormat(format) ? std::string_view{} : sampleFormatText(format.encoding));
+                  clipLevel, classicWav ? std::string{} : sampleFormatText(format.encoding, container));
     for (std::size_t index = 0; index < channels.size(); ++index) {
         appendLine(text, "");
         appendLine(text, "");

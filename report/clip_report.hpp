@@ -38,8 +38,10 @@ std::string clipReportText(const std::string& inputFileName, const AcceptedHeade
 // Any sample format and channel count: two channels are LEFT and RIGHT, any
 // other count CHANNEL 1 to CHANNEL N, and a file that is not classic 16-bit
 // stereo names its sample format under the rate. A classic file's report is
-// the one above, byte for byte.
+// the one above, byte for byte. A container other than WAV is named after
+// the format, in any format: "24-bit integer (FLAC)".
 std::string clipReportText(const std::string& inputFileName, const SampleFormat& format, std::uint64_t frameCount,
-                           int clipLevel, std::span<const ChannelClipStats> channels);
+                           int clipLevel, std::span<const ChannelClipStats> channels,
+                           std::string_view container = {});
 
 } // namespace tarvelle

@@ -32,6 +32,7 @@ enum class BatchRefusal {
     Compressed,
     UnsupportedSamples, // bits, channels or rate out of range
     BlockAlignMismatch,
+    Corrupt, // a file that stopped decoding part way
 };
 
 struct BatchRefused {

@@ -95,6 +95,12 @@ std::string_view sampleFormatText(SampleEncoding encoding)
     return {};
 }
 
+std::string sampleFormatText(SampleEncoding encoding, std::string_view container)
+{
+    std::string text(sampleFormatText(encoding));
+    return container.empty() ? text : text + " (" + std::string(container) + ")";
+}
+
 bool isClassicFormat(const SampleFormat& format)
 {
     return format.encoding == SampleEncoding::Int16 && format.channels == 2 &&

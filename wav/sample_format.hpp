@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace tarvelle {
@@ -41,6 +42,9 @@ std::string_view sampleFormatKey(SampleEncoding encoding);
 
 // "8-bit unsigned integer", "24-bit integer", "32-bit float" ...
 std::string_view sampleFormatText(SampleEncoding encoding);
+
+// The encoding's text, and the container where it is not WAV: "24-bit integer (FLAC)".
+std::string sampleFormatText(SampleEncoding encoding, std::string_view container);
 
 // 16-bit stereo at 44.1, 88.2 or 176.4 kHz: the files read, reported and
 // written as they always were.

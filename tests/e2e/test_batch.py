@@ -388,7 +388,8 @@ class BatchTest(unittest.TestCase):
         self.assertIn("Exit status", help_result.stdout)
         version = run(["--version"], self.dir)
         self.assertEqual(version.returncode, 0)
-        self.assertRegex(version.stdout, r"^tarvelle \d+\.\d+\.\d+\n$")
+        self.assertRegex(version.stdout, r"^tarvelle \d+\.\d+\.\d+\n(libsndfile \S+: reads .+|"
+                                         r"built without libsndfile: reads WAV only)\n$")
         pathlib.Path(self.dir, "notes.txt").write_text("not a folder")
         for arguments, message in ((["--frobnicate", "a.wav"], "unknown option '--frobnicate'"),
                                    (["--fr\x1b[2Job", "a.wav"], "unknown option '--fr\\033[2Job'"),

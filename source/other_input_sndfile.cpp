@@ -1,0 +1,376 @@
+#include "app/output_names.hpp"
+#include "source/other_input.hpp"
+#include "source/sndfile_output.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <vector>
+
+namespace tarvelle {
+
+namespace {
+
+constexpr int maxChannels = 64;
+constexpr int minSampleRate = 8000;
+constexpr int maxSampleRate = 768000;
+
+std::string formatted(const char* pattern, auto... values)
+{
+    std::array<char, 256> text{};
+    std::snprintf(text.data(), text.size(), pattern, values...);
+    return text.data();
+}
+
+// How a subtype is read: integers as the integers they are, float as float,
+// and every lossy or companded code decoded to 32-bit float.
+struct Reading {
+    SampleEncoding encoding = SampleEncoding::Float32;
+    int containerBytes = 4;
+    bool lossy = true;
+};
+
+Reading readingOf(int subtype)
+{
+    switch (subtype) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return {SampleEncoding::UInt8, 1, false};
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_ALAC_16:
+        return {SampleEncoding::Int16, 2, false};
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_ALAC_20:
+    case SF_FORMAT_ALAC_24:
+        return {SampleEncoding::Int24, 3, false};
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_ALAC_32:
+        return {SampleEncoding::Int32, 4, false};
+    case SF_FORMAT_FLOAT:
+        return {SampleEncoding::Float32, 4, false};
+    case SF_FORMAT_DOUBLE:
+        return {SampleEncoding::Float64, 8, false};
+    default:
+        return {};
+    }
+}
+
+SF_FORMAT_INFO majorInfo(int major)
+{
+    SF_FORMAT_INFO info{};
+    info.format = major;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof(info)) != 0 || info.name == nullptr) {
+        info.name = "sound";
+        info.extension = "wav";
+    }
+    return info;
+}
+
+// The container's name as engineers say it; libsndfile's for the rarer ones.
+std::string_view containerName(int sfFormat, std::span<const std::uint8_t> start)
+{
+    const int subtype = sfFormat & SF_FORMAT_SUBMASK;
+    switch (sfFormat & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_AIFF:
+        return start.size() >= 12 && std::equal(start.begin() + 8, start.begin() + 12, "AIFC") ? "AIFC" : "AIFF";
+    case SF_FORMAT_CAF:
+        return "CAF";
+    case SF_FORMAT_W64:
+        return "W64";
+    case SF_FORMAT_FLAC:
+        return "FLAC";
+    case SF_FORMAT_OGG:
+        return subtype == SF_FORMAT_OPUS ? "Opus" : subtype == SF_FORMAT_VORBIS ? "Ogg Vorbis" : "Ogg";
+    case SF_FORMAT_MPEG:
+        return subtype == SF_FORMAT_MPEG_LAYER_III ? "MP3" : "MPEG";
+    default:
+        return majorInfo(sfFormat & SF_FORMAT_TYPEMASK).name;
+    }
+}
+
+std::string lowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](char letter) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+    });
+    return text;
+}
+
+// The input's own extension where it is one of its container's, else libsndfile's.
+std::string clippedExtension(const std::string& fileName, int major)
+{
+    const std::string own = lowerCase(extensionOf(fileName));
+    const bool aiff = own == ".aif" || own == ".aiff" || own == ".aifc";
+    const bool ownFits = (major == SF_FORMAT_AIFF && aiff) || (major == SF_FORMAT_FLAC && own == ".flac") ||
+                         (major == SF_FORMAT_CAF && own == ".caf") || (major == SF_FORMAT_W64 && own == ".w64");
+    if (ownFits) {
+        return extensionOf(fileName);
+    }
+    std::string extension(".");
+    extension.append(majorInfo(major).extension);
+    return extension;
+}
+
+// Ogg carries 3 to 8 channels in the Vorbis order (front left, centre, front
+// right, ...): each WAV speaker's channel in it, and the WAV channel mask.
+struct SpeakerOrder {
+    std::array<std::uint8_t, 8> fromOgg{};
+    std::uint32_t channelMask = 0;
+};
+
+std::optional<SpeakerOrder> oggSpeakerOrder(int channels)
+{
+    switch (channels) {
+    case 3:
+        return SpeakerOrder{{0, 2, 1}, 0x7};
+    case 4:
+        return SpeakerOrder{{0, 1, 2, 3}, 0x33};
+    case 5:
+        return SpeakerOrder{{0, 2, 1, 3, 4}, 0x37};
+    case 6:
+        return SpeakerOrder{{0, 2, 1, 5, 3, 4}, 0x3F};
+    case 7:
+        return SpeakerOrder{{0, 2, 1, 6, 5, 3, 4}, 0x70F};
+    case 8:
+        return SpeakerOrder{{0, 2, 1, 7, 5, 6, 3, 4}, 0x63F};
+    default:
+        return std::nullopt;
+    }
+}
+
+// One reading of the file: its own libsndfile handle and place in it.
+class SndfileReader {
+public:
+    SndfileReader(const FileHandle& file, std::uint64_t fileSize, const SampleFormat& format,
+                  std::string_view container, std::optional<SpeakerOrder> order)
+        : format_(format), container_(container), order_(order)
+    {
+        virtual_.file = &file;
+        virtual_.size = fileSize;
+        SF_INFO info{};
+        sndfile_ = sf_open_virtual(&VirtualFile::io, SFM_READ, &info, &virtual_);
+        if (sndfile_ != nullptr) {
+            // Overs of a lossy file stay overs.
+            sf_command(sndfile_, SFC_SET_CLIPPING, nullptr, SF_FALSE);
+        }
+    }
+    SndfileReader(const SndfileReader&) = delete;
+    SndfileReader& operator=(const SndfileReader&) = delete;
+    ~SndfileReader()
+    {
+        if (sndfile_ != nullptr) {
+            sf_close(sndfile_);
+        }
+    }
+
+    std::optional<std::string> load(std::uint64_t firstByte, std::span<std::uint8_t> block)
+    {
+        if (sndfile_ == nullptr) {
+            return failure(sf_strerror(nullptr));
+        }
+        const std::span<double> samples(reinterpret_cast<double*>(block.data()), block.size() / sizeof(double));
+        const auto channels = static_cast<std::uint64_t>(format_.channels);
+        const std::uint64_t frame = firstByte / sizeof(double) / channels;
+        const auto frames = static_cast<sf_count_t>(samples.size() / channels);
+        if (frame != position_ && sf_seek(sndfile_, static_cast<sf_count_t>(frame), SEEK_SET) < 0) {
+            return failure(sf_strerror(sndfile_));
+        }
+        position_ = frame;
+        const sf_count_t read = readFrames(samples, frames);
+        position_ += static_cast<std::uint64_t>(std::max<sf_count_t>(read, 0));
+        if (order_) {
+            reorder(samples.first(static_cast<std::size_t>(std::max<sf_count_t>(read, 0)) * channels));
+        }
+        if (read == frames) {
+            return std::nullopt;
+        }
+        if (!virtual_.failure.empty()) {
+            return virtual_.failure;
+        }
+        const double seconds = static_cast<double>(position_) / format_.sampleRate;
+        if (sf_error(sndfile_) != SF_ERR_NO_ERROR) {
+            std::string reason = sf_strerror(sndfile_);
+            if (reason.starts_with("Error : ")) {
+                reason.erase(0, 8);
+            }
+            throw DecodeFailure(formatted("This %s file could not be decoded past %.3f s (libsndfile: %s)",
+                                          container_.c_str(), seconds, reason.c_str()));
+        }
+        throw DecodeFailure(formatted("This %s file ends at %.3f s, before the length its header gives",
+                                      container_.c_str(), seconds));
+    }
+
+private:
+    void reorder(std::span<double> samples) const
+    {
+        const auto channels = static_cast<std::size_t>(format_.channels);
+        std::array<double, 8> frame{};
+        for (std::size_t first = 0; first < samples.size(); first += channels) {
+            std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(first), channels, frame.begin());
+            for (std::size_t channel = 0; channel < channels; ++channel) {
+                samples[first + channel] = frame[order_->fromOgg[channel]];
+            }
+        }
+    }
+
+    std::optional<std::string> failure(const char* reason) const
+    {
+        return virtual_.failure.empty() ? "libsndfile: " + std::string(reason) : virtual_.failure;
+    }
+
+    // Each block decoded once, straight into the ring's doubles.
+    sf_count_t readFrames(std::span<double> samples, sf_count_t frames)
+    {
+        switch (format_.encoding) {
+        case SampleEncoding::Float64:
+            return sf_readf_double(sndfile_, samples.data(), frames);
+        case SampleEncoding::Float32:
+            return convert(floats_, samples, frames, 1.0, sf_readf_float);
+        case SampleEncoding::Int16:
+            return convert(shorts_, samples, frames, 1.0, sf_readf_short);
+        default:
+            // Left-justified in 32 bits: shifted down, an exact division.
+            return convert(integers_, samples, frames,
+                           1.0 / static_cast<double>(std::uint64_t{1} << (32 - 8 * format_.containerBytes)),
+                           sf_readf_int);
+        }
+    }
+
+    template <class Value, class ReadFrames>
+    sf_count_t convert(std::vector<Value>& values, std::span<double> samples, sf_count_t frames, double scale,
+                       ReadFrames readFrames)
+    {
+        values.resize(samples.size());
+        const sf_count_t read = readFrames(sndfile_, values.data(), frames);
+        const auto count =
+            static_cast<std::size_t>(std::max<sf_count_t>(read, 0)) * static_cast<std::size_t>(format_.channels);
+        std::transform(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count), samples.begin(),
+                       [scale](Value value) { return static_cast<double>(value) * scale; });
+        return read;
+    }
+
+    SampleFormat format_;
+    std::string container_;
+    std::optional<SpeakerOrder> order_;
+    VirtualFile virtual_;
+    SNDFILE* sndfile_ = nullptr;
+    std::uint64_t position_ = 0;
+    std::vector<float> floats_;
+    std::vector<short> shorts_;
+    std::vector<int> integers_;
+};
+
+// What the WAV reader said of a file libsndfile cannot read either: what it
+// is, where that is known, and libsndfile's reason.
+BatchRefused cannotRead(BatchRefused notWave, const std::string& reason)
+{
+    const std::string wavEnd = ", not a Wave file";
+    std::string& message = notWave.message;
+    if (message.size() > wavEnd.size() && message.ends_with(wavEnd)) {
+        message = message.substr(0, message.size() - wavEnd.size()) +
+                  ", which this build cannot read (libsndfile: " + reason + ")";
+    }
+    return notWave;
+}
+
+} // namespace
+
+std::variant<OtherInput, BatchRefused> openOtherInput(const FileHandle& file, const std::string& fileName,
+                                                      std::uint64_t fileSize, BatchRefused notWave)
+{
+    if (fileSize == 0) {
+        return notWave;
+    }
+    VirtualFile probe;
+    probe.file = &file;
+    probe.size = fileSize;
+    SF_INFO info{};
+    SNDFILE* sndfile = sf_open_virtual(&VirtualFile::io, SFM_READ, &info, &probe);
+    if (sndfile == nullptr) {
+        return cannotRead(std::move(notWave), probe.failure.empty() ? sf_strerror(nullptr) : probe.failure);
+    }
+    sf_close(sndfile);
+    std::array<std::uint8_t, 12> start{};
+    const std::size_t startSize = readAt(file, 0, start.data(), start.size()).value_or(0);
+
+    OtherInput input;
+    SampleFormat& format = input.format;
+    input.container = containerName(info.format, std::span(start).first(startSize));
+    const std::string name(input.container);
+    if (info.channels < 1 || info.channels > maxChannels) {
+        return BatchRefused{BatchRefusal::UnsupportedSamples,
+                            formatted("This %s file has %d channels; 1 to %d are supported", name.c_str(),
+                                      info.channels, maxChannels)};
+    }
+    if (info.samplerate < minSampleRate || info.samplerate > maxSampleRate) {
+        return BatchRefused{BatchRefusal::UnsupportedSamples,
+                            formatted("This %s file's sample rate is %d Hz; %d to %d Hz are supported",
+                                      name.c_str(), info.samplerate, minSampleRate, maxSampleRate)};
+    }
+    const Reading reading = readingOf(info.format & SF_FORMAT_SUBMASK);
+    format.encoding = reading.encoding;
+    format.containerBytes = reading.containerBytes;
+    format.validBits = 8 * reading.containerBytes;
+    format.channels = info.channels;
+    format.sampleRate = info.samplerate;
+    input.frameCount = static_cast<std::uint64_t>(std::max<sf_count_t>(info.frames, 0));
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    const std::optional<SpeakerOrder> order =
+        major == SF_FORMAT_OGG ? oggSpeakerOrder(info.channels) : std::nullopt;
+    format.channelMask = order ? order->channelMask : 0;
+    input.makeLoader = [&file, fileSize, format, container = input.container, order] {
+        auto reader = std::make_shared<SndfileReader>(file, fileSize, format, container, order);
+        return [reader](std::uint64_t firstByte, std::span<std::uint8_t> block) {
+            return reader->load(firstByte, block);
+        };
+    };
+    // Lossy files, and containers libsndfile cannot write, give float or
+    // integer WAV: a lossy encoder would clip on its own.
+    SF_INFO written{};
+    written.samplerate = info.samplerate;
+    written.channels = info.channels;
+    written.format = info.format;
+    if (reading.lossy || sf_format_check(&written) == SF_FALSE) {
+        input.clippedExtension = ".wav";
+    } else {
+        input.clippedExtension = clippedExtension(fileName, major);
+        input.makeEncoder = sndfileEncoder(info.format, format);
+    }
+    return input;
+}
+
+std::string otherInputsLine()
+{
+    const auto available = [](int command, int countCommand) {
+        std::set<int> formats;
+        int count = 0;
+        sf_command(nullptr, countCommand, &count, sizeof(count));
+        for (int index = 0; index < count; ++index) {
+            SF_FORMAT_INFO info{};
+            info.format = index;
+            sf_command(nullptr, command, &info, sizeof(info));
+            formats.insert(info.format);
+        }
+        return formats;
+    };
+    const std::set<int> majors = available(SFC_GET_FORMAT_MAJOR, SFC_GET_FORMAT_MAJOR_COUNT);
+    const std::set<int> subtypes = available(SFC_GET_FORMAT_SUBTYPE, SFC_GET_FORMAT_SUBTYPE_COUNT);
+    std::string version = sf_version_string();
+    std::replace(version.begin(), version.end(), '-', ' ');
+    std::string line = version + ": reads AIFF, AIFC, CAF, W64";
+    const auto add = [&](bool present, const char* name) {
+        if (present) {
+            line += std::string(", ") + name;
+        }
+    };
+    add(majors.contains(SF_FORMAT_FLAC), "FLAC");
+    add(majors.contains(SF_FORMAT_OGG) && subtypes.contains(SF_FORMAT_VORBIS), "Ogg");
+    add(majors.contains(SF_FORMAT_OGG) && subtypes.contains(SF_FORMAT_OPUS), "Opus");
+    add(majors.contains(SF_FORMAT_MPEG) && subtypes.contains(SF_FORMAT_MPEG_LAYER_III), "MP3");
+    return line;
+}
+
+} // namespace tarvelle
