@@ -232,6 +232,7 @@ Line resultJson(const JobResult& found, const BatchOptions& options, int failedO
     }
     result.loudness = found.loudness ? &*found.loudness : nullptr;
     result.delivery = found.delivery ? &*found.delivery : nullptr;
+    result.channelStats = found.channelStats ? &*found.channelStats : nullptr;
     result.truePeakLimitDbtp = options.truePeakLimitDbtp;
     result.withEvents = options.job.keepEvents;
     if (found.plot.written) {

@@ -288,6 +288,16 @@ Json markedJson(const FileResult& result)
     if (result.plotName) {
         json["plot"] = *result.plotName;
     }
+    if (result.channelStats != nullptr) {
+        const ChannelStats& stats = *result.channelStats;
+        json["silenceSeconds"] = {{"head", toHundredths(stats.headSilenceSeconds)},
+                                  {"tail", toHundredths(stats.tailSilenceSeconds)}};
+        Json offsets = Json::array();
+        for (const double offset : stats.dcOffsetDbfs) {
+            offsets.push_back(decibelsOrNull(offset));
+        }
+        json["dcOffsetDbfs"] = std::move(offsets);
+    }
     if (result.delivery != nullptr) {
         json["delivery"] = deliveryJson(*result.delivery);
     }

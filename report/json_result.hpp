@@ -50,6 +50,7 @@ struct FileResult {
     const LoudnessResult* loudness = nullptr;
     std::optional<double> truePeakLimitDbtp;
     const DeliveryResult* delivery = nullptr;
+    const ChannelStats* channelStats = nullptr; // with a delivery profile or --csv
     bool withEvents = false;                        // each level's events in its channels
     std::optional<std::string> plotName;            // the picture, when written
     std::array<LevelRecord, clipLevelCount> levels; // 3 dB below the peak first

@@ -45,8 +45,8 @@ class BatchTableTest(unittest.TestCase):
         write_wav(os.path.join(self.dir, "short.wav"), [round(v) for v in sine(0.2, 44100, 3000, 2)])
         names = ['loud, "hot".wav', "quiet.wav", "short.wav", "missing.wav"]
 
-        table = run(["--csv", "-j2", *names], self.dir)
-        lines = run(["--check", "--loudness", "--json", "--summary", *names], self.dir)
+        table = run(["--csv", "--deliver", "ebu-r128", "-j2", *names], self.dir)
+        lines = run(["--deliver", "ebu-r128", "--json", "--summary", *names], self.dir)
         self.assertEqual((table.returncode, lines.returncode), (1, 1), table.stderr)
         rows = list(csv.DictReader(io.StringIO(table.stdout.decode(), newline="")))
         objects = [json.loads(line) for line in lines.stdout.decode().splitlines()]
@@ -68,6 +68,12 @@ class BatchTableTest(unittest.TestCase):
             "max short-term LUFS": key("maxShortTerm", "lufs"), "max momentary LUFS": key("maxMomentary", "lufs"),
             "PLR LU": key("plr"), "clipped runs full scale": key("clipping", "fullScale", "runs"),
             "clipped runs ceiling": key("clipping", "ceiling", "runs"), "overs": key("clipping", "overs", "samples"),
+            "silence head s": key("silenceSeconds", "head"), "silence tail s": key("silenceSeconds", "tail"),
+            "DC offset dBFS": lambda found: ";".join("-inf" if dc is None else str(dc)
+                                                     for dc in found["dcOffsetDbfs"]) if "dcOffsetDbfs" in found else None,
+            "verdict": lambda found: {True: "PASS", False: "FAIL"}.get(key("delivery", "pass")(found)),
+            "failed checks": lambda found: ";".join(check["name"] for check in found["delivery"]["checks"]
+                                                    if not check["pass"]) if "delivery" in found else None,
         }
         self.assertEqual(list(rows[0]), ["name", *columns])
         for row, found in zip(rows, objects):
@@ -77,6 +83,9 @@ class BatchTableTest(unittest.TestCase):
                     value = row[heading]
                     if isinstance(expected, (int, float)) and not isinstance(expected, bool):
                         self.assertEqual(float(value), expected)
+                    elif heading == "DC offset dBFS" and expected:
+                        self.assertEqual([float(dc) for dc in value.split(";")],
+                                         [float(dc) for dc in expected.split(";")])
                     else:
                         self.assertEqual(value, "" if expected is None else expected)
         # What the table is made of shows in it: runs, overs, and measures that a short file lacks.
@@ -89,7 +98,7 @@ class BatchTableTest(unittest.TestCase):
         loudest = max(measured, key=lambda found: found["integratedLufs"])
         quietest = min(measured, key=lambda found: found["integratedLufs"])
         self.assertEqual(summary, {
-            "status": "summary", "files": 4, "checked": 3, "clipped": 1, "withErrors": 0, "refused": 1,
+            "status": "summary", "files": 4, "passed": 0, "failed": 3, "withErrors": 0, "refused": 1,
             "skipped": 0, "loudest": {"input": loudest["input"], "integratedLufs": loudest["integratedLufs"]},
             "quietest": {"input": quietest["input"], "integratedLufs": quietest["integratedLufs"]},
             "integratedLufs": summary["integratedLufs"]})
@@ -98,6 +107,10 @@ class BatchTableTest(unittest.TestCase):
         self.assertLess(summary["integratedLufs"], loudest["integratedLufs"])
         self.assertTrue(table.stderr.decode().endswith("tarvelle: missing.wav: File not found. "
                                                        "Please enter a valid filename\n"))
+        self.assertEqual(rows[0]["verdict"], "FAIL")
+        self.assertIn("clipping", rows[0]["failed checks"].split(";"))
+        # Without a profile, no verdict.
+        self.assertNotIn("verdict", run(["--csv", "short.wav"], self.dir).stdout.decode().splitlines()[0])
         clash = run(["--csv", "--json", "quiet.wav"], self.dir)
         self.assertEqual((clash.returncode, clash.stdout), (2, b""))
         self.assertIn(b"'--csv' does not go with --json", clash.stderr)
