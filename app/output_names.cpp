@@ -41,9 +41,10 @@ const KnownExtension* knownExtensionOf(const std::string& name)
     return found == knownExtensions.end() ? nullptr : &*found;
 }
 
-std::string withoutLastFourBytes(const std::string& name)
+std::string withoutEnd(const std::string& name, StemRule rule)
 {
-    if (const KnownExtension* known = knownExtensionOf(name)) {
+    const KnownExtension* known = rule == StemRule::SoundFileExtension ? knownExtensionOf(name) : nullptr;
+    if (known != nullptr) {
         return name.substr(0, name.size() - known->extension.size() - 1);
     }
     return name.substr(0, name.size() >= 4 ? name.size() - 4 : name.size());
@@ -65,21 +66,21 @@ std::string clippedExtensionOf(const std::string& inputFileName)
     return known != nullptr && !known->lossy ? extensionOf(inputFileName) : ".wav";
 }
 
-std::string outputStem(const std::string& inputFileName, const std::string& outputFolder)
+std::string outputStem(const std::string& inputFileName, const std::string& outputFolder, StemRule rule)
 {
     if (outputFolder.empty()) {
-        return withoutLastFourBytes(inputFileName);
+        return withoutEnd(inputFileName, rule);
     }
     const std::string fileName = inputFileName.substr(folderOf(inputFileName).size());
     // A folder that ends in a separator (folderOf keeps it whole) takes none more.
     const std::string separator = folderOf(outputFolder) == outputFolder ? "" : "/";
-    return outputFolder + separator + withoutLastFourBytes(fileName);
+    return outputFolder + separator + withoutEnd(fileName, rule);
 }
 
 OutputNames outputNames(const std::string& inputFileName, int clipLevel, const std::string& outputFolder,
-                        const std::string& clippedExtension)
+                        const std::string& clippedExtension, StemRule rule)
 {
-    const std::string stem = outputStem(inputFileName, outputFolder) + " " +
+    const std::string stem = outputStem(inputFileName, outputFolder, rule) + " " +
                              std::to_string(decibelsBelowPeak(clipLevel)) + "dB clipping";
     return OutputNames{stem + ".txt",
                        stem + (clippedExtension.empty() ? clippedExtensionOf(inputFileName) : clippedExtension),

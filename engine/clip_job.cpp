@@ -51,6 +51,7 @@ std::variant<ClipJob, JobError> ClipJob::open(const std::string& inputFileName, 
         ClipJob job;
         job.result_.inputFileName = inputFileName;
         job.options_ = options;
+        job.stemRule_ = StemRule::LastFourBytes;
         job.header_ = check.header;
         job.outputs_.protect(fileIdentity(*check.file));
         if (const std::optional<JobError> failure = job.readClassic(*check.file, progress)) {
@@ -187,7 +188,7 @@ void ClipJob::nameLevels()
     for (int clipLevel = 0; clipLevel < clipLevelCount; ++clipLevel) {
         LevelResult& level = result_.levels[static_cast<std::size_t>(clipLevel)];
         level.stats.clipLevel = clipLevel;
-        level.names = outputNames(name, clipLevel, options_.outputFolder, clippedExtension_);
+        level.names = outputNames(name, clipLevel, options_.outputFolder, clippedExtension_, stemRule_);
         level.reportWanted = !options_.check;
         level.clippedWavWanted = !options_.check && !options_.reportsOnly;
         level.labelsWanted = !options_.check && options_.labels;

@@ -126,6 +126,7 @@ private:
     JobOptions options_;
     AcceptedHeader header_; // a 16-bit stereo file's, as read
     std::string clippedExtension_ = ".wav";
+    StemRule stemRule_ = StemRule::SoundFileExtension;
     JobResult result_;
     JobOutputs outputs_;
 };

@@ -13,6 +13,7 @@ TEST(OutputNames, DropTheLastFourBytesAndAddTheSuffix)
         int clipLevel;
         std::string report;
         std::string clippedWav;
+        StemRule rule = StemRule::LastFourBytes;
     } cases[] = {
         {"take1.wav", "", 0, "take1 3dB clipping.txt", "take1 3dB clipping.wav"},
         {"take1.wav", "", 1, "take1 6dB clipping.txt", "take1 6dB clipping.wav"},
@@ -35,9 +36,15 @@ TEST(OutputNames, DropTheLastFourBytesAndAddTheSuffix)
         {"rec/day 1/take1.wav", "out", 0, "out/take1 3dB clipping.txt", "out/take1 3dB clipping.wav"},
         {"take1.wav", "/tmp/out/", 1, "/tmp/out/take1 6dB clipping.txt", "/tmp/out/take1 6dB clipping.wav"},
         {"rec/abc", "out", 0, "out/abc 3dB clipping.txt", "out/abc 3dB clipping.wav"},
+        // Batch mode drops a sound file's extension whole, and names the clipped file by it.
+        {"take1.flac", "", 0, "take1. 3dB clipping.txt", "take1. 3dB clipping.flac"},
+        {"take1.flac", "", 0, "take1 3dB clipping.txt", "take1 3dB clipping.flac", StemRule::SoundFileExtension},
+        {"take1.opus", "", 0, "take1 3dB clipping.txt", "take1 3dB clipping.wav", StemRule::SoundFileExtension},
+        {"take1.wave", "", 0, "take1. 3dB clipping.txt", "take1. 3dB clipping.wav", StemRule::SoundFileExtension},
     };
     for (const auto& nameCase : cases) {
-        const OutputNames names = outputNames(nameCase.inputName, nameCase.clipLevel, nameCase.outputFolder);
+        const OutputNames names =
+            outputNames(nameCase.inputName, nameCase.clipLevel, nameCase.outputFolder, {}, nameCase.rule);
         EXPECT_EQ(names.report, nameCase.report);
         EXPECT_EQ(names.clippedWav, nameCase.clippedWav);
     }
