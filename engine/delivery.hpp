@@ -58,6 +58,9 @@ std::variant<DeliveryProfile, ProfileError> readProfileText(std::string_view tex
 // key: "takes LU from 0 to 20".
 std::optional<std::string> setProfileValue(DeliveryProfile& profile, std::string_view key, std::string_view value);
 
+// A limit as it was most likely written: "-23", "0.5".
+std::string limitText(double value);
+
 // What the channel analysis measured, in one pass over the file.
 struct ChannelPair {
     int first = 0;

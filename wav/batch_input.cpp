@@ -120,6 +120,33 @@ std::variant<std::uint16_t, BatchRefused> sampleTagOf(std::span<const std::uint8
     return subFormat;
 }
 
+// A tag-1 sample whose bits are not whole bytes fills the next whole byte;
+// an extensible one names its container and, apart, its valid bits.
+std::optional<BatchRefused> setSampleWidth(SampleFormat& format, std::span<const std::uint8_t> fmt, int bits,
+                                           bool isFloatData)
+{
+    const int containerBits = format.extensible ? bits : (bits + 7) / 8 * 8;
+    const int validBits = format.extensible ? static_cast<int>(readUint(fmt, 18, 2)) : bits;
+    format.containerBytes = containerBits / 8;
+    format.validBits = validBits == 0 ? containerBits : validBits;
+    bool known = containerBits % 8 == 0 && format.validBits >= 1 && format.validBits <= containerBits;
+    if (isFloatData) {
+        known = known && (containerBits == 32 || containerBits == 64) && format.validBits == containerBits;
+        format.encoding = containerBits == 32 ? SampleEncoding::Float32 : SampleEncoding::Float64;
+    } else {
+        constexpr std::array<SampleEncoding, 4> byWidth{SampleEncoding::UInt8, SampleEncoding::Int16,
+                                                        SampleEncoding::Int24, SampleEncoding::Int32};
+        known = known && containerBits >= 8 && containerBits <= 32;
+        format.encoding = byWidth[static_cast<std::size_t>(std::clamp(containerBits / 8, 1, 4) - 1)];
+    }
+    if (!known) {
+        return refuse(BatchRefusal::UnsupportedSamples,
+                      formatted("This Wave file has %d-bit %s samples (%d valid bits), which are not supported",
+                                containerBits, isFloatData ? "float" : "integer", format.validBits));
+    }
+    return std::nullopt;
+}
+
 std::variant<SampleFormat, BatchRefused> sampleFormatOf(std::span<const std::uint8_t> fmt, std::size_t fmtSize)
 {
     const auto channels = static_cast<int>(readUint(fmt, 2, 2));
@@ -154,27 +181,8 @@ std::variant<SampleFormat, BatchRefused> sampleFormatOf(std::span<const std::uin
                                 static_cast<long long>(maxSampleRate)));
     }
     format.channels = channels;
-    // A tag-1 sample whose bits are not whole bytes fills the next whole byte;
-    // an extensible one names its container and, apart, its valid bits.
-    const int containerBits = format.extensible ? bits : (bits + 7) / 8 * 8;
-    const int validBits = format.extensible ? static_cast<int>(readUint(fmt, 18, 2)) : bits;
-    format.containerBytes = containerBits / 8;
-    format.validBits = validBits == 0 ? containerBits : validBits;
-    const bool isFloatData = subFormat == floatFormatTag;
-    bool known = containerBits % 8 == 0 && format.validBits >= 1 && format.validBits <= containerBits;
-    if (isFloatData) {
-        known = known && (containerBits == 32 || containerBits == 64) && format.validBits == containerBits;
-        format.encoding = containerBits == 32 ? SampleEncoding::Float32 : SampleEncoding::Float64;
-    } else {
-        constexpr std::array<SampleEncoding, 4> byWidth{SampleEncoding::UInt8, SampleEncoding::Int16,
-                                                        SampleEncoding::Int24, SampleEncoding::Int32};
-        known = known && containerBits >= 8 && containerBits <= 32;
-        format.encoding = byWidth[static_cast<std::size_t>(std::clamp(containerBits / 8, 1, 4) - 1)];
-    }
-    if (!known) {
-        return refuse(BatchRefusal::UnsupportedSamples,
-                      formatted("This Wave file has %d-bit %s samples (%d valid bits), which are not supported",
-                                containerBits, isFloatData ? "float" : "integer", format.validBits));
+    if (std::optional<BatchRefused> refused = setSampleWidth(format, fmt, bits, subFormat == floatFormatTag)) {
+        return std::move(*refused);
     }
     if (blockAlign != bytesPerFrame(format)) {
         return refuse(BatchRefusal::BlockAlignMismatch,
