@@ -107,6 +107,7 @@ private:
     std::optional<JobError> read(const Source<Sample>& source, const JobProgress& progress);
     template <class Sample> struct Picks;
     template <class Sample> void pickAnalyses(const Source<Sample>& source, Picks<Sample>& picks);
+    template <class Sample> void finishRead(Picks<Sample>& picks);
     std::optional<JobError> readClassic(const FileHandle& input, const JobProgress& progress);
     // Other: a file that is not WAV, read through its own loaders.
     std::optional<JobError> readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,

@@ -10,7 +10,7 @@
 #include "analysis/picture.hpp"
 #include "engine/block_ring.hpp"
 #include "engine/clip_job.hpp"
-#include "engine/scheduler.hpp"
+#include "engine/read_passes.hpp"
 #include "report/clip_report.hpp"
 #include "source/other_input.hpp"
 #include "wav/samples.hpp"
@@ -48,75 +48,10 @@ template <class Sample> struct ClipJob::Picks {
     EventListeners listeners;
     std::unique_ptr<KeptEvents> keptEvents;
     std::unique_ptr<LabelTracks> labelTracks;
+    std::vector<std::unique_ptr<Analysis<Sample>>> made; // as picked, once the plan places them
 };
 
 namespace {
-
-template <class Sample> using ThreadWork = std::vector<Analysis<Sample>*>;
-
-template <class Sample> std::span<const Sample> samplesOf(std::span<const std::uint8_t> block)
-{
-    return {reinterpret_cast<const Sample*>(block.data()), block.size() / sizeof(Sample)};
-}
-
-// Hands every block of the ring in order to each analysis of a thread, as the
-// ring's reader number reader, until the last or until the ring stops.
-template <class Sample> void workThrough(BlockRing& ring, std::size_t reader, const ThreadWork<Sample>& analyses)
-{
-    for (std::size_t index = 0; index < ring.blockCount(); ++index) {
-        const std::optional<std::span<const std::uint8_t>> block = ring.block(index);
-        if (!block) {
-            return;
-        }
-        for (Analysis<Sample>* analysis : analyses) {
-            analysis->add(samplesOf<Sample>(*block));
-        }
-        ring.done(reader, index);
-    }
-}
-
-// Both threads' analyses over the ring's blocks; without a second thread (a
-// process limit), this one runs them all.
-template <class Sample> void runRead(BlockRing& ring, ThreadWork<Sample> first, const ThreadWork<Sample>& second)
-{
-    ThreadPool background(ring.readsAhead() && !second.empty() ? 1 : 0, 1);
-    if (background.threadCount() == 0) {
-        first.insert(first.end(), second.begin(), second.end());
-        if (ring.readsAhead()) {
-            ring.done(1, ring.blockCount());
-        }
-    } else {
-        background.submit([&] {
-            try {
-                workThrough(ring, 1, second);
-            } catch (...) {
-                ring.stop(); // the other thread must not wait for a block never freed
-                throw;
-            }
-        });
-    }
-    try {
-        workThrough(ring, 0, first);
-    } catch (...) {
-        ring.stop();
-        throw;
-    }
-    background.finish();
-}
-
-// One read through the ring, in order, by both threads' analyses.
-template <class Sample>
-std::optional<JobError> readThrough(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes,
-                                    std::size_t frameBytes, const ThreadWork<Sample>& first,
-                                    const ThreadWork<Sample>& second)
-{
-    BlockRing ring(totalBytes, frameBytes, maxReadThreads, makeLoader());
-    runRead(ring, first, second);
-    if (ring.readFailed()) {
-        return JobError(JobError::Kind::ReadError, ring.readFailure());
-    }
-    return std::nullopt;
-}
 
 PlotHeading plotHeading(const std::string& inputFileName, const SampleFormat& format, std::string_view container,
                         double fullScale, double peak)
@@ -132,66 +67,24 @@ PlotHeading plotHeading(const std::string& inputFileName, const SampleFormat& fo
     return heading;
 }
 
-// The peak alone: half the file on each thread, in no order.
-template <class Sample>
-std::variant<typename SampleKernel<Sample>::Peak, JobError>
-peakInHalves(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, std::size_t frameBytes)
+// The bytes every read loads, told as they come.
+BlockRing::MakeLoader toldLoader(const BlockRing::MakeLoader& makeLoader, const JobProgress& progress,
+                                 std::atomic<std::uint64_t>& loaded, std::uint64_t totalLoads)
 {
-    std::array<typename SampleKernel<Sample>::Peak, 2> halves;
-    if (std::optional<std::string> failure = readInHalves(
-            totalBytes, frameBytes, makeLoader,
-            [&](int half, std::uint64_t firstByte, std::span<const std::uint8_t> block) {
-                halves[static_cast<std::size_t>(half)].take(samplesOf<Sample>(block), firstByte / sizeof(Sample));
-            })) {
-        return JobError(JobError::Kind::ReadError, std::move(*failure));
-    }
-    halves[0].merge(halves[1]);
-    return halves[0];
-}
-
-template <class Sample> std::vector<AnalysisCost> costsOf(const std::vector<PickedAnalysis<Sample>>& analyses)
-{
-    std::vector<AnalysisCost> costs;
-    for (const PickedAnalysis<Sample>& picked : analyses) {
-        costs.push_back({picked.needsPeak, picked.cost});
-    }
-    return costs;
-}
-
-// The first read: the peak alone in halves, or with the analyses that do not
-// need it, thread 0's taking the peak too.
-template <class Sample>
-std::variant<typename SampleKernel<Sample>::Peak, JobError>
-readForPeak(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, std::size_t frameBytes,
-            ThreadWork<Sample> first, const ThreadWork<Sample>& second)
-{
-    if (first.empty() && second.empty()) {
-        return peakInHalves<Sample>(makeLoader, totalBytes, frameBytes);
-    }
-    PeakAnalysis<Sample> peak;
-    first.insert(first.begin(), &peak);
-    if (std::optional<JobError> failure = readThrough(makeLoader, totalBytes, frameBytes, first, second)) {
-        return std::move(*failure);
-    }
-    return peak.peak();
-}
-
-// The second read, thread 0 taking the peak again: a file changed between
-// the two reads would be counted against the wrong peak.
-template <class Sample>
-std::optional<JobError> readAgain(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes,
-                                  std::size_t frameBytes, const typename SampleKernel<Sample>::Peak& peak,
-                                  ThreadWork<Sample> first, const ThreadWork<Sample>& second)
-{
-    PeakAnalysis<Sample> peakAgain;
-    first.insert(first.begin(), &peakAgain);
-    if (std::optional<JobError> failure = readThrough(makeLoader, totalBytes, frameBytes, first, second)) {
-        return failure;
-    }
-    if (!(peakAgain.peak() == peak)) {
-        return JobError(JobError::Kind::Changed);
-    }
-    return std::nullopt;
+    return [&makeLoader, &progress, &loaded, totalLoads] {
+        BlockRing::Loader load = makeLoader();
+        if (!progress.reading) {
+            return load;
+        }
+        return BlockRing::Loader(
+            [&progress, &loaded, totalLoads, load](std::uint64_t firstByte, std::span<std::uint8_t> bytes) {
+                std::optional<std::string> failure = load(firstByte, bytes);
+                if (!failure) {
+                    progress.reading(loaded += bytes.size(), totalLoads);
+                }
+                return failure;
+            });
+    };
 }
 
 } // namespace
@@ -258,6 +151,34 @@ template <class Sample> void ClipJob::pickAnalyses(const Source<Sample>& source,
     }
 }
 
+// The analyses finished in the order picked, the verdict judged, and the
+// delivery's labels written.
+template <class Sample> void ClipJob::finishRead(Picks<Sample>& picks)
+{
+    const auto judge = [this] {
+        if (options_.delivery) {
+            result_.delivery = judgeDelivery(*options_.delivery, result_);
+        }
+    };
+    for (std::size_t index = 0; index < picks.made.size(); ++index) {
+        if (options_.plot && index + 1 == picks.made.size()) {
+            judge(); // the picture, last, marks what the verdict failed
+        }
+        picks.made[index]->finish(result_);
+    }
+    if (!options_.plot) {
+        judge();
+    }
+    picks.listeners.eventsEnded(result_);
+    if (options_.delivery) {
+        // After the runs the check labelled: the track is the delivery's.
+        if (OutputFile* track = outputs_.labelTrack(checkLabelTrack); track != nullptr && options_.labels) {
+            const std::string labels = deliveryLabels(*result_.delivery, result_);
+            track->append(std::span(reinterpret_cast<const std::uint8_t*>(labels.data()), labels.size()));
+        }
+    }
+}
+
 template <class Sample>
 std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobProgress& progress)
 {
@@ -265,32 +186,18 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
     Picks<Sample> picks;
     pickAnalyses(source, picks);
     const ReadPlan plan = planReads(costsOf(picks.analyses));
-    std::vector<std::unique_ptr<Analysis<Sample>>> made(picks.analyses.size());
-    const auto work = [&](const std::vector<std::size_t>& indices) {
+    picks.made.resize(picks.analyses.size());
+    const auto work = [&picks](const std::vector<std::size_t>& indices) {
         ThreadWork<Sample> thread;
         for (const std::size_t index : indices) {
-            made[index] = picks.analyses[index].make();
-            thread.push_back(made[index].get());
+            picks.made[index] = picks.analyses[index].make();
+            thread.push_back(picks.made[index].get());
         }
         return thread;
     };
-
-    // The bytes every read loads, told as they come.
     std::atomic<std::uint64_t> loaded{0};
-    const std::uint64_t totalLoads = source.totalBytes() * (plan.secondReadNeeded ? 2 : 1);
-    const BlockRing::MakeLoader makeLoader = [&] {
-        BlockRing::Loader load = source.makeLoader();
-        if (!progress.reading) {
-            return load;
-        }
-        return BlockRing::Loader([&, load](std::uint64_t firstByte, std::span<std::uint8_t> bytes) {
-            std::optional<std::string> failure = load(firstByte, bytes);
-            if (!failure) {
-                progress.reading(loaded += bytes.size(), totalLoads);
-            }
-            return failure;
-        });
-    };
+    const BlockRing::MakeLoader makeLoader = toldLoader(
+        source.makeLoader, progress, loaded, source.totalBytes() * (plan.secondReadNeeded ? 2 : 1));
 
     // Before the first read, whose analyses may already write label tracks.
     outputs_.begin(result_, source.clippedWavHeader, source.clippedEncoder);
@@ -331,28 +238,7 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
     if (source.padByte) {
         outputs_.appendToClippedWavs(std::array<std::uint8_t, 1>{0});
     }
-    const auto judge = [this] {
-        if (options_.delivery) {
-            result_.delivery = judgeDelivery(*options_.delivery, result_);
-        }
-    };
-    for (std::size_t index = 0; index < made.size(); ++index) {
-        if (options_.plot && index + 1 == made.size()) {
-            judge(); // the picture, last, marks what the verdict failed
-        }
-        made[index]->finish(result_);
-    }
-    if (!options_.plot) {
-        judge();
-    }
-    picks.listeners.eventsEnded(result_);
-    if (options_.delivery) {
-        // After the runs the check labelled: the track is the delivery's.
-        if (OutputFile* track = outputs_.labelTrack(checkLabelTrack); track != nullptr && options_.labels) {
-            const std::string labels = deliveryLabels(*result_.delivery, result_);
-            track->append(std::span(reinterpret_cast<const std::uint8_t*>(labels.data()), labels.size()));
-        }
-    }
+    finishRead(picks);
     return std::nullopt;
 }
 
