@@ -265,6 +265,29 @@ int clashedOutputs(const JobOptions& asked, const std::string& shownName, const 
     return count;
 }
 
+// The file's own line: its JSON, its row of the table, or its summary.
+void addResultLine(const std::string& inputFileName, bool spooled, const BatchOptions& options, const ClipJob& job,
+                   int failedOutputCount, FileResult& result, FileWork& work)
+{
+    const JobResult& found = job.result();
+    if (options.json) {
+        work.lines.push_back(resultJson(found, options, failedOutputCount, result));
+    } else if (options.csv) {
+        const std::string_view status = failedOutputCount > 0 ? "errors" : found.check ? "checked" : "written";
+        work.lines.push_back(
+            {stdout, csvRowLine({inputFileName, status, {}, &found}, options.job.delivery.has_value())});
+    } else if (!found.check && (!options.quiet || failedOutputCount > 0)) {
+        // Quiet or not, a failure is told; quiet moves it off standard output.
+        // A check's lines are its result.
+        work.lines.push_back(
+            {options.quiet ? stderr : stdout,
+             summaryLine(spooled ? options.standardInputName + extensionOf(found.levels[0].names.clippedWav)
+                                 : inputFileName,
+                         found.peak, found.format, options.job, job.outputCount(), failedOutputCount,
+                         found.loudness)});
+    }
+}
+
 } // namespace
 
 FileWork processFile(const std::string& inputFileName, const BatchOptions& askedOptions, ProgressLines& progress,
@@ -321,22 +344,7 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
         work.loudness = FileLoudness{inputFileName, found.loudness->integratedLufs,
                                      gatingBlocks(found.loudness->blockEnergies)};
     }
-    if (options.json) {
-        work.lines.push_back(resultJson(found, options, *failedOutputCount, result));
-    } else if (options.csv) {
-        const std::string_view status = *failedOutputCount > 0 ? "errors" : found.check ? "checked" : "written";
-        work.lines.push_back(
-            {stdout, csvRowLine({inputFileName, status, {}, &found}, options.job.delivery.has_value())});
-    } else if (!found.check && (!options.quiet || *failedOutputCount > 0)) {
-        // Quiet or not, a failure is told; quiet moves it off standard output.
-        // A check's lines are its result.
-        work.lines.push_back(
-            {options.quiet ? stderr : stdout,
-             summaryLine(spooled ? options.standardInputName + extensionOf(found.levels[0].names.clippedWav)
-                                 : inputFileName,
-                         found.peak, found.format, options.job, job.outputCount(), *failedOutputCount,
-                         found.loudness)});
-    }
+    addResultLine(inputFileName, spooled.has_value(), options, job, *failedOutputCount, result, work);
     return work;
 }
 

@@ -196,8 +196,8 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
         return thread;
     };
     std::atomic<std::uint64_t> loaded{0};
-    const BlockRing::MakeLoader makeLoader = toldLoader(
-        source.makeLoader, progress, loaded, source.totalBytes() * (plan.secondReadNeeded ? 2 : 1));
+    const BlockRing::MakeLoader makeLoader =
+        toldLoader(source.makeLoader, progress, loaded, source.totalBytes() * (plan.secondReadNeeded ? 2 : 1));
 
     // Before the first read, whose analyses may already write label tracks.
     outputs_.begin(result_, source.clippedWavHeader, source.clippedEncoder);
