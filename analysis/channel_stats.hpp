@@ -42,6 +42,8 @@ public:
     void add(std::span<const Sample> samples) override
     {
         const std::size_t frames = samples.size() / channels_;
+        // Asked before any channel of the block: each may be loud first.
+        const bool headUnknown = firstLoud_ > lastLoud_;
         for (std::size_t channel = 0; channel < channels_; ++channel) {
             const Sample* const first = samples.data() + channel;
             double sum = 0.0;
@@ -56,7 +58,7 @@ public:
             sums_[channel] += sum;
             squares_[channel] += squares;
             peaks_[channel] = std::max(peaks_[channel], peak);
-            findLoud(first, frames);
+            findLoud(first, frames, headUnknown);
         }
         for (std::size_t pair = 0; pair < pairs_.size(); ++pair) {
             const Sample* const first = samples.data() + pairs_[pair].first;
@@ -109,12 +111,12 @@ public:
 private:
     // The first frame of the file above near-silence, while none is known,
     // and the last of this block: the one scan stops at the first it meets.
-    void findLoud(const Sample* samples, std::size_t frames)
+    void findLoud(const Sample* samples, std::size_t frames, bool headUnknown)
     {
         const auto loud = [&](std::size_t frame) {
             return std::fabs(double(samples[frame * channels_])) >= silentBelow_;
         };
-        if (firstLoud_ > lastLoud_) {
+        if (headUnknown) {
             for (std::size_t frame = 0; frame < frames; ++frame) {
                 if (loud(frame)) {
                     firstLoud_ = std::min(firstLoud_, frameCount_ + frame);
