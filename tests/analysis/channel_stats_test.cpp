@@ -59,7 +59,9 @@ TEST(ChannelStatsAnalysis, FiguresOfEachKindWhereverTheBlocksEnd)
         {"head and tail", [](int i, int c) { return i < 2000 || i >= 7000 ? c * 32.0 : tone(i, 440); }, 0.25,
          0.125, 1.0, -100, false, false},
         {"right loud first, left last",
-         [](int i, int c) { return i >= (c == 0 ? 4000 : 2000) && i < (c == 0 ? 7000 : 6000) ? tone(i, 440) : 0.0; },
+         [](int i, int c) {
+             return i >= (c == 0 ? 4000 : 2000) && i < (c == 0 ? 7000 : 6000) ? tone(i, 440) : 0.0;
+         },
          0.25, 0.125, 0.58, -100, false, false},
         {"silent", [](int, int) { return 0.0; }, 1.0, 1.0, 0.0, -100, true, true},
         {"DC", [](int i, int c) { return tone(i, c == 0 ? 440 : 550) + 328.0; }, 0, 0, 0.0, -40.0, false, false},
