@@ -77,12 +77,14 @@ std::size_t ProgressLines::take(const std::string& shownName)
         return 0;
     }
     const std::lock_guard lock(mutex_);
-    auto free = std::find(files_.begin(), files_.end(), std::nullopt);
+    const auto free = std::find(files_.begin(), files_.end(), std::nullopt);
+    const auto line = static_cast<std::size_t>(free - files_.begin());
     if (free == files_.end()) {
-        free = files_.insert(free, std::nullopt);
+        files_.emplace_back(File{shownName, Clock::now()});
+    } else {
+        free->emplace(File{shownName, Clock::now()});
     }
-    *free = File{shownName, Clock::now()};
-    return static_cast<std::size_t>(free - files_.begin());
+    return line;
 }
 
 void ProgressLines::reading(std::size_t line, std::uint64_t done, std::uint64_t total)
