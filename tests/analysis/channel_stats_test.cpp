@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <functional>
+#include <numbers>
 
 namespace tarvelle {
 namespace {
@@ -24,7 +25,7 @@ std::vector<std::int16_t> frames(const std::function<double(int, int)>& frame)
 
 double tone(int index, double hertz)
 {
-    return 10000.0 * std::sin(2.0 * M_PI * hertz * index / rate + 0.5);
+    return 10000.0 * std::sin(2.0 * std::numbers::pi * hertz * index / rate + 0.5);
 }
 
 template <class Sample> ChannelStats measure(const std::vector<Sample>& samples, std::vector<std::size_t> splits)
