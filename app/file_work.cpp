@@ -11,6 +11,7 @@
 #include "loudness/gating.hpp"
 #include "report/json_result.hpp"
 #include "report/labels.hpp"
+#include "source/stream_input.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -266,7 +267,7 @@ int clashedOutputs(const JobOptions& asked, const std::string& shownName, const 
 }
 
 // The file's own line: its JSON, its row of the table, or its summary.
-void addResultLine(const std::string& inputFileName, bool spooled, const BatchOptions& options, const ClipJob& job,
+void addResultLine(const std::string& inputFileName, bool standardInput, const BatchOptions& options, const ClipJob& job,
                    int failedOutputCount, FileResult& result, FileWork& work)
 {
     const JobResult& found = job.result();
@@ -281,11 +282,36 @@ void addResultLine(const std::string& inputFileName, bool spooled, const BatchOp
         // A check's lines are its result.
         work.lines.push_back(
             {options.quiet ? stderr : stdout,
-             summaryLine(spooled ? options.standardInputName + extensionOf(found.levels[0].names.clippedWav)
+             summaryLine(standardInput ? options.standardInputName + extensionOf(found.levels[0].names.clippedWav)
                                  : inputFileName,
                          found.peak, found.format, options.job, job.outputCount(), failedOutputCount,
                          found.loudness)});
     }
+}
+
+// Standard input, read once where the run reads once and it is a WAV; else
+// kept in a temporary file, read as a file is, and removed with spooled.
+std::variant<ClipJob, JobError> openStandardInput(const JobOptions& options, const JobProgress& progress,
+                                                  std::optional<SpooledInput>& spooled)
+{
+    StreamInput stream([](std::span<std::uint8_t> buffer) { return readStandardInput(buffer.data(), buffer.size()); });
+    if (ClipJob::readsOnce(options)) {
+        std::variant<ClipJob, JobError> opened = ClipJob::openStream(stream, options, progress);
+        const JobError* error = std::get_if<JobError>(&opened);
+        const bool notWave = error != nullptr && error->refusal && error->refusal->reason == BatchRefusal::NotWave;
+        if (!notWave && !stream.keptTooMuch()) {
+            return opened;
+        }
+    }
+    if (console::standardErrorIsTerminal()) {
+        printLine(stderr, "tarvelle: keeping standard input in a temporary file in " + SpooledInput::folder());
+    }
+    std::variant<SpooledInput, std::string> kept = SpooledInput::spool(stream);
+    if (const std::string* failure = std::get_if<std::string>(&kept)) {
+        return JobError(JobError::Kind::Unopenable, "Standard input could not be kept in a temporary file: " + *failure);
+    }
+    spooled.emplace(std::move(std::get<SpooledInput>(kept)));
+    return ClipJob::openAnyFormat(spooled->fileName(), options, progress);
 }
 
 } // namespace
@@ -300,22 +326,14 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
         options.job.labels = options.job.plot = false;
     }
     ProgressLine progressLine(progress, shownName);
-    // Standard input is kept in a temporary file, read twice and removed.
     std::optional<SpooledInput> spooled;
     if (inputFileName == standardInputName) {
-        if (console::standardErrorIsTerminal()) {
-            printLine(stderr, "tarvelle: keeping standard input in a temporary file in " + SpooledInput::folder());
-        }
-        std::variant<SpooledInput, std::string> kept = SpooledInput::spool();
-        if (const std::string* failure = std::get_if<std::string>(&kept)) {
-            return refusal(inputFileName, "Standard input could not be kept in a temporary file: " + *failure,
-                           options);
-        }
-        spooled.emplace(std::move(std::get<SpooledInput>(kept)));
         options.job.inputName = options.standardInputName;
     }
-    std::variant<ClipJob, JobError> opened = ClipJob::openAnyFormat(
-        spooled ? spooled->fileName() : inputFileName, options.job, jobProgress(progressLine));
+    std::variant<ClipJob, JobError> opened =
+        inputFileName == standardInputName
+            ? openStandardInput(options.job, jobProgress(progressLine), spooled)
+            : ClipJob::openAnyFormat(inputFileName, options.job, jobProgress(progressLine));
     if (const JobError* error = std::get_if<JobError>(&opened)) {
         return refusal(inputFileName, batchMessage(*error), options);
     }
@@ -344,7 +362,7 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
         work.loudness = FileLoudness{inputFileName, found.loudness->integratedLufs,
                                      gatingBlocks(found.loudness->blockEnergies)};
     }
-    addResultLine(inputFileName, spooled.has_value(), options, job, *failedOutputCount, result, work);
+    addResultLine(inputFileName, inputFileName == standardInputName, options, job, *failedOutputCount, result, work);
     return work;
 }
 

@@ -15,7 +15,7 @@ std::string SpooledInput::folder()
     return error ? std::string() : path.string();
 }
 
-std::variant<SpooledInput, std::string> SpooledInput::spool()
+std::variant<SpooledInput, std::string> SpooledInput::spool(StreamInput& input)
 {
     const std::string where = folder();
     if (where.empty()) {
@@ -39,9 +39,12 @@ std::variant<SpooledInput, std::string> SpooledInput::spool()
     }
     spooled.fileName_ = std::move(fileName); // removed from here on, whatever happens
     spooled.slot_ = created.slot;
+    if (!writeAll(created.file, input.kept().data(), input.kept().size())) {
+        return lastFileErrorText();
+    }
     std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
     for (;;) {
-        const std::optional<std::size_t> read = readStandardInput(buffer.data(), buffer.size());
+        const std::optional<std::size_t> read = input.readRest(buffer);
         if (!read) {
             return "standard input could not be read: " + lastFileErrorText();
         }

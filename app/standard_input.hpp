@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/file_access.hpp"
+#include "source/stream_input.hpp"
 
 #include <string>
 #include <variant>
@@ -14,8 +15,9 @@ constexpr const char* standardInputName = "-";
 
 class SpooledInput {
 public:
-    // Every byte of standard input, or why it could not be kept.
-    static std::variant<SpooledInput, std::string> spool();
+    // Every byte of standard input (those the stream kept, and the rest), or
+    // why it could not be kept.
+    static std::variant<SpooledInput, std::string> spool(StreamInput& input);
     // Where it would be kept, for telling the user.
     static std::string folder();
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <limits>
 
 namespace tarvelle {
 
@@ -27,10 +28,31 @@ std::size_t BlockRing::blockBytesFor(std::size_t frameBytes)
 }
 
 BlockRing::BlockRing(std::uint64_t totalBytes, std::size_t frameBytes, std::size_t readerCount, Loader load)
-    : totalBytes_(totalBytes), blockBytes_(blockBytesFor(frameBytes)), load_(std::move(load)),
-      blockCount_(static_cast<std::size_t>((totalBytes + blockBytes_ - 1) / blockBytes_)),
-      buffers_(std::min(bufferCount, blockCount_), blockBuffer(blockBytes_, totalBytes)), doneCounts_(readerCount),
-      reader_(1, 1)
+    : BlockRing(totalBytes, frameBytes, readerCount,
+                [load = std::move(load)](std::uint64_t firstByte,
+                                         std::span<std::uint8_t> bytes) -> std::variant<std::size_t, std::string> {
+                    if (std::optional<std::string> failure = load(firstByte, bytes)) {
+                        return std::move(*failure);
+                    }
+                    return bytes.size();
+                })
+{
+}
+
+BlockRing::BlockRing(std::size_t frameBytes, std::size_t readerCount, StreamLoader load)
+    : BlockRing(std::numeric_limits<std::uint64_t>::max(), frameBytes, readerCount,
+                [load = std::move(load)](std::uint64_t, std::span<std::uint8_t> bytes) { return load(bytes); })
+{
+}
+
+BlockRing::BlockRing(std::uint64_t totalBytes, std::size_t frameBytes, std::size_t readerCount, Fill fill)
+    : totalBytes_(totalBytes), frameBytes_(frameBytes), blockBytes_(blockBytesFor(frameBytes)),
+      fill_(std::move(fill)),
+      blockCount_(static_cast<std::size_t>(
+          std::min<std::uint64_t>((totalBytes / blockBytes_) + (totalBytes % blockBytes_ != 0 ? 1 : 0),
+                                  std::numeric_limits<std::size_t>::max()))),
+      buffers_(std::min(bufferCount, blockCount_), blockBuffer(blockBytes_, totalBytes)),
+      filledBytes_(buffers_.size()), doneCounts_(readerCount), reader_(1, 1)
 {
     if (reader_.threadCount() == 0) {
         // No thread to be had (a process or memory limit): each block is read
@@ -73,7 +95,10 @@ void BlockRing::readBlocks()
     for (std::size_t index = 0; index < blockCount_; ++index) {
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return stopped_ || index < freedCount() + buffers_.size(); });
+            changed_.wait(lock, [&] {
+                const std::size_t freed = freedCount();
+                return stopped_ || index < freed || index - freed < buffers_.size();
+            });
             if (stopped_) {
                 return;
             }
@@ -83,11 +108,11 @@ void BlockRing::readBlocks()
         const bool read = !failure;
         {
             const std::lock_guard lock(mutex_);
-            if (read) {
-                ++filledCount_;
-            } else {
+            if (!read) {
                 readFailed_ = stopped_ = true;
                 readFailure_ = std::move(*failure);
+            } else if (index < blockCount_) { // not a stream's empty end
+                ++filledCount_;
             }
         }
         changed_.notify_all();
@@ -99,31 +124,50 @@ void BlockRing::readBlocks()
 
 std::span<std::uint8_t> BlockRing::buffer(std::size_t index)
 {
-    const std::uint64_t first = index * std::uint64_t{blockBytes_};
-    return bytesOf(buffers_[index % buffers_.size()], std::min<std::uint64_t>(blockBytes_, totalBytes_ - first));
+    const std::size_t slot = index % buffers_.size();
+    return bytesOf(buffers_[slot], filledBytes_[slot]);
 }
 
 std::optional<std::string> BlockRing::load(std::size_t index)
 {
-    return load_(index * std::uint64_t{blockBytes_}, buffer(index));
+    const std::uint64_t first = index * std::uint64_t{blockBytes_};
+    const std::size_t slot = index % buffers_.size();
+    const std::span<std::uint8_t> bytes =
+        bytesOf(buffers_[slot], std::min<std::uint64_t>(blockBytes_, totalBytes_ - first));
+    std::variant<std::size_t, std::string> filled = fill_(first, bytes);
+    if (std::string* failure = std::get_if<std::string>(&filled)) {
+        return std::move(*failure);
+    }
+    const std::size_t count = std::get<std::size_t>(filled) - std::get<std::size_t>(filled) % frameBytes_;
+    filledBytes_[slot] = count;
+    if (count < bytes.size()) {
+        // Only a stream comes short: its end.
+        const std::lock_guard lock(mutex_);
+        blockCount_ = index + (count > 0 ? 1 : 0);
+        totalBytes_ = first + count;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::span<const std::uint8_t>> BlockRing::block(std::size_t index)
 {
     if (!readsAhead()) {
+        if (index >= blockCount_) {
+            return std::nullopt;
+        }
         if (std::optional<std::string> failure = load(index)) {
             readFailed_ = true;
             readFailure_ = std::move(*failure);
             return std::nullopt;
         }
-        return buffer(index);
+        return index < blockCount_ ? std::optional(buffer(index)) : std::nullopt;
     }
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return stopped_ || index < filledCount_; });
+    changed_.wait(lock, [&] { return stopped_ || index < filledCount_ || index >= blockCount_; });
     if (loadError_) {
         std::rethrow_exception(loadError_);
     }
-    if (stopped_) {
+    if (stopped_ || index >= blockCount_) {
         return std::nullopt;
     }
     return buffer(index);
@@ -136,6 +180,17 @@ void BlockRing::done(std::size_t reader, std::size_t index)
         doneCounts_[reader] = index + 1;
     }
     changed_.notify_all();
+}
+
+void BlockRing::leave(std::size_t reader)
+{
+    done(reader, std::numeric_limits<std::size_t>::max() - 1);
+}
+
+std::uint64_t BlockRing::bytesRead()
+{
+    const std::lock_guard lock(mutex_);
+    return totalBytes_;
 }
 
 void BlockRing::stop()

@@ -3,6 +3,7 @@
 #include "engine/block_ring.hpp"
 #include "platform/large_memory.hpp"
 #include "source/other_input.hpp"
+#include "source/stream_input.hpp"
 #include "wav/batch_input.hpp"
 
 #include <new>
@@ -110,7 +111,7 @@ std::variant<ClipJob, JobError> ClipJob::openAnyFormat(const std::string& inputF
             return JobError::refused(std::move(*refused));
         }
         BatchInput& input = std::get<BatchInput>(read);
-        std::variant<ClipJob, JobError> made = acceptedJob(inputFileName, *file, options, progress);
+        std::variant<ClipJob, JobError> made = acceptedJob(inputFileName, file, options, progress);
         if (!std::holds_alternative<ClipJob>(made)) {
             return made;
         }
@@ -136,7 +137,7 @@ std::variant<ClipJob, JobError> ClipJob::openAnyFormat(const std::string& inputF
     }
 }
 
-std::variant<ClipJob, JobError> ClipJob::acceptedJob(const std::string& inputFileName, const FileHandle& file,
+std::variant<ClipJob, JobError> ClipJob::acceptedJob(const std::string& inputFileName, const FileHandle* file,
                                                      const JobOptions& options, const JobProgress& progress)
 {
     if (progress.accepted) {
@@ -148,8 +149,51 @@ std::variant<ClipJob, JobError> ClipJob::acceptedJob(const std::string& inputFil
     ClipJob job;
     job.result_.inputFileName = options.inputName.empty() ? inputFileName : options.inputName;
     job.options_ = options;
-    job.outputs_.protect(fileIdentity(file));
+    if (file != nullptr) {
+        job.outputs_.protect(fileIdentity(*file));
+    }
     return job;
+}
+
+bool ClipJob::readsOnce(const JobOptions& options)
+{
+    return options.check && !options.plot;
+}
+
+std::variant<ClipJob, JobError> ClipJob::openStream(StreamInput& input, const JobOptions& options,
+                                                    const JobProgress& progress)
+{
+    try {
+        std::variant<BatchInput, BatchRefused> read = readBatchInput(input);
+        if (BatchRefused* refused = std::get_if<BatchRefused>(&read)) {
+            if (refused->reason == BatchRefusal::ReadError) {
+                return JobError(JobError::Kind::ReadError,
+                                input.keptTooMuch() ? "its header is too long to keep" : lastFileErrorText());
+            }
+            return JobError::refused(std::move(*refused));
+        }
+        const BatchInput& batch = std::get<BatchInput>(read);
+        std::variant<ClipJob, JobError> made = acceptedJob(options.inputName, nullptr, options, progress);
+        if (!std::holds_alternative<ClipJob>(made)) {
+            return made;
+        }
+        ClipJob& job = std::get<ClipJob>(made);
+        if (std::optional<JobError> failure = job.readStream(input, batch, progress)) {
+            return std::move(*failure);
+        }
+        // A header's size left unknown is what a pipe's writer does; one that
+        // is given but not met is told.
+        const auto frameBytes = static_cast<std::uint64_t>(bytesPerFrame(batch.format));
+        if (batch.warning.empty() && job.result_.frameCount < batch.frameCount) {
+            job.result_.warning = "The data chunk's header gives " + std::to_string(batch.frameCount * frameBytes) +
+                                  " bytes but standard input held " +
+                                  std::to_string(job.result_.frameCount * frameBytes) + ": read as " +
+                                  std::to_string(job.result_.frameCount) + " whole frames";
+        }
+        return made;
+    } catch (const std::bad_alloc&) {
+        return JobError(JobError::Kind::NotEnoughMemory);
+    }
 }
 
 std::variant<ClipJob, JobError> ClipJob::openOther(const std::string& inputFileName, const FileHandle& file,
@@ -161,7 +205,7 @@ std::variant<ClipJob, JobError> ClipJob::openOther(const std::string& inputFileN
         return JobError::refused(std::move(*refused));
     }
     const OtherInput& input = std::get<OtherInput>(other);
-    std::variant<ClipJob, JobError> made = acceptedJob(inputFileName, file, options, progress);
+    std::variant<ClipJob, JobError> made = acceptedJob(inputFileName, &file, options, progress);
     if (!std::holds_alternative<ClipJob>(made)) {
         return made;
     }

@@ -20,6 +20,7 @@
 namespace tarvelle {
 
 struct OtherInput;
+class StreamInput;
 
 constexpr int outputFileCount = 2 * clipLevelCount;
 
@@ -78,6 +79,16 @@ public:
                                                          const JobOptions& options = {},
                                                          const JobProgress& progress = {});
 
+    // Batch mode's WAV from a stream read once (standard input), named
+    // options.inputName, for a run that reads once (readsOnce): any size, and
+    // the sizes a pipe's writer leaves unknown. On failure, why; a stream
+    // that is not WAV is left as it was (kept, and the rest unread), so that
+    // it can still be read some other way.
+    static std::variant<ClipJob, JobError> openStream(StreamInput& input, const JobOptions& options,
+                                                      const JobProgress& progress = {});
+    // Whether a run reads its input once: no level counted, no picture drawn.
+    static bool readsOnce(const JobOptions& options);
+
     // What the job found: every view reads it.
     const JobResult& result() const { return result_; }
 
@@ -108,12 +119,17 @@ private:
     template <class Sample> struct Picks;
     template <class Sample> void pickAnalyses(const Source<Sample>& source, Picks<Sample>& picks);
     template <class Sample> void finishRead(Picks<Sample>& picks);
+    // The parts of a source that are not its loader.
+    Source<std::int16_t> classicSource();
+    Source<double> anyFormatSource(const OtherInput* other);
     std::optional<JobError> readClassic(const FileHandle& input, const JobProgress& progress);
     // Other: a file that is not WAV, read through its own loaders.
     std::optional<JobError> readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
                                           const JobProgress& progress, const OtherInput* other = nullptr);
-    // A file whose format was accepted, once there is memory for its run.
-    static std::variant<ClipJob, JobError> acceptedJob(const std::string& inputFileName, const FileHandle& file,
+    std::optional<JobError> readStream(StreamInput& input, const BatchInput& batch, const JobProgress& progress);
+    // A file whose format was accepted, once there is memory for its run; the
+    // file, where there is one, is kept from being written over.
+    static std::variant<ClipJob, JobError> acceptedJob(const std::string& inputFileName, const FileHandle* file,
                                                        const JobOptions& options, const JobProgress& progress);
     static std::variant<ClipJob, JobError> openOther(const std::string& inputFileName, const FileHandle& file,
                                                      std::uint64_t size, BatchRefused notWave,

@@ -13,21 +13,24 @@
 #include "engine/read_passes.hpp"
 #include "report/clip_report.hpp"
 #include "source/other_input.hpp"
+#include "source/stream_input.hpp"
 #include "wav/samples.hpp"
 #include "wav/wave_writer.hpp"
 
 #include <array>
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 
 namespace tarvelle {
 
 // What one read needs of the file, besides its samples' type.
 template <class Sample> struct ClipJob::Source {
-    std::uint64_t sampleCount = 0;
+    std::uint64_t sampleCount = 0; // of a file
     int channels = 2;
     double fullScale = 32768.0;
     BlockRing::MakeLoader makeLoader; // blocks of Sample
+    BlockRing::StreamLoader stream;   // where set, read once instead, to its end
     std::vector<std::uint8_t> clippedWavHeader;
     MakeOutputEncoder clippedEncoder; // where the clipped files are not WAV
     bool padByte = false;             // the size fields count a pad byte after data of an odd length
@@ -84,6 +87,21 @@ BlockRing::MakeLoader toldLoader(const BlockRing::MakeLoader& makeLoader, const 
                 }
                 return failure;
             });
+    };
+}
+
+// The stream's bytes, told as they come: how many there will be is not known.
+BlockRing::StreamLoader toldStream(const BlockRing::StreamLoader& stream, const JobProgress& progress)
+{
+    if (!progress.reading) {
+        return stream;
+    }
+    return [&progress, stream, loaded = std::uint64_t{0}](std::span<std::uint8_t> bytes) mutable {
+        std::variant<std::size_t, std::string> filled = stream(bytes);
+        if (const std::size_t* count = std::get_if<std::size_t>(&filled)) {
+            progress.reading(loaded += *count, 0);
+        }
+        return filled;
     };
 }
 
@@ -196,16 +214,27 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
         return thread;
     };
     std::atomic<std::uint64_t> loaded{0};
-    const BlockRing::MakeLoader makeLoader =
-        toldLoader(source.makeLoader, progress, loaded, source.totalBytes() * (plan.secondReadNeeded ? 2 : 1));
+    RingInput input{source.totalBytes(), source.frameBytes(),
+                    toldLoader(source.makeLoader, progress, loaded,
+                               source.totalBytes() * (plan.secondReadNeeded ? 2 : 1)),
+                    {}};
+    if (source.stream) {
+        if (plan.secondReadNeeded) {
+            throw std::logic_error("a stream is read once");
+        }
+        input.stream = toldStream(source.stream, progress);
+    }
 
     // Before the first read, whose analyses may already write label tracks.
     outputs_.begin(result_, source.clippedWavHeader, source.clippedEncoder);
     // The first read: the peak, and what does not need it.
-    auto found = readForPeak<Sample>(makeLoader, source.totalBytes(), source.frameBytes(), work(plan.firstRead[0]),
-                                     work(plan.firstRead[1]));
+    std::uint64_t bytesRead = 0;
+    auto found = readForPeak<Sample>(input, work(plan.firstRead[0]), work(plan.firstRead[1]), &bytesRead);
     if (JobError* failure = std::get_if<JobError>(&found)) {
         return std::move(*failure);
+    }
+    if (source.stream) {
+        result_.frameCount = bytesRead / source.frameBytes();
     }
     const auto peak = std::get<typename SampleKernel<Sample>::Peak>(found);
     if constexpr (std::is_same_v<Sample, double>) {
@@ -230,8 +259,7 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
         for (std::size_t index = 0; index < picks.counts.size(); ++index) {
             picks.counts[index].onEvent = picks.listeners.levelSink(index);
         }
-        if (std::optional<JobError> failure =
-                readAgain(makeLoader, source.totalBytes(), source.frameBytes(), peak, first, second)) {
+        if (std::optional<JobError> failure = readAgain(input, peak, first, second)) {
             return failure;
         }
     }
@@ -242,12 +270,26 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
     return std::nullopt;
 }
 
-std::optional<JobError> ClipJob::readClassic(const FileHandle& input, const JobProgress& progress)
+ClipJob::Source<std::int16_t> ClipJob::classicSource()
 {
     result_.format = SampleFormat{};
     result_.format.sampleRate = header_.sampleRate;
-    result_.frameCount = static_cast<std::uint64_t>(std::max(header_.samplesPerChannel, 0));
     Source<std::int16_t> source;
+    const auto wavHeader = clippedWavHeader(header_);
+    source.clippedWavHeader.assign(wavHeader.begin(), wavHeader.end());
+    source.startCounts = [this](double peak) {
+        return startSixLevelCount(static_cast<std::int32_t>(peak), header_.rateFactor).levels;
+    };
+    source.reportText = [this](int clipLevel, const std::vector<ChannelClipStats>& channels) {
+        return clipReportText(result_.inputFileName, header_, clipLevel, channels[0], channels[1]);
+    };
+    return source;
+}
+
+std::optional<JobError> ClipJob::readClassic(const FileHandle& input, const JobProgress& progress)
+{
+    Source<std::int16_t> source = classicSource();
+    result_.frameCount = static_cast<std::uint64_t>(std::max(header_.samplesPerChannel, 0));
     source.sampleCount = result_.frameCount * 2;
     // Past the data chunk, zeros.
     source.makeLoader = [&input, this] {
@@ -261,44 +303,15 @@ std::optional<JobError> ClipJob::readClassic(const FileHandle& input, const JobP
             return std::optional<std::string>(lastFileErrorText());
         };
     };
-    const auto wavHeader = clippedWavHeader(header_);
-    source.clippedWavHeader.assign(wavHeader.begin(), wavHeader.end());
-    source.startCounts = [this](double peak) {
-        return startSixLevelCount(static_cast<std::int32_t>(peak), header_.rateFactor).levels;
-    };
-    source.reportText = [this](int clipLevel, const std::vector<ChannelClipStats>& channels) {
-        return clipReportText(result_.inputFileName, header_, clipLevel, channels[0], channels[1]);
-    };
     return read(source, progress);
 }
 
-std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
-                                               const JobProgress& progress, const OtherInput* other)
+ClipJob::Source<double> ClipJob::anyFormatSource(const OtherInput* other)
 {
     Source<double> source;
     source.channels = result_.format.channels;
     source.sampleCount = result_.frameCount * static_cast<std::uint64_t>(result_.format.channels);
     source.fullScale = fullScale(result_.format);
-    // Each block decoded once, on the thread that reads it.
-    source.makeLoader = [&input, dataOffset, this] {
-        return [&input, dataOffset, this, bytes = std::vector<std::uint8_t>()](
-                   std::uint64_t firstByte, std::span<std::uint8_t> block) mutable {
-            const auto sampleBytes = static_cast<std::uint64_t>(result_.format.containerBytes);
-            const std::span<double> samples(reinterpret_cast<double*>(block.data()),
-                                            block.size() / sizeof(double));
-            bytes.resize(samples.size() * sampleBytes);
-            const std::uint64_t at = dataOffset + firstByte / sizeof(double) * sampleBytes;
-            const std::optional<std::size_t> read = readAt(input, at, bytes.data(), bytes.size());
-            if (!read) {
-                return std::optional<std::string>(lastFileErrorText());
-            }
-            if (*read != bytes.size()) {
-                return std::optional<std::string>(""); // the file ended early
-            }
-            decodeSamples(result_.format, bytes, samples);
-            return std::optional<std::string>();
-        };
-    };
     if (other != nullptr) {
         source.makeLoader = other->makeLoader;
         source.clippedEncoder = other->makeEncoder;
@@ -320,11 +333,84 @@ std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uin
         return clipReportText(result_.inputFileName, result_.format, result_.frameCount, clipLevel, channels,
                               result_.container);
     };
+    return source;
+}
+
+std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
+                                               const JobProgress& progress, const OtherInput* other)
+{
+    Source<double> source = anyFormatSource(other);
+    if (other == nullptr) {
+        // Each block decoded once, on the thread that reads it.
+        source.makeLoader = [&input, dataOffset, this] {
+            return [&input, dataOffset, this, bytes = std::vector<std::uint8_t>()](
+                       std::uint64_t firstByte, std::span<std::uint8_t> block) mutable {
+                const auto sampleBytes = static_cast<std::uint64_t>(result_.format.containerBytes);
+                const std::span<double> samples(reinterpret_cast<double*>(block.data()),
+                                                block.size() / sizeof(double));
+                bytes.resize(samples.size() * sampleBytes);
+                const std::uint64_t at = dataOffset + firstByte / sizeof(double) * sampleBytes;
+                const std::optional<std::size_t> read = readAt(input, at, bytes.data(), bytes.size());
+                if (!read) {
+                    return std::optional<std::string>(lastFileErrorText());
+                }
+                if (*read != bytes.size()) {
+                    return std::optional<std::string>(""); // the file ended early
+                }
+                decodeSamples(result_.format, bytes, samples);
+                return std::optional<std::string>();
+            };
+        };
+    }
     try {
         return read(source, progress);
     } catch (const DecodeFailure& failure) {
         return JobError::refused(BatchRefused{BatchRefusal::Corrupt, failure.what()});
     }
+}
+
+std::optional<JobError> ClipJob::readStream(StreamInput& input, const BatchInput& batch,
+                                            const JobProgress& progress)
+{
+    // No more than the header gives, where it gives the truth.
+    const auto frameBytes = static_cast<std::uint64_t>(bytesPerFrame(batch.format));
+    std::uint64_t left = batch.frameCount * frameBytes;
+    const auto next = [&input, &left, first = batch.dataOffset](std::span<std::uint8_t> bytes) {
+        const std::optional<std::size_t> read =
+            input.readOn(first, bytes.first(static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), left))));
+        left -= read.value_or(0);
+        return read;
+    };
+    if (isClassicFormat(batch.format)) {
+        header_ = acceptWaveHeader(batch.header);
+        Source<std::int16_t> source = classicSource();
+        source.stream = [&next](std::span<std::uint8_t> bytes) -> std::variant<std::size_t, std::string> {
+            const std::optional<std::size_t> read = next(bytes);
+            if (!read) {
+                return lastFileErrorText();
+            }
+            swapLittleEndian({reinterpret_cast<std::int16_t*>(bytes.data()), *read / sizeof(std::int16_t)});
+            return *read;
+        };
+        return read(source, progress);
+    }
+    result_.format = batch.format;
+    Source<double> source = anyFormatSource(nullptr);
+    source.stream = [&next, this, bytes = std::vector<std::uint8_t>()](
+                        std::span<std::uint8_t> block) mutable -> std::variant<std::size_t, std::string> {
+        const auto sampleBytes = static_cast<std::size_t>(result_.format.containerBytes);
+        const std::span<double> samples(reinterpret_cast<double*>(block.data()), block.size() / sizeof(double));
+        bytes.resize(samples.size() * sampleBytes);
+        const std::optional<std::size_t> read = next(bytes);
+        if (!read) {
+            return lastFileErrorText();
+        }
+        const auto channels = static_cast<std::size_t>(result_.format.channels);
+        const std::size_t count = *read / (sampleBytes * channels) * channels; // a part frame at the end left out
+        decodeSamples(result_.format, std::span(bytes).first(count * sampleBytes), samples.first(count));
+        return count * sizeof(double);
+    };
+    return read(source, progress);
 }
 
 } // namespace tarvelle

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,6 +22,21 @@ namespace tarvelle {
 
 template <class Sample> using ThreadWork = std::vector<Analysis<Sample>*>;
 
+// What a read's ring reads: a file of a known length, as often as asked, or a
+// stream, once to its end.
+struct RingInput {
+    std::uint64_t totalBytes = 0; // a file's
+    std::size_t frameBytes = 1;
+    BlockRing::MakeLoader makeLoader;
+    BlockRing::StreamLoader stream; // where set, read instead of the file
+
+    std::unique_ptr<BlockRing> ring() const
+    {
+        return stream ? std::make_unique<BlockRing>(frameBytes, maxReadThreads, stream)
+                      : std::make_unique<BlockRing>(totalBytes, frameBytes, maxReadThreads, makeLoader());
+    }
+};
+
 template <class Sample> std::span<const Sample> samplesOf(std::span<const std::uint8_t> block)
 {
     return {reinterpret_cast<const Sample*>(block.data()), block.size() / sizeof(Sample)};
@@ -30,7 +46,7 @@ template <class Sample> std::span<const Sample> samplesOf(std::span<const std::u
 // ring's reader number reader, until the last or until the ring stops.
 template <class Sample> void workThrough(BlockRing& ring, std::size_t reader, const ThreadWork<Sample>& analyses)
 {
-    for (std::size_t index = 0; index < ring.blockCount(); ++index) {
+    for (std::size_t index = 0;; ++index) {
         const std::optional<std::span<const std::uint8_t>> block = ring.block(index);
         if (!block) {
             return;
@@ -50,7 +66,7 @@ template <class Sample> void runRead(BlockRing& ring, ThreadWork<Sample> first, 
     if (background.threadCount() == 0) {
         first.insert(first.end(), second.begin(), second.end());
         if (ring.readsAhead()) {
-            ring.done(1, ring.blockCount());
+            ring.leave(1);
         }
     } else {
         background.submit([&] {
@@ -71,16 +87,19 @@ template <class Sample> void runRead(BlockRing& ring, ThreadWork<Sample> first, 
     background.finish();
 }
 
-// One read through the ring, in order, by both threads' analyses.
+// One read through the ring, in order, by both threads' analyses; bytesRead,
+// where given, is told how many it read.
 template <class Sample>
-std::optional<JobError> readThrough(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes,
-                                    std::size_t frameBytes, const ThreadWork<Sample>& first,
-                                    const ThreadWork<Sample>& second)
+std::optional<JobError> readThrough(const RingInput& input, const ThreadWork<Sample>& first,
+                                    const ThreadWork<Sample>& second, std::uint64_t* bytesRead = nullptr)
 {
-    BlockRing ring(totalBytes, frameBytes, maxReadThreads, makeLoader());
-    runRead(ring, first, second);
-    if (ring.readFailed()) {
-        return JobError(JobError::Kind::ReadError, ring.readFailure());
+    const std::unique_ptr<BlockRing> ring = input.ring();
+    runRead(*ring, first, second);
+    if (ring->readFailed()) {
+        return JobError(JobError::Kind::ReadError, ring->readFailure());
+    }
+    if (bytesRead != nullptr) {
+        *bytesRead = ring->bytesRead();
     }
     return std::nullopt;
 }
@@ -111,19 +130,19 @@ template <class Sample> std::vector<AnalysisCost> costsOf(const std::vector<Pick
     return costs;
 }
 
-// The first read: the peak alone in halves, or with the analyses that do not
-// need it, thread 0's taking the peak too.
+// The first read: the peak alone in halves (of a file), or with the analyses
+// that do not need it, thread 0's taking the peak too.
 template <class Sample>
 std::variant<typename SampleKernel<Sample>::Peak, JobError>
-readForPeak(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, std::size_t frameBytes,
-            ThreadWork<Sample> first, const ThreadWork<Sample>& second)
+readForPeak(const RingInput& input, ThreadWork<Sample> first, const ThreadWork<Sample>& second,
+            std::uint64_t* bytesRead = nullptr)
 {
-    if (first.empty() && second.empty()) {
-        return peakInHalves<Sample>(makeLoader, totalBytes, frameBytes);
+    if (first.empty() && second.empty() && !input.stream) {
+        return peakInHalves<Sample>(input.makeLoader, input.totalBytes, input.frameBytes);
     }
     PeakAnalysis<Sample> peak;
     first.insert(first.begin(), &peak);
-    if (std::optional<JobError> failure = readThrough(makeLoader, totalBytes, frameBytes, first, second)) {
+    if (std::optional<JobError> failure = readThrough(input, first, second, bytesRead)) {
         return std::move(*failure);
     }
     return peak.peak();
@@ -132,13 +151,12 @@ readForPeak(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes, s
 // The second read, thread 0 taking the peak again: a file changed between
 // the two reads would be counted against the wrong peak.
 template <class Sample>
-std::optional<JobError> readAgain(const BlockRing::MakeLoader& makeLoader, std::uint64_t totalBytes,
-                                  std::size_t frameBytes, const typename SampleKernel<Sample>::Peak& peak,
+std::optional<JobError> readAgain(const RingInput& input, const typename SampleKernel<Sample>::Peak& peak,
                                   ThreadWork<Sample> first, const ThreadWork<Sample>& second)
 {
     PeakAnalysis<Sample> peakAgain;
     first.insert(first.begin(), &peakAgain);
-    if (std::optional<JobError> failure = readThrough(makeLoader, totalBytes, frameBytes, first, second)) {
+    if (std::optional<JobError> failure = readThrough(input, first, second)) {
         return failure;
     }
     if (!(peakAgain.peak() == peak)) {
