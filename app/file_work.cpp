@@ -267,8 +267,8 @@ int clashedOutputs(const JobOptions& asked, const std::string& shownName, const 
 }
 
 // The file's own line: its JSON, its row of the table, or its summary.
-void addResultLine(const std::string& inputFileName, bool standardInput, const BatchOptions& options, const ClipJob& job,
-                   int failedOutputCount, FileResult& result, FileWork& work)
+void addResultLine(const std::string& inputFileName, bool standardInput, const BatchOptions& options,
+                   const ClipJob& job, int failedOutputCount, FileResult& result, FileWork& work)
 {
     const JobResult& found = job.result();
     if (options.json) {
@@ -283,7 +283,7 @@ void addResultLine(const std::string& inputFileName, bool standardInput, const B
         work.lines.push_back(
             {options.quiet ? stderr : stdout,
              summaryLine(standardInput ? options.standardInputName + extensionOf(found.levels[0].names.clippedWav)
-                                 : inputFileName,
+                                       : inputFileName,
                          found.peak, found.format, options.job, job.outputCount(), failedOutputCount,
                          found.loudness)});
     }
@@ -294,7 +294,8 @@ void addResultLine(const std::string& inputFileName, bool standardInput, const B
 std::variant<ClipJob, JobError> openStandardInput(const JobOptions& options, const JobProgress& progress,
                                                   std::optional<SpooledInput>& spooled)
 {
-    StreamInput stream([](std::span<std::uint8_t> buffer) { return readStandardInput(buffer.data(), buffer.size()); });
+    StreamInput stream(
+        [](std::span<std::uint8_t> buffer) { return readStandardInput(buffer.data(), buffer.size()); });
     if (ClipJob::readsOnce(options)) {
         std::variant<ClipJob, JobError> opened = ClipJob::openStream(stream, options, progress);
         const JobError* error = std::get_if<JobError>(&opened);
@@ -308,7 +309,8 @@ std::variant<ClipJob, JobError> openStandardInput(const JobOptions& options, con
     }
     std::variant<SpooledInput, std::string> kept = SpooledInput::spool(stream);
     if (const std::string* failure = std::get_if<std::string>(&kept)) {
-        return JobError(JobError::Kind::Unopenable, "Standard input could not be kept in a temporary file: " + *failure);
+        return JobError(JobError::Kind::Unopenable,
+                        "Standard input could not be kept in a temporary file: " + *failure);
     }
     spooled.emplace(std::move(std::get<SpooledInput>(kept)));
     return ClipJob::openAnyFormat(spooled->fileName(), options, progress);
@@ -362,7 +364,8 @@ FileWork processFile(const std::string& inputFileName, const BatchOptions& asked
         work.loudness = FileLoudness{inputFileName, found.loudness->integratedLufs,
                                      gatingBlocks(found.loudness->blockEnergies)};
     }
-    addResultLine(inputFileName, inputFileName == standardInputName, options, job, *failedOutputCount, result, work);
+    addResultLine(inputFileName, inputFileName == standardInputName, options, job, *failedOutputCount, result,
+                  work);
     return work;
 }
 

@@ -47,9 +47,8 @@ BlockRing::BlockRing(std::size_t frameBytes, std::size_t readerCount, StreamLoad
 
 BlockRing::BlockRing(std::uint64_t totalBytes, std::size_t frameBytes, std::size_t readerCount, Fill fill)
     : totalBytes_(totalBytes), frameBytes_(frameBytes), blockBytes_(blockBytesFor(frameBytes)),
-      fill_(std::move(fill)),
-      blockCount_(static_cast<std::size_t>(
-          std::min<std::uint64_t>((totalBytes / blockBytes_) + (totalBytes % blockBytes_ != 0 ? 1 : 0),
+      fill_(std::move(fill)), blockCount_(static_cast<std::size_t>(std::min<std::uint64_t>(
+                                  (totalBytes / blockBytes_) + (totalBytes % blockBytes_ != 0 ? 1 : 0),
                                   std::numeric_limits<std::size_t>::max()))),
       buffers_(std::min(bufferCount, blockCount_), blockBuffer(blockBytes_, totalBytes)),
       filledBytes_(buffers_.size()), doneCounts_(readerCount), reader_(1, 1)

@@ -153,6 +153,8 @@ class ContainerTest(unittest.TestCase):
                                            "-f", "wav", "-"],
                                           capture_output=True, check=True).stdout
                     from_file = tarvelle(["--json", "--check", twin.name], self.folder)
+                    # Read once: with no temporary folder to spool to, it still reads.
+                    env = dict(env, TMPDIR=str(self.folder / "missing"))
                 piped = subprocess.run([binary_path(), *arguments], cwd=self.folder, input=data, capture_output=True,
                                        timeout=300, env=env)
                 self.assertEqual(piped.returncode, 0, piped.stderr)

@@ -2,6 +2,7 @@
 
 #include "clip/peak_clip.hpp"
 #include "report/clip_report.hpp"
+#include "source/stream_input.hpp"
 #include "support/clip_reference.hpp"
 #include "support/failing_allocator.hpp"
 #include "support/test_files.hpp"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <new>
@@ -286,6 +288,74 @@ TEST(ClipJob, AnAllocationFailureIsACleanRefusal)
             }
         }
     }
+}
+
+// Standard input read once gives what the same bytes read as a file give,
+// whatever sizes its header leaves unknown and however the pipe hands them
+// over; a stream shorter than its header says is told, and a failed read is
+// the system's.
+TEST(ClipJob, AStreamReadOnceGivesWhatItsFileGives)
+{
+    testing::ScratchFolder folder;
+    WaveFields mono;
+    mono.channelsLow = 1;
+    mono.sampleRate = 48000;
+    mono.blockAlign = 2;
+    const struct {
+        WaveFields fields; // stereo 44.1 kHz: read as 16-bit samples, mono: as doubles
+        std::int64_t dataSize;
+        std::size_t cut; // bytes left off the end
+        bool told;
+    } cases[] = {{WaveFields{}, 1200000, 0, false},
+                 {WaveFields{}, 0xFFFFFFFF, 3, false},
+                 {mono, 1200000, 0, false},
+                 {mono, 0, 1, false},
+                 {mono, 1200000, 2001, true}};
+    std::vector<std::int16_t> samples(600000);
+    for (std::size_t index = 0; index < samples.size(); ++index) {
+        samples[index] = static_cast<std::int16_t>((index * 7919) % 60000 - 30000);
+    }
+    std::fill_n(samples.begin() + 262140, 8, std::int16_t{32767}); // runs across blocks of either reading
+    JobOptions options;
+    options.check = options.loudness = options.channelStats = true;
+    options.inputName = "stdin";
+    for (const auto& streamCase : cases) {
+        std::vector<std::uint8_t> bytes = testing::waveBytes(streamCase.fields, streamCase.dataSize, samples);
+        bytes.resize(bytes.size() - streamCase.cut);
+        testing::writeFileBytes(folder.path("take.wav"), bytes);
+        std::size_t at = 0;
+        StreamInput stream([&](std::span<std::uint8_t> buffer) -> std::optional<std::size_t> {
+            const std::size_t count = std::min({buffer.size(), bytes.size() - at, std::size_t{1001}});
+            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), count, buffer.begin());
+            at += count;
+            return count;
+        });
+        std::variant<ClipJob, JobError> streamed = ClipJob::openStream(stream, options);
+        std::variant<ClipJob, JobError> file = ClipJob::openAnyFormat(folder.path("take.wav"), options);
+        ASSERT_TRUE(std::holds_alternative<ClipJob>(streamed) && std::holds_alternative<ClipJob>(file));
+        const JobResult& ours = std::get<ClipJob>(streamed).result();
+        const JobResult& theirs = std::get<ClipJob>(file).result();
+        EXPECT_EQ(ours.frameCount, theirs.frameCount);
+        EXPECT_EQ(ours.peak, theirs.peak);
+        EXPECT_EQ(ours.check->clipping, theirs.check->clipping);
+        EXPECT_EQ(ours.loudness->integratedLufs, theirs.loudness->integratedLufs);
+        EXPECT_EQ(ours.loudness->truePeakDbtp, theirs.loudness->truePeakDbtp);
+        EXPECT_EQ(ours.channelStats->dcOffsetDbfs, theirs.channelStats->dcOffsetDbfs);
+        EXPECT_EQ(ours.warning.find("standard input held") != std::string::npos, streamCase.told) << ours.warning;
+    }
+    StreamInput failing([calls = 0](std::span<std::uint8_t> buffer) mutable -> std::optional<std::size_t> {
+        if (++calls > 1) {
+            errno = EIO;
+            return std::nullopt;
+        }
+        const std::vector<std::uint8_t> header = testing::waveBytes(WaveFields{}, 0xFFFFFFFF, {});
+        std::copy(header.begin(), header.end(), buffer.begin());
+        return header.size();
+    });
+    std::variant<ClipJob, JobError> failed = ClipJob::openStream(failing, options);
+    ASSERT_TRUE(std::holds_alternative<JobError>(failed));
+    EXPECT_EQ(std::get<JobError>(failed).kind, JobError::Kind::ReadError);
+    EXPECT_FALSE(std::get<JobError>(failed).reason.empty());
 }
 
 } // namespace
