@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -194,6 +195,36 @@ TEST(CountLevelAndClipSamples, PositiveThenNegativeClippingIsOneEvent)
     EXPECT_EQ(fused.interleaved, (std::vector<std::int16_t>{0, 0, 50, 0, -50, 0, 0, 0}));
     EXPECT_EQ(fused.left.clipEvents, 1);
     EXPECT_EQ(fused.left.eventLengthBins[1], 1);
+}
+
+// The peak eight at a time: wherever the largest magnitude or the first
+// sample that is no number falls, in a whole eight or in the rest after them.
+TEST(TakePeak, FindsThePeakAndTheFirstNonFiniteSampleAnywhere)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double infinity = std::numeric_limits<double>::infinity();
+    const struct {
+        std::size_t peakAt;
+        std::size_t badAt; // none past the end
+        double bad;
+        std::int64_t firstNonFinite;
+    } cases[] = {{0, 99, 0.0, -1},       {13, 99, 0.0, -1},       {36, 99, 0.0, -1}, {5, 6, nan, 106},
+                 {5, 6, -infinity, 106}, {20, 34, infinity, 134}, {33, 12, nan, 112}};
+    for (const auto& peakCase : cases) {
+        std::vector<double> samples(37);
+        for (std::size_t index = 0; index < samples.size(); ++index) {
+            samples[index] = (index % 2 == 0 ? 0.5 : -0.5) * static_cast<double>(index % 5) / 5.0;
+        }
+        samples[peakCase.peakAt] = -0.9;
+        if (peakCase.badAt < samples.size()) {
+            samples[peakCase.badAt] = peakCase.bad;
+            samples[peakCase.badAt + 2] = nan; // only the first is told
+        }
+        AnyFormatPeak peak;
+        takePeak(peak, samples, 100);
+        EXPECT_EQ(peak.peak, 0.9) << peakCase.peakAt;
+        EXPECT_EQ(peak.firstNonFinite, peakCase.firstNonFinite) << peakCase.badAt;
+    }
 }
 
 } // namespace
