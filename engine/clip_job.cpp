@@ -165,6 +165,10 @@ std::variant<ClipJob, JobError> ClipJob::openStream(StreamInput& input, const Jo
 {
     try {
         std::variant<BatchInput, BatchRefused> read = readBatchInput(input);
+        if (BatchRefused* refused = std::get_if<BatchRefused>(&read);
+            refused && refused->reason == BatchRefusal::NotWave) {
+            return openOtherStream(input, JobError::refused(std::move(*refused)), options, progress);
+        }
         if (BatchRefused* refused = std::get_if<BatchRefused>(&read)) {
             if (refused->reason == BatchRefusal::ReadError) {
                 return JobError(JobError::Kind::ReadError,
@@ -194,6 +198,37 @@ std::variant<ClipJob, JobError> ClipJob::openStream(StreamInput& input, const Jo
     } catch (const std::bad_alloc&) {
         return JobError(JobError::Kind::NotEnoughMemory);
     }
+}
+
+std::variant<ClipJob, JobError> ClipJob::openOtherStream(StreamInput& input, JobError notWave,
+                                                         const JobOptions& options, const JobProgress& progress)
+{
+    std::optional<std::variant<OtherInput, BatchRefused>> other =
+        tarvelle::openOtherStream(input, options.inputName);
+    if (!other) {
+        return notWave;
+    }
+    if (BatchRefused* refused = std::get_if<BatchRefused>(&*other)) {
+        return JobError::refused(std::move(*refused));
+    }
+    const OtherInput& stream = std::get<OtherInput>(*other);
+    std::variant<ClipJob, JobError> made = acceptedJob(options.inputName, nullptr, options, progress);
+    if (!std::holds_alternative<ClipJob>(made)) {
+        return made;
+    }
+    ClipJob& job = std::get<ClipJob>(made);
+    job.clippedExtension_ = stream.clippedExtension;
+    job.result_.format = stream.format;
+    job.result_.container = stream.container;
+    if (std::optional<JobError> failure = job.readOtherStream(stream, progress)) {
+        return std::move(*failure);
+    }
+    if (job.result_.frameCount < stream.frameCount) {
+        job.result_.warning = "The " + std::string(stream.container) + " header gives " +
+                              std::to_string(stream.frameCount) + " frames but standard input held " +
+                              std::to_string(job.result_.frameCount);
+    }
+    return made;
 }
 
 std::variant<ClipJob, JobError> ClipJob::openOther(const std::string& inputFileName, const FileHandle& file,

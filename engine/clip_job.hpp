@@ -79,11 +79,13 @@ public:
                                                          const JobOptions& options = {},
                                                          const JobProgress& progress = {});
 
-    // Batch mode's WAV from a stream read once (standard input), named
-    // options.inputName, for a run that reads once (readsOnce): any size, and
-    // the sizes a pipe's writer leaves unknown. On failure, why; a stream
-    // that is not WAV is left as it was (kept, and the rest unread), so that
-    // it can still be read some other way.
+    // Batch mode's WAV, or other sound libsndfile reads from a stream, from
+    // a stream read once (standard input), named options.inputName, for a
+    // run that reads once (readsOnce): any size, and the sizes a pipe's
+    // writer leaves unknown. On failure, why; a stream that is not WAV and
+    // that libsndfile cannot open from the bytes the stream keeps is left as
+    // it was (kept, and the rest unread), refused as not WAV, so that it can
+    // still be read some other way.
     static std::variant<ClipJob, JobError> openStream(StreamInput& input, const JobOptions& options,
                                                       const JobProgress& progress = {});
     // Whether a run reads its input once: no level counted, no picture drawn.
@@ -127,6 +129,9 @@ private:
     std::optional<JobError> readAnyFormat(const FileHandle& input, std::uint64_t dataOffset,
                                           const JobProgress& progress, const OtherInput* other = nullptr);
     std::optional<JobError> readStream(StreamInput& input, const BatchInput& batch, const JobProgress& progress);
+    std::optional<JobError> readOtherStream(const OtherInput& other, const JobProgress& progress);
+    static std::variant<ClipJob, JobError> openOtherStream(StreamInput& input, JobError notWave,
+                                                           const JobOptions& options, const JobProgress& progress);
     // A file whose format was accepted, once there is memory for its run; the
     // file, where there is one, is kept from being written over.
     static std::variant<ClipJob, JobError> acceptedJob(const std::string& inputFileName, const FileHandle* file,

@@ -370,6 +370,17 @@ std::optional<JobError> ClipJob::readAnyFormat(const FileHandle& input, std::uin
     }
 }
 
+std::optional<JobError> ClipJob::readOtherStream(const OtherInput& other, const JobProgress& progress)
+{
+    Source<double> source = anyFormatSource(&other);
+    source.stream = other.stream;
+    try {
+        return read(source, progress);
+    } catch (const DecodeFailure& failure) {
+        return JobError::refused(BatchRefused{BatchRefusal::Corrupt, failure.what()});
+    }
+}
+
 std::optional<JobError> ClipJob::readStream(StreamInput& input, const BatchInput& batch,
                                             const JobProgress& progress)
 {

@@ -12,11 +12,14 @@
 #include "wav/sample_format.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <variant>
 
 namespace tarvelle {
+
+class StreamInput;
 
 struct OtherInput {
     SampleFormat format;
@@ -25,6 +28,9 @@ struct OtherInput {
     std::string clippedExtension; // ".flac"; ".wav" for the lossy, written as float WAV
     // Loaders of blocks of doubles, each sample at its index firstByte / sizeof(double).
     BlockRing::MakeLoader makeLoader;
+    // A stream's blocks of doubles, read once to its end, instead; frameCount
+    // is then what its header gives, 0 where it does not tell.
+    BlockRing::StreamLoader stream;
     // Writes the clipped files in the input's own container; empty for WAV.
     MakeOutputEncoder makeEncoder;
 };
@@ -39,6 +45,13 @@ struct DecodeFailure : std::runtime_error {
 // loaders and encoders made.
 std::variant<OtherInput, BatchRefused> openOtherInput(const FileHandle& file, const std::string& fileName,
                                                       std::uint64_t fileSize, BatchRefused notWave);
+
+// A stream (standard input) as libsndfile reads it, decoded as it comes, or
+// a refusal; nullopt where libsndfile cannot open it from the first bytes the
+// stream keeps, which are left as they were for the stream to be read some
+// other way. name is the stream's, for the clipped files' extension.
+std::optional<std::variant<OtherInput, BatchRefused>> openOtherStream(StreamInput& stream,
+                                                                      const std::string& name);
 
 // One line for --version and the configure output: what is read besides WAV.
 std::string otherInputsLine();

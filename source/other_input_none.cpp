@@ -9,6 +9,11 @@ std::variant<OtherInput, BatchRefused> openOtherInput(const FileHandle&, const s
     return notWave;
 }
 
+std::optional<std::variant<OtherInput, BatchRefused>> openOtherStream(StreamInput&, const std::string&)
+{
+    return std::nullopt;
+}
+
 std::string otherInputsLine()
 {
     return "built without libsndfile: reads WAV only";

@@ -55,32 +55,41 @@ std::optional<std::size_t> StreamInput::readAt(std::uint64_t offset, std::span<s
 
 std::optional<std::size_t> StreamInput::readOn(std::uint64_t first, std::span<std::uint8_t> buffer)
 {
+    return readFrom(position_.value_or(first), buffer);
+}
+
+std::optional<std::size_t> StreamInput::readFrom(std::uint64_t offset, std::span<std::uint8_t> buffer)
+{
     if (!position_) {
-        position_ = first;
         streamed_ = kept_.size();
     }
     std::size_t filled = 0;
-    if (*position_ < kept_.size()) {
-        filled = std::min<std::size_t>(buffer.size(), kept_.size() - static_cast<std::size_t>(*position_));
-        std::copy_n(kept_.begin() + static_cast<std::ptrdiff_t>(*position_), filled, buffer.begin());
+    if (offset < kept_.size()) {
+        filled = std::min<std::size_t>(buffer.size(), kept_.size() - static_cast<std::size_t>(offset));
+        std::copy_n(kept_.begin() + static_cast<std::ptrdiff_t>(offset), filled, buffer.begin());
+    } else if (offset < streamed_) {
+        return std::nullopt; // gone by
     }
-    // What lies between the kept bytes and the first wanted is passed over.
-    std::array<std::uint8_t, 4096> skipped{};
-    while (streamed_ < *position_ && !ended_) {
-        const std::optional<std::size_t> read =
-            readFully(std::span(skipped).first(std::min<std::uint64_t>(skipped.size(), *position_ - streamed_)));
+    position_ = offset + filled;
+    if (filled < buffer.size() && *position_ >= streamed_) {
+        // What lies between the bytes taken and the first wanted is passed over.
+        std::array<std::uint8_t, 4096> skipped{};
+        while (streamed_ < *position_ && !ended_) {
+            const std::optional<std::size_t> read = readFully(
+                std::span(skipped).first(std::min<std::uint64_t>(skipped.size(), *position_ - streamed_)));
+            if (!read) {
+                return std::nullopt;
+            }
+            streamed_ += *read;
+        }
+        const std::optional<std::size_t> read = readFully(buffer.subspan(filled));
         if (!read) {
             return std::nullopt;
         }
         streamed_ += *read;
+        filled += *read;
+        *position_ += *read;
     }
-    const std::optional<std::size_t> read = readFully(buffer.subspan(filled));
-    if (!read) {
-        return std::nullopt;
-    }
-    streamed_ += *read;
-    filled += *read;
-    *position_ += filled;
     if (*position_ >= kept_.size() && !kept_.empty()) {
         kept_ = {}; // all passed on
     }

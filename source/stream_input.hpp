@@ -34,6 +34,11 @@ public:
     // where the last ended), the kept ones first: fewer than asked only at
     // the end; nullopt on a read error.
     std::optional<std::size_t> readOn(std::uint64_t first, std::span<std::uint8_t> buffer);
+    // As readOn, from offset: on from the last read, a skip forward, or back
+    // into the kept bytes while the reads have not passed them; nullopt for
+    // bytes gone by.
+    std::optional<std::size_t> readFrom(std::uint64_t offset, std::span<std::uint8_t> buffer);
+    bool goneBy(std::uint64_t offset) const { return position_ && offset >= kept_.size() && offset < streamed_; }
 
     // Every byte read so far, while only readAt has read: spooled, they and
     // the rest make the whole stream.
