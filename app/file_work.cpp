@@ -289,8 +289,9 @@ void addResultLine(const std::string& inputFileName, bool standardInput, const B
     }
 }
 
-// Standard input, read once where the run reads once and it is a WAV; else
-// kept in a temporary file, read as a file is, and removed with spooled.
+// Standard input, read once where the run reads once and it is a WAV or
+// opens through libsndfile from its first bytes; else kept in a temporary
+// file, read as a file is, and removed with spooled.
 std::variant<ClipJob, JobError> openStandardInput(const JobOptions& options, const JobProgress& progress,
                                                   std::optional<SpooledInput>& spooled)
 {
