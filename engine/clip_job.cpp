@@ -189,10 +189,10 @@ std::variant<ClipJob, JobError> ClipJob::openStream(StreamInput& input, const Jo
         // is given but not met is told.
         const auto frameBytes = static_cast<std::uint64_t>(bytesPerFrame(batch.format));
         if (batch.warning.empty() && job.result_.frameCount < batch.frameCount) {
-            job.result_.warning =
-                "The data chunk's header gives " + std::to_string(batch.frameCount * frameBytes) +
-                " bytes but standard input held " + std::to_string(job.result_.frameCount * frameBytes) +
-                ": read as " + std::to_string(job.result_.frameCount) + " whole frames";
+            job.result_.warning = "The data chunk's header gives " + std::to_string(batch.frameCount * frameBytes) +
+                                  " bytes but standard input held " +
+                                  std::to_string(job.result_.frameCount * frameBytes) + ": read as " +
+                                  std::to_string(job.result_.frameCount) + " whole frames";
         }
         return made;
     } catch (const std::bad_alloc&) {
