@@ -163,6 +163,24 @@ class ContainerTest(unittest.TestCase):
         self.assertTrue((self.folder / "piped 3dB clipping.flac").exists())
         self.assertTrue((self.folder / "piped 18dB clipping.txt").exists())
 
+    def test_every_container_streams_where_the_run_reads_once(self):
+        """Piped with no temporary folder to spool to, each reads as its file does."""
+        env = dict(os.environ, TMPDIR=str(self.folder / "missing"))
+        pipe_flac = ("flac", "FLAC written to a pipe", 2, 24,
+                     lambda w, o: pathlib.Path(o).write_bytes(subprocess.run(
+                         ["ffmpeg", "-loglevel", "error", "-i", w, "-f", "flac", "-"], capture_output=True,
+                         check=True).stdout))
+        for extension, format_text, channels, bits, make in (*CASES, pipe_flac):
+            with self.subTest(container=format_text, channels=channels):
+                twin, source = self.make(extension, channels, bits, make)
+                piped = subprocess.run([binary_path(), "--json", "--check", "-"], cwd=self.folder,
+                                       input=source.read_bytes(), capture_output=True, timeout=300, env=env)
+                self.assertEqual(piped.returncode, 0, piped.stderr)
+                # Its frame count unknown until the end, the pipe's FLAC is its twin's.
+                from_file = source if make is not pipe_flac[4] else twin
+                self.assertEqual(counts(piped.stdout), counts(tarvelle(["--json", "--check", from_file.name],
+                                                                       self.folder).stdout))
+
     def test_a_flac_with_a_corrupt_frame_is_refused(self):
         _, source = self.make("flac", 2, 24, lambda w, o: ffmpeg(w, o))
         data = bytearray(source.read_bytes())
@@ -176,6 +194,9 @@ class ContainerTest(unittest.TestCase):
         self.assertRegex(result["message"],
                          r"^This FLAC file could not be decoded past \d+\.\d{3} s \(libsndfile: .+\)$")
         self.assertEqual(sorted(path.name for path in self.folder.iterdir()), ["take.flac", "twin.wav"])
+        piped = subprocess.run([binary_path(), "--json", "--check", "-"], input=bytes(data), capture_output=True,
+                               timeout=300, env=dict(os.environ, TMPDIR=str(self.folder / "missing")))
+        self.assertEqual(json.loads(piped.stdout)["message"], result["message"])
 
 
 if __name__ == "__main__":
