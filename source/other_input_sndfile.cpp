@@ -479,7 +479,27 @@ std::variant<OtherInput, BatchRefused> openOtherInput(const FileHandle& file, co
     std::optional<SpeakerOrder> order;
     std::variant<OtherInput, BatchRefused> described =
         describe(info, std::span(start).first(startSize), fileName, order);
-    if (OtherInput* input = std::get_if<OtherInput>(&described)) {
+    OtherInput* input = std::get_if<OtherInput>(&described);
+    if (input != nullptr && info.frames == SF_COUNT_MAX) {
+        // A length the header leaves unknown (a FLAC written to a pipe) is
+        // found by decoding the file through once.
+        SndfileReader reader(file, fileSize, input->format, input->container, order);
+        std::vector<std::uint8_t> block(4096 * sizeof(double) * static_cast<std::size_t>(info.channels));
+        input->frameCount = 0;
+        for (std::size_t bytes = block.size(); bytes == block.size();) {
+            try {
+                std::variant<std::size_t, std::string> read = reader.next(block);
+                if (std::string* failure = std::get_if<std::string>(&read)) {
+                    return BatchRefused{BatchRefusal::ReadError, std::move(*failure)};
+                }
+                bytes = std::get<std::size_t>(read);
+            } catch (const DecodeFailure& failure) {
+                return BatchRefused{BatchRefusal::Corrupt, failure.what()};
+            }
+            input->frameCount += bytes / sizeof(double) / static_cast<std::size_t>(info.channels);
+        }
+    }
+    if (input != nullptr) {
         input->makeLoader = [&file, fileSize, format = input->format, container = input->container, order] {
             auto reader = std::make_shared<SndfileReader>(file, fileSize, format, container, order);
             return [reader](std::uint64_t firstByte, std::span<std::uint8_t> block) {
