@@ -189,15 +189,33 @@ std::variant<ClipJob, JobError> ClipJob::openStream(StreamInput& input, const Jo
         // is given but not met is told.
         const auto frameBytes = static_cast<std::uint64_t>(bytesPerFrame(batch.format));
         if (batch.warning.empty() && job.result_.frameCount < batch.frameCount) {
-            job.result_.warning = "The data chunk's header gives " + std::to_string(batch.frameCount * frameBytes) +
-                                  " bytes but standard input held " +
-                                  std::to_string(job.result_.frameCount * frameBytes) + ": read as " +
-                                  std::to_string(job.result_.frameCount) + " whole frames";
+            job.result_.warning =
+                "The data chunk's header gives " + std::to_string(batch.frameCount * frameBytes) +
+                " bytes but standard input held " + std::to_string(job.result_.frameCount * frameBytes) +
+                ": read as " + std::to_string(job.result_.frameCount) + " whole frames";
         }
         return made;
     } catch (const std::bad_alloc&) {
         return JobError(JobError::Kind::NotEnoughMemory);
     }
+}
+
+std::variant<ClipJob, JobError> ClipJob::acceptedOther(std::variant<OtherInput, BatchRefused>& other,
+                                                       const std::string& inputFileName, const FileHandle* file,
+                                                       const JobOptions& options, const JobProgress& progress)
+{
+    if (BatchRefused* refused = std::get_if<BatchRefused>(&other)) {
+        return JobError::refused(std::move(*refused));
+    }
+    const OtherInput& input = std::get<OtherInput>(other);
+    std::variant<ClipJob, JobError> made = acceptedJob(inputFileName, file, options, progress);
+    if (ClipJob* job = std::get_if<ClipJob>(&made)) {
+        job->clippedExtension_ = input.clippedExtension;
+        job->result_.format = input.format;
+        job->result_.container = input.container;
+        job->result_.frameCount = input.frameCount;
+    }
+    return made;
 }
 
 std::variant<ClipJob, JobError> ClipJob::openOtherStream(StreamInput& input, JobError notWave,
@@ -208,25 +226,17 @@ std::variant<ClipJob, JobError> ClipJob::openOtherStream(StreamInput& input, Job
     if (!other) {
         return notWave;
     }
-    if (BatchRefused* refused = std::get_if<BatchRefused>(&*other)) {
-        return JobError::refused(std::move(*refused));
-    }
-    const OtherInput& stream = std::get<OtherInput>(*other);
-    std::variant<ClipJob, JobError> made = acceptedJob(options.inputName, nullptr, options, progress);
-    if (!std::holds_alternative<ClipJob>(made)) {
-        return made;
-    }
-    ClipJob& job = std::get<ClipJob>(made);
-    job.clippedExtension_ = stream.clippedExtension;
-    job.result_.format = stream.format;
-    job.result_.container = stream.container;
-    if (std::optional<JobError> failure = job.readOtherStream(stream, progress)) {
-        return std::move(*failure);
-    }
-    if (job.result_.frameCount < stream.frameCount) {
-        job.result_.warning = "The " + std::string(stream.container) + " header gives " +
-                              std::to_string(stream.frameCount) + " frames but standard input held " +
-                              std::to_string(job.result_.frameCount);
+    std::variant<ClipJob, JobError> made = acceptedOther(*other, options.inputName, nullptr, options, progress);
+    if (ClipJob* job = std::get_if<ClipJob>(&made)) {
+        const OtherInput& stream = std::get<OtherInput>(*other);
+        if (std::optional<JobError> failure = job->readOtherStream(stream, progress)) {
+            return std::move(*failure);
+        }
+        if (job->result_.frameCount < stream.frameCount) {
+            job->result_.warning = "The " + std::string(stream.container) + " header gives " +
+                                   std::to_string(stream.frameCount) + " frames but standard input held " +
+                                   std::to_string(job->result_.frameCount);
+        }
     }
     return made;
 }
@@ -236,21 +246,12 @@ std::variant<ClipJob, JobError> ClipJob::openOther(const std::string& inputFileN
                                                    const JobOptions& options, const JobProgress& progress)
 {
     std::variant<OtherInput, BatchRefused> other = openOtherInput(file, inputFileName, size, std::move(notWave));
-    if (BatchRefused* refused = std::get_if<BatchRefused>(&other)) {
-        return JobError::refused(std::move(*refused));
-    }
-    const OtherInput& input = std::get<OtherInput>(other);
-    std::variant<ClipJob, JobError> made = acceptedJob(inputFileName, &file, options, progress);
-    if (!std::holds_alternative<ClipJob>(made)) {
-        return made;
-    }
-    ClipJob& job = std::get<ClipJob>(made);
-    job.clippedExtension_ = input.clippedExtension;
-    job.result_.format = input.format;
-    job.result_.container = input.container;
-    job.result_.frameCount = input.frameCount;
-    if (std::optional<JobError> failure = job.readAnyFormat(file, 0, progress, &input)) {
-        return std::move(*failure);
+    std::variant<ClipJob, JobError> made = acceptedOther(other, inputFileName, &file, options, progress);
+    if (ClipJob* job = std::get_if<ClipJob>(&made)) {
+        if (std::optional<JobError> failure =
+                job->readAnyFormat(file, 0, progress, &std::get<OtherInput>(other))) {
+            return std::move(*failure);
+        }
     }
     return made;
 }

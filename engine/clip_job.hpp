@@ -136,6 +136,10 @@ private:
     // file, where there is one, is kept from being written over.
     static std::variant<ClipJob, JobError> acceptedJob(const std::string& inputFileName, const FileHandle* file,
                                                        const JobOptions& options, const JobProgress& progress);
+    // A job for an input libsndfile opened (or why not), its samples still to read.
+    static std::variant<ClipJob, JobError> acceptedOther(std::variant<OtherInput, BatchRefused>& other,
+                                                         const std::string& inputFileName, const FileHandle* file,
+                                                         const JobOptions& options, const JobProgress& progress);
     static std::variant<ClipJob, JobError> openOther(const std::string& inputFileName, const FileHandle& file,
                                                      std::uint64_t size, BatchRefused notWave,
                                                      const JobOptions& options, const JobProgress& progress);
