@@ -214,10 +214,11 @@ std::optional<JobError> ClipJob::read(const Source<Sample>& source, const JobPro
         return thread;
     };
     std::atomic<std::uint64_t> loaded{0};
-    RingInput input{source.totalBytes(), source.frameBytes(),
-                    toldLoader(source.makeLoader, progress, loaded,
-                               source.totalBytes() * (plan.secondReadNeeded ? 2 : 1)),
-                    {}};
+    RingInput input{
+        source.totalBytes(),
+        source.frameBytes(),
+        toldLoader(source.makeLoader, progress, loaded, source.totalBytes() * (plan.secondReadNeeded ? 2 : 1)),
+        {}};
     if (source.stream) {
         if (plan.secondReadNeeded) {
             throw std::logic_error("a stream is read once");
@@ -387,8 +388,8 @@ std::optional<JobError> ClipJob::readStream(StreamInput& input, const BatchInput
     const auto frameBytes = static_cast<std::uint64_t>(bytesPerFrame(batch.format));
     std::uint64_t left = batch.frameCount * frameBytes;
     const auto next = [&input, &left, first = batch.dataOffset](std::span<std::uint8_t> bytes) {
-        const std::optional<std::size_t> read =
-            input.readOn(first, bytes.first(static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), left))));
+        const std::optional<std::size_t> read = input.readOn(
+            first, bytes.first(static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), left))));
         left -= read.value_or(0);
         return read;
     };

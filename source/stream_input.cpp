@@ -47,7 +47,8 @@ std::optional<std::size_t> StreamInput::readAt(std::uint64_t offset, std::span<s
     if (offset >= kept_.size()) {
         return 0;
     }
-    const std::size_t count = std::min<std::size_t>(buffer.size(), kept_.size() - static_cast<std::size_t>(offset));
+    const std::size_t count =
+        std::min<std::size_t>(buffer.size(), kept_.size() - static_cast<std::size_t>(offset));
     std::copy_n(kept_.begin() + static_cast<std::ptrdiff_t>(offset), count, buffer.begin());
     return count;
 }
