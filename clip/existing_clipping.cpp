@@ -1,11 +1,16 @@
 #include "clip/existing_clipping.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace tarvelle {
 
@@ -60,6 +65,48 @@ void ExistingClipDetector::addFrames(std::span<const std::int16_t> interleaved)
     addSamples(interleaved);
 }
 
+namespace {
+
+// The smallest and largest of samples, NaNs passed over as std::min and
+// std::max pass them over; four pairs at a time where the target has SSE2.
+void extremes(std::span<const double> samples, double& smallest, double& largest)
+{
+    smallest = largest = samples[0];
+    std::size_t index = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    constexpr std::size_t pairs = 4;
+    __m128d low[pairs];
+    __m128d high[pairs];
+    for (std::size_t pair = 0; pair < pairs; ++pair) {
+        low[pair] = high[pair] = _mm_set1_pd(samples[0]);
+    }
+    for (; index + 2 * pairs <= samples.size(); index += 2 * pairs) {
+        for (std::size_t pair = 0; pair < pairs; ++pair) {
+            const __m128d two = _mm_loadu_pd(samples.data() + index + 2 * pair);
+            // The sample first: a NaN there gives the second operand, the extreme so far.
+            low[pair] = _mm_min_pd(two, low[pair]);
+            high[pair] = _mm_max_pd(two, high[pair]);
+        }
+    }
+    std::array<double, 2 * pairs> lows{};
+    std::array<double, 2 * pairs> highs{};
+    for (std::size_t pair = 0; pair < pairs; ++pair) {
+        _mm_storeu_pd(lows.data() + 2 * pair, low[pair]);
+        _mm_storeu_pd(highs.data() + 2 * pair, high[pair]);
+    }
+    for (std::size_t lane = 0; lane < lows.size(); ++lane) {
+        smallest = std::min(smallest, lows[lane]);
+        largest = std::max(largest, highs[lane]);
+    }
+#endif
+    for (; index < samples.size(); ++index) {
+        smallest = std::min(smallest, samples[index]);
+        largest = std::max(largest, samples[index]);
+    }
+}
+
+} // namespace
+
 template <class Sample> void ExistingClipDetector::addSamples(std::span<const Sample> interleaved)
 {
     const auto channels = static_cast<std::size_t>(format_.channels);
@@ -89,11 +136,7 @@ template <class Sample> void ExistingClipDetector::addSamples(std::span<const Sa
             smallest = low;
             largest = high;
         } else {
-            smallest = largest = samples[0];
-            for (std::size_t index = 0; index < sampleCount; ++index) {
-                smallest = std::min(smallest, samples[index]);
-                largest = std::max(largest, samples[index]);
-            }
+            extremes(std::span(samples, sampleCount), smallest, largest);
         }
         if (skippable(smallest, largest)) {
             frameIndex_ += static_cast<std::int64_t>(count);
